@@ -1,0 +1,96 @@
+/*
+ * The host toolkit's relational database of shapefile records. A database
+ * is one SQLite file holding the tables "filename" (the shapefiles that
+ * were imported) and "shapefile" (one row per shape record).
+ */
+#ifndef ORVEX_HOSTDB_H
+#define ORVEX_HOSTDB_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A database pointer, passed by value. A field of -102 designates nothing;
+ * -501 in `field` or `record` means "all". */
+typedef struct Dbptr {
+    long database;
+    long table;
+    long field;
+    long record;
+} Dbptr;
+
+enum {
+    dbINVALID = -102,
+    dbALL = -501,
+    dbRECORD_COUNT = -305,
+    dbDATABASE_FILENAME = -357
+};
+
+/* The pointer that designates nothing. */
+Dbptr dbinvalid(void);
+/* Opens the database file at path. Mode "r" opens an existing database
+ * read-only; "r+" opens it for reading and writing, creating the file and
+ * its schema when missing. Returns 0 and *db designating the database, or
+ * -1 with a registered message. */
+int dbopen(const char *path, const char *mode, Dbptr *db);
+/* Closes the database that db designates. Returns 0 or -1. */
+int dbclose(Dbptr db);
+/* A pointer to table `table` of db's database; its `table` is -102 when
+ * the schema has no such table. The database, field and record names are
+ * kept for the calling convention and must be null. */
+Dbptr dblookup(Dbptr db, const char *database, const char *table,
+               const char *field, const char *record);
+/* Code -357 stores a (char*) file name of the database, owned by the
+ * toolkit, or null; code -305 stores a (long) row count of the table db
+ * designates. Returns 0, or -1 for an unknown code or pointer. */
+int dbquery(Dbptr db, int code, void *value);
+
+/* ---- Shapefile records ----------------------------------------------- */
+
+typedef struct ESRISHPRECHDRStr {
+    int number;
+    int length;
+} ESRISHPRECHDRStr;
+
+typedef struct ESRISHPBOXStr {
+    double xmin;
+    double ymin;
+    double xmax;
+    double ymax;
+} ESRISHPBOXStr;
+
+typedef struct ESRISHPPOINTStr {
+    double x;
+    double y;
+} ESRISHPPOINTStr;
+
+/* The content of a PolyLine (3) or Polygon (5) record, and of their Z and
+ * M forms and of a MultiPoint (parts then absent). */
+typedef struct ESRISHPRECPOLYGStr {
+    int shape_type;
+    ESRISHPBOXStr bbox;
+    int numparts;
+    int numpoints;
+    int *parts;
+    ESRISHPPOINTStr *points;
+} ESRISHPRECPOLYGStr;
+
+typedef struct ESRISHPRECStr {
+    unsigned long offset;
+    int shape_type;
+    ESRISHPRECHDRStr hdr;
+    void *record;
+} ESRISHPRECStr;
+
+/* Fills a zeroed record from row db.record of the shape table db
+ * designates. Returns 0, or -1 with a registered message. What it
+ * allocates is released by esri_free_shp_record. */
+int esri_get_db_shp_record(Dbptr db, ESRISHPRECStr *record);
+/* Releases what esri_get_db_shp_record allocated and zeroes the record. */
+void esri_free_shp_record(ESRISHPRECStr *record);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,307 @@
+/*
+ * liborvex: tiled, multi-resolution map files.
+ *
+ * An Orvex object is either an input (a map file, a raw elevation or colour
+ * grid, a GSHHS shoreline file, a table of shapefile records) scanned into a
+ * list of resolutions, or an output map file being built. Every operation
+ * reports failure by registering a message in the host toolkit's error
+ * register and returning -1 (or null); it never prints and never throws.
+ *
+ * The records below are stored on disk as their own images (little-endian,
+ * no padding), without their trailing pointer fields; the record sizes are
+ * therefore part of the file format and are checked at compile time.
+ */
+#ifndef ORVEX_ORVEX_H
+#define ORVEX_ORVEX_H
+
+#include <stddef.h>
+
+#include "hostkit.h"
+
+#if defined(ORVEX_BUILDING_LIBRARY)
+#define ORVEX_API __attribute__((visibility("default")))
+#else
+#define ORVEX_API
+#endif
+
+class Orvex;
+
+/* Data type codes. */
+enum {
+    ORVEX_DATA_ORX = 0,
+    ORVEX_DATA_RGB = 1,
+    ORVEX_DATA_DEM = 2,
+    ORVEX_DATA_DEMB = 3,
+    ORVEX_DATA_GSHHS = 4,
+    ORVEX_DATA_ESRI = 5
+};
+
+/* Map type codes. */
+enum { ORVEX_MAP_GRID = 0, ORVEX_MAP_VECTOR = 1 };
+
+/* Elevation meaning "no data". */
+enum { ORVEX_NODATA = -9999 };
+
+/* The file header: magic "ORX0    ", the resolution count, and (in memory)
+ * the resolution array, whose 8 bytes a new file holds as zeros. */
+struct ORVEX_API OrvexFrame {
+    char magic[8];
+    long nresolutions;
+    struct OrvexResolution *resolutions;
+    OrvexFrame();
+};
+
+/* What a resolution was made from. */
+struct ORVEX_API OrvexSource {
+    char fname[512];
+    long data_type;
+    long map_type;
+    double lon_start;
+    double dlon;
+    double lat_start;
+    double dlat;
+    long nlon;
+    long nlat;
+    OrvexSource();
+};
+
+struct ORVEX_API OrvexResolution {
+    OrvexSource source;
+    long data_type;
+    long map_type;
+    char name[128];
+    char resolution[64];
+    double degrees_per_pixel;
+    double lon_start_tiles;
+    double lat_start_tiles;
+    double dlon_tiles;
+    double dlat_tiles;
+    long nlon_tiles;
+    long nlat_tiles;
+    long ntiles;
+    void *data; /* OrvexGrid* (map type 0), OrvexVector* (1), else null */
+    OrvexResolution();
+};
+
+/* One grid tile index entry. In a scanned input `buf` addresses the payload
+ * inside the mapping; while an output is built the four fields hold the file
+ * positions of the entry's own four fields. */
+struct ORVEX_API OrvexGridTile {
+    long zmin;
+    long zmax;
+    unsigned long nbuf;
+    unsigned char *buf;
+    OrvexGridTile();
+};
+
+struct ORVEX_API OrvexGrid {
+    long decimation_factor;
+    long compressed;
+    long content; /* 1 elevation (2 bytes a sample), else colour (3 bytes) */
+    long zmin;
+    long zmax;
+    double lon_start;
+    double dlon;
+    double lat_start;
+    double dlat;
+    long nlon;
+    long nlat;
+    long nlon_per_tile;
+    long nlat_per_tile;
+    OrvexGridTile *tiles;
+    OrvexGrid();
+};
+
+/* A point in integer microdegrees. Big-endian in a GSHHS input (data type
+ * 4), host order everywhere else. */
+struct ORVEX_API OrvexXY {
+    int lon_microdegrees;
+    int lat_microdegrees;
+    OrvexXY();
+};
+
+struct ORVEX_API OrvexVectorSegment {
+    int level;
+    int fill;
+    int lonmin;
+    int lonmax;
+    int latmin;
+    int latmax;
+    long npts;
+    OrvexXY *pts;
+    OrvexVectorSegment();
+};
+
+struct ORVEX_API OrvexVectorTile {
+    double lonmin;
+    double lonmax;
+    double latmin;
+    double latmax;
+    long fill;
+    long nsegments;
+    OrvexVectorSegment *segments;
+    OrvexVectorTile();
+};
+
+struct ORVEX_API OrvexVector {
+    double lonmin;
+    double lonmax;
+    double latmin;
+    double latmax;
+    OrvexVectorTile *tiles;
+    OrvexVector();
+};
+
+/* One entry of an output's input registry: which input, resolution and
+ * tile feed an output resolution. */
+struct ORVEX_API OrvexInput {
+    Orvex *input;
+    int resolution;
+    int tile;
+    OrvexInput();
+};
+
+/* One entry of the process-wide cache of inflated grid tiles. */
+struct ORVEX_API OrvexCache {
+    Orvex *object; /* compared by address only */
+    int resolution;
+    int tile;
+    size_t size;
+    unsigned char *stream;
+    OrvexCache();
+};
+
+/* A decoded GSHHS polygon header, host order. */
+struct ORVEX_API GSHHSHdr {
+    int id;
+    int n;
+    int level;
+    int west;
+    int east;
+    int south;
+    int north;
+    int area;
+    short greenwich;
+    short source;
+    int version;
+    int area_full;
+    int container;
+    int ancestor;
+    GSHHSHdr();
+};
+
+/* On-disk images: the in-memory records without their trailing pointer. */
+static_assert(sizeof(OrvexFrame) == 24, "file header image is 24 bytes");
+static_assert(offsetof(OrvexResolution, data) == 848,
+              "resolution record image is 848 bytes");
+static_assert(offsetof(OrvexGrid, tiles) == 104, "grid header image is 104 bytes");
+static_assert(sizeof(OrvexGridTile) == 32, "tile index entry is 32 bytes");
+static_assert(offsetof(OrvexVector, tiles) == 32, "vector header image is 32 bytes");
+static_assert(offsetof(OrvexVectorTile, segments) == 48,
+              "vector tile record image is 48 bytes");
+static_assert(sizeof(OrvexVectorSegment) == 40, "segment record is 40 bytes");
+static_assert(sizeof(OrvexXY) == 8, "a point is 8 bytes");
+
+class ORVEX_API Orvex {
+public:
+    OrvexFrame frame;
+    Arr *src_arr;
+    int append;
+    unsigned char *file_stream;
+    long file_size;
+    char *fname;
+    int fd;
+    long nresolutions_offset;
+    long tiles_offset;
+    char *dbname;
+    Dbptr db;
+
+    Orvex();
+    ~Orvex();
+    Orvex(const Orvex &) = delete;
+    Orvex &operator=(const Orvex &) = delete;
+
+    /* Inputs. */
+    int setInput(const char *fname, int append, const char *type_string);
+    int setInput(Dbptr db);
+
+    /* Tile access. */
+    int getTileGrid(int resolution, int tile, unsigned char **out);
+    int cleanCache(long maxsize, int clean_all);
+    int findTile(OrvexResolution *resolution, double lat, double lon, int *tile,
+                 long *tilerow, long *tilecol);
+    int findTile(int resolution, double lat, double lon, int *tile, long *tilerow,
+                 long *tilecol);
+    int findPixelWithinTile(OrvexResolution *resolution, OrvexGrid *grid,
+                            long ilat_tile, long ilon_tile, double lat, double lon,
+                            long *row, long *col, long *offset);
+
+    /* Building. */
+    int setOutput(const char *fname);
+    int setResolutionHdrGrid(Orvex *input, int input_resolution, int input_tile,
+                             long dec, int compressed, int nlat_tiles,
+                             int nlon_tiles, const char *name,
+                             const char *resolution_string);
+    int setResolutionHdrVector(Orvex *input, int input_resolution, int input_tile,
+                               int nlat_tiles, int nlon_tiles,
+                               int output_resolution, int fill, int level,
+                               const char *name, const char *resolution_string);
+    int writeTileDataGrid(int output_resolution, int output_tile, double gamma,
+                          double lightmin);
+    int writeDataGrid(double gamma, double lightmin);
+    int writeTileDataVector(int output_resolution, int output_tile);
+    int writeDataVector();
+
+    /* Scanning inputs. */
+    static char *checkInputFile(const char *fname, int *type, Pf **pf,
+                                const char *type_string);
+    static int checkInputDb(Dbptr db, char **name);
+    int scanInput(int type, Pf *pf);
+    int scanGSHHS(unsigned char **stream, unsigned char **stream_data, int *level,
+                  int *npts, long *nave, double *dave, int *ilatmin, int *ilatmax,
+                  int *ilonmin, int *ilonmax);
+    int scanESRIREC(ESRISHPRECStr *record, int part, int *fill, int *npts,
+                    OrvexXY **points, long *nave, double *dave, int *ilatmin,
+                    int *ilatmax, int *ilonmin, int *ilonmax);
+    int setInputArr(Orvex *input, int input_resolution, int input_tile,
+                    int output_resolution);
+
+private:
+    friend struct OrvexPrivate; /* the library's own access to the fields below */
+
+    /* Releases everything the object owns except the mapping and the
+     * descriptor, leaving an empty frame. */
+    void releaseFrame();
+    /* Takes ownership of a point array the library allocated (database
+     * shapes, purged copies): it is released with the object. Returns 0, or
+     * -1 with a registered message (the array is then not adopted). */
+    int adoptPoints(OrvexXY *pts);
+
+    OrvexXY **owned_pts;     /* point arrays owned by the object */
+    long nowned_pts;
+    long owned_pts_capacity;
+    long end_of_headers;     /* output: file end after the last declaration */
+    int payload_written;     /* output: tile data has been written */
+};
+
+/* Error reporting: each hands flag, format and its arguments to the host
+ * toolkit's error log (register, complaint on standard error, fatal report). */
+ORVEX_API void orvex_register_error(int flag, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+ORVEX_API void orvex_complain(int flag, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+ORVEX_API void orvex_die(int flag, const char *format, ...)
+    __attribute__((format(printf, 2, 3), noreturn));
+ORVEX_API void orvex_clear_register(int flag);
+
+/* Newly allocated names of data type and map type codes ("unknown" for any
+ * other code); the caller frees them. Null when memory is exhausted. */
+ORVEX_API char *orvex_datatype2str(int type);
+ORVEX_API char *orvex_maptype2str(int type);
+
+/* Decodes the GSHHS polygon header at *stream into *gshhshdr and advances
+ * *stream past it. Always returns 0; the caller proves that the header lies
+ * within its data. */
+ORVEX_API int gshhs_unstuff_hdr(GSHHSHdr *gshhshdr, unsigned char **stream);
+
+#endif

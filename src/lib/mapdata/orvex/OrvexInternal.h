@@ -1,0 +1,142 @@
+/*
+ * Internal helpers shared by the library's source files; not installed.
+ * The test program links the library statically and may use them too.
+ */
+#ifndef ORVEX_ORVEXINTERNAL_H
+#define ORVEX_ORVEXINTERNAL_H
+
+#include <stddef.h>
+#include <string.h>
+#include <sys/types.h>
+
+#include "Orvex.h"
+
+/* ---- System calls the library makes, replaceable by the tests --------
+ * Every allocation, write and seek of the library goes through these, so
+ * that a test can make the n-th one fail and check that the failure is
+ * registered and nothing is lost or leaked. */
+extern ssize_t (*orvex_sys_write)(int fd, const void *buf, size_t n);
+extern off_t (*orvex_sys_lseek)(int fd, off_t offset, int whence);
+extern void *(*orvex_sys_malloc)(size_t n);
+extern void *(*orvex_sys_realloc)(void *p, size_t n);
+
+/* Zeroed allocation of n records of size bytes each through
+ * orvex_sys_malloc; null when n * size overflows or memory is exhausted. */
+void *orvex_calloc(size_t n, size_t size);
+
+/* ---- Writing at a file position --------------------------------------
+ * Seeks to `position`, writes the n bytes whole and seeks back to where the
+ * file position was. Returns 0, ORVEX_IO_SEEK when a seek failed or
+ * ORVEX_IO_WRITE when the write failed or was short; the caller registers
+ * its own message (lseek() or write()) with the system error. */
+enum { ORVEX_IO_OK = 0, ORVEX_IO_SEEK = -1, ORVEX_IO_WRITE = -2 };
+int orvex_write_at(int fd, long position, const void *data, size_t n);
+/* Writes n bytes whole at the current position: 0 or ORVEX_IO_WRITE. */
+int orvex_write_all(int fd, const void *data, size_t n);
+/* The current file position, or -1. */
+long orvex_tell(int fd);
+
+/* ---- Bounds-checked reads of a mapping --------------------------------
+ * A cursor over the mapped file. Every read proves that it lies inside the
+ * mapping before it copies; nothing is ever read past `size`. */
+struct OrvexMapCursor {
+    const unsigned char *base;
+    long size;
+    long pos;
+
+    OrvexMapCursor(const unsigned char *b, long s, long p = 0) : base(b), size(s), pos(p) {}
+    /* Bytes left after the position. */
+    long remaining() const { return pos >= 0 && pos <= size ? size - pos : 0; }
+    /* True when `count` records of `record_size` bytes fit from the position
+     * (the product is checked for overflow). */
+    bool fits(long count, long record_size) const
+    {
+        if (count < 0 || record_size < 0) return false;
+        if (record_size != 0 && count > remaining() / record_size) return false;
+        return true;
+    }
+    /* Copies n bytes and advances; false (nothing copied) when they do not
+     * fit. */
+    bool take(void *dst, long n)
+    {
+        if (!fits(1, n)) return false;
+        memcpy(dst, base + pos, static_cast<size_t>(n));
+        pos += n;
+        return true;
+    }
+    /* Advances past count records of record_size bytes, or returns false. */
+    bool skip(long count, long record_size)
+    {
+        if (!fits(count, record_size)) return false;
+        pos += count * record_size;
+        return true;
+    }
+};
+
+/* True when [offset, offset + count * record_size) lies inside a mapping of
+ * `size` bytes, computed without overflow. */
+bool orvex_span_in_mapping(long size, unsigned long offset, unsigned long count,
+                           unsigned long record_size);
+
+/* ---- Longitude unwrapping ---------------------------------------------
+ * Along a segment a running offset, a multiple of 360,000,000 microdegrees
+ * starting at 0, is adjusted for every point after the first until the
+ * point's longitude plus the offset lies within 180,000,000 of the previous
+ * result (inclusive on both sides); the point then counts with that
+ * longitude. Arithmetic is 64-bit, so no input can overflow it. */
+class OrvexLonUnwrapper {
+public:
+    /* The unwrapped longitude of the next point of the segment. */
+    long next(long x)
+    {
+        if (!started_) {
+            started_ = true;
+            last_ = x;
+            return x;
+        }
+        long dx = x + offset_ - last_;
+        while (dx > 180000000L) {
+            offset_ -= 360000000L;
+            dx -= 360000000L;
+        }
+        while (dx < -180000000L) {
+            offset_ += 360000000L;
+            dx += 360000000L;
+        }
+        last_ = x + offset_;
+        return last_;
+    }
+    long offset() const { return offset_; }
+
+private:
+    bool started_ = false;
+    long offset_ = 0;
+    long last_ = 0;
+};
+
+/* Degrees to radians, for the mean point spacing. */
+static const double ORVEX_D2R = 0.017453292519943295;
+
+/* ---- Scanners behind Orvex::scanInput, one per data type --------------- */
+int orvex_scan_map_file(Orvex *object);
+int orvex_scan_raw_grid(Orvex *object, int type, Pf *pf);
+int orvex_scan_gshhs(Orvex *object);
+int orvex_scan_esri(Orvex *object);
+
+/* The tile cache's entry count and total of inflated bytes. */
+int orvex_cache_count(void);
+size_t orvex_cache_bytes(void);
+
+/* Copies at most dst_size - 1 characters of src (null gives "") and zero
+ * fills the rest of dst. */
+void orvex_copy_name(char *dst, size_t dst_size, const char *src);
+
+/* The library's access to an object's private bookkeeping. */
+struct OrvexPrivate {
+    static void releaseFrame(Orvex *o) { o->releaseFrame(); }
+    static int adoptPoints(Orvex *o, OrvexXY *pts) { return o->adoptPoints(pts); }
+    static long &endOfHeaders(Orvex *o) { return o->end_of_headers; }
+    static int &payloadWritten(Orvex *o) { return o->payload_written; }
+};
+
+#endif
