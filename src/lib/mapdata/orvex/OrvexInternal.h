@@ -123,6 +123,13 @@ int orvex_scan_raw_grid(Orvex *object, int type, Pf *pf);
 int orvex_scan_gshhs(Orvex *object);
 int orvex_scan_esri(Orvex *object);
 
+/* For the header writers, after their own "first need to open output file"
+ * test: refuses (registering a message that begins with `who`) declaring a
+ * resolution in an input opened for appending, or after tile data has been
+ * written. Returns 0 when a declaration may go ahead, else -1. Tile writers
+ * set OrvexPrivate::payloadWritten once they append a payload. */
+int orvex_output_accepts_declaration(Orvex *o, const char *who);
+
 /* The tile cache's entry count and total of inflated bytes. */
 int orvex_cache_count(void);
 size_t orvex_cache_bytes(void);
