@@ -45,6 +45,13 @@ Dbptr dblookup(Dbptr db, const char *database, const char *table,
  * designates. Returns 0, or -1 for an unknown code or pointer. */
 int dbquery(Dbptr db, int code, void *value);
 
+/* Imports every shape record of the shapefile at shp_path (with its .shx
+ * and .dbf beside it) into the database db designates, which must be open
+ * for writing: one "filename" row for the file and one "shapefile" row per
+ * record. Returns the number of records imported, or -1 with a registered
+ * message (the database is then left as it was). */
+long shp2db_import(Dbptr db, const char *shp_path);
+
 /* ---- Shapefile records ----------------------------------------------- */
 
 typedef struct ESRISHPRECHDRStr {
