@@ -281,8 +281,10 @@ TEST_F(MapFileReader, RandomCorruptionsAreReadOrRefused)
                 for (long t = 0; t < res.ntiles; t++)
                     for (long s = 0; s < v->tiles[t].nsegments; s++) {
                         OrvexVectorSegment &seg = v->tiles[t].segments[s];
+                        // Point arrays need not be aligned: read them as bytes.
+                        const unsigned char *bytes = reinterpret_cast<const unsigned char *>(seg.pts);
                         volatile long sum = 0;
-                        for (long p = 0; p < seg.npts; p++) sum = sum + seg.pts[p].lat_microdegrees;
+                        for (long p = 0; p < seg.npts * 8; p++) sum = sum + bytes[p];
                     }
             }
         }
