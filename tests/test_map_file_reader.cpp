@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
 #include <random>
 #include <string>
 #include <vector>
@@ -290,6 +294,48 @@ TEST_F(MapFileReader, RandomCorruptionsAreReadOrRefused)
         }
     }
     EXPECT_GT(refused, 0);
+}
+
+}  // namespace
+
+namespace {
+
+int allocations_left = -1;
+void *failing_malloc(size_t n)
+{
+    if (allocations_left == 0) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    if (allocations_left > 0) allocations_left--;
+    return malloc(n);
+}
+
+// Each allocation of the reader fails in turn: the failure is registered
+// with the system error, the object is left without resolutions, and
+// nothing leaks (the sanitizer build checks).
+TEST_F(MapFileReader, EveryFailingAllocationIsReportedAndReleased)
+{
+    writeFile(path, sampleMapFile());
+    orvex_sys_malloc = failing_malloc;
+    int failures = 0;
+    for (int k = 0; k < 20; k++) {
+        clearRegister();
+        allocations_left = k;
+        Orvex o;
+        int rc = o.setInput(path.c_str(), 0, nullptr);
+        allocations_left = -1;
+        if (rc == 0) break;
+        failures++;
+        Chain chain = registered();
+        ASSERT_EQ(chain.size(), 2u) << k;
+        EXPECT_EQ(chain[0].rfind("Orvex::scanInput: malloc(", 0), 0u) << chain[0];
+        EXPECT_NE(chain[0].find(strerror(ENOMEM)), std::string::npos) << chain[0];
+        EXPECT_EQ(o.frame.nresolutions, 0);
+    }
+    orvex_sys_malloc = malloc;
+    EXPECT_EQ(failures, 6);  // resolutions, grid, tiles, vector, tiles, segments
+    clearRegister();
 }
 
 }  // namespace
