@@ -32,7 +32,7 @@ int BuildInputs::open_entry(const orvextool::ResolutionSpec &spec)
             dbclose(db);
             return fail("build", "cannot read shapefile database '" + spec.source + "'");
         }
-    } else if (e.object->setInput(spec.source.c_str(), 0, spec.type.empty() ? nullptr : spec.type.c_str()) != 0) {
+    } else if (e.object->setInput(local_name(spec.source).c_str(), 0, spec.type.empty() ? nullptr : spec.type.c_str()) != 0) {
         return fail("build", "cannot open input '" + spec.source + "'");
     }
     entries_.push_back(std::move(e));

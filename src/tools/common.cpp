@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 namespace orvexcli {
 
@@ -47,9 +48,16 @@ const char *type_for(const char *name)
 
 }  // namespace
 
+std::string local_name(const std::string &name)
+{
+    if (name.empty() || name[0] == '/' || name[0] == '.') return name;
+    return access(name.c_str(), F_OK) == 0 ? "./" + name : name;
+}
+
 int open_map(const char *command, const char *name, Orvex *map)
 {
-    if (map->setInput(name, 0, type_for(name)) == 0) return 0;
+    std::string path = name ? local_name(name) : std::string();
+    if (map->setInput(name ? path.c_str() : nullptr, 0, type_for(name)) == 0) return 0;
     std::string what = name ? std::string("cannot open map '") + name + "'"
                             : std::string("cannot open the default map (maps/orx/default.orx in "
                                           "ORVEX_DATA or ") + datafile_install_dir() + ")";

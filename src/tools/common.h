@@ -17,6 +17,12 @@ int usage_error(const char *command, const std::string &message);
 /* True when argv holds -h or --help. */
 bool wants_help(int argc, char **argv);
 
+/* The name to hand to the library for a file named on the command line: a
+ * relative name of an existing file becomes "./NAME", so that the file in
+ * the current folder is used; any other name is left for the library to
+ * look up as maps/orx/NAME in the data folders. */
+std::string local_name(const std::string &name);
+
 /* Opens a map for reading: the default map found under "maps/orx" when
  * `name` is null. Returns 0, or fails as above. */
 int open_map(const char *command, const char *name, Orvex *map);
