@@ -124,13 +124,28 @@ void fill_levels(const Ring &ring, const View &view, VectorLayer *layer)
     }
 }
 
+/* Edges that run to a pole only close a ring drawn on a flat map; they
+ * are not shorelines. */
+bool polar_edge(const PixelPoint &a, const PixelPoint &b)
+{
+    return fabs(a.y) >= 89.99 || fabs(b.y) >= 89.99;
+}
+
 void add_outline(const Ring &ring, const View &view, VectorLayer *layer)
 {
     std::vector<PixelPoint> line = ring.lonlat;
     /* A ring closes on its first point, unless it goes round a pole. */
     if (ring.fill && line.size() > 2 && fabs(line.back().x - line.front().x) <= 180) line.push_back(line.front());
-    for (double shift : shifts_into_view(ring.lonmin, ring.lonmax, view))
-        layer->lines.push_back(VectorLayer::Line{to_pixels(line, shift, view), ring.level});
+    std::vector<std::vector<PixelPoint>> pieces(1);
+    for (size_t k = 0; k < line.size(); k++) {
+        if (k > 0 && polar_edge(line[k - 1], line[k]) && !pieces.back().empty()) pieces.emplace_back();
+        pieces.back().push_back(line[k]);
+    }
+    for (const std::vector<PixelPoint> &piece : pieces) {
+        if (piece.size() < 2 && line.size() > 1) continue;
+        for (double shift : shifts_into_view(ring.lonmin, ring.lonmax, view))
+            layer->lines.push_back(VectorLayer::Line{to_pixels(piece, shift, view), ring.level});
+    }
 }
 
 }  // namespace
