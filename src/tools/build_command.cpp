@@ -164,8 +164,9 @@ int run_build(const orvextool::BuildPlan &plan)
             double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             struct stat st;
             long size = stat(plan.output.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
-            fprintf(stderr, "orvex build: wrote %s: %ld resolutions, %ld tiles, %ld bytes in %.1f s\n",
-                    plan.output.c_str(), out.frame.nresolutions, count_tiles(out), size, seconds);
+            long n = out.frame.nresolutions, tiles = count_tiles(out);
+            fprintf(stderr, "orvex build: wrote %s: %s, %s, %ld bytes in %.1f s\n", plan.output.c_str(),
+                    count_of(n, "resolution").c_str(), count_of(tiles, "tile").c_str(), size, seconds);
         }
     }
     if (rc != 0) unlink(plan.output.c_str()); /* no half-built map stays behind */

@@ -245,10 +245,10 @@ int check_command(int argc, char **argv)
     Checker checker(map);
     long problems = checker.run();
     if (problems > 0) {
-        printf("%s: %ld problem%s found\n", map.fname, problems, problems == 1 ? "" : "s");
+        printf("%s: %s found\n", map.fname, count_of(problems, "problem").c_str());
         return 1;
     }
-    printf("%s: OK, %ld resolutions verified\n", map.fname, map.frame.nresolutions);
+    printf("%s: OK, %s verified\n", map.fname, count_of(map.frame.nresolutions, "resolution").c_str());
     return 0;
 }
 

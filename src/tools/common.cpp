@@ -64,6 +64,11 @@ int open_map(const char *command, const char *name, Orvex *map)
     return fail(command, what);
 }
 
+std::string count_of(long n, const char *noun)
+{
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 OrvexGrid *grid_of(const OrvexResolution &res)
 {
     return res.map_type == ORVEX_MAP_GRID ? static_cast<OrvexGrid *>(res.data) : nullptr;

@@ -27,6 +27,9 @@ std::string local_name(const std::string &name);
  * `name` is null. Returns 0, or fails as above. */
 int open_map(const char *command, const char *name, Orvex *map);
 
+/* "1 tile", "3 tiles". */
+std::string count_of(long n, const char *noun);
+
 /* A grid resolution's grid, or null for other map types. */
 OrvexGrid *grid_of(const OrvexResolution &res);
 OrvexVector *vector_of(const OrvexResolution &res);

@@ -108,7 +108,7 @@ int info_command(int argc, char **argv)
     if (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0') return usage_error("info", std::string("unknown option ") + argv[1]);
     Orvex map;
     if (open_map("info", argc == 2 ? argv[1] : nullptr, &map) != 0) return 1;
-    printf("Map: %s (%ld bytes, %ld resolutions)\n", map.fname, map.file_size, map.frame.nresolutions);
+    printf("Map: %s (%ld bytes, %s)\n", map.fname, map.file_size, count_of(map.frame.nresolutions, "resolution").c_str());
     for (long i = 0; i < map.frame.nresolutions; i++) print_resolution(i, map.frame.resolutions[i]);
     return 0;
 }
