@@ -28,11 +28,12 @@ add_test(NAME cli.setup COMMAND ${CMAKE_COMMAND} -E chdir ${CLI_DIR} sh -c
 set_tests_properties(cli.setup PROPERTIES FIXTURES_SETUP cli_data)
 
 # orvex_cli(NAME pass|fail REGEX [ARGS...]): one command line and what it
-# must print.
+# must print. A list in ORVEX_CLI_CHECK adds checks of the files it leaves
+# (-DABSENT=..., -DSAME=..., see cli/expect.cmake).
 function(orvex_cli name expect match)
   string(REPLACE ";" "|" args "${ARGN}")
   add_test(NAME cli.${name} COMMAND ${CMAKE_COMMAND} -DCOMMAND=$<TARGET_FILE:orvex_command> "-DARGS=${args}"
-           -DEXPECT=${expect} "-DMATCH=${match}" -DWORKDIR=${CLI_DIR} -DDATA=${CLI_DATA}
+           -DEXPECT=${expect} "-DMATCH=${match}" -DWORKDIR=${CLI_DIR} -DDATA=${CLI_DATA} ${ORVEX_CLI_CHECK}
            -P ${CMAKE_CURRENT_SOURCE_DIR}/cli/expect.cmake)
   set_tests_properties(cli.${name} PROPERTIES FIXTURES_REQUIRED cli_data)
 endfunction()
@@ -108,9 +109,14 @@ orvex_cli(build.broken_recipe fail "broken.recipe:1: unclosed quote" build out.o
 # build: bad inputs and outputs
 orvex_cli(build.missing_input fail "cannot open input 'missing.dem'" build out.orx --grid missing.dem)
 orvex_cli(build.no_geometry fail "Cannot find dlat in parameter file" build out.orx --grid nogeometry.dem)
+# A build never touches a file it did not create, and leaves no half-written
+# map behind.
+set(ORVEX_CLI_CHECK "-DSAME=exists.orx|map.orx")
 orvex_cli(build.exists fail "cannot create 'exists.orx'.*Cannot overwrite existing file" build exists.orx --grid tiny.dem)
+set(ORVEX_CLI_CHECK "-DABSENT=built-bad.orx")
 orvex_cli(build.output_is_input fail "is also an input" build map.orx --overwrite --grid map.orx)
 orvex_cli(build.bad_decimation fail "cannot declare resolution 0.*decimation factor must be integer multiple of source width" build built-bad.orx --grid tiny.dem --dec 3)
+unset(ORVEX_CLI_CHECK)
 
 # build, then read back what was built
 orvex_cli(build.mixed pass "wrote built.orx: 2 resolutions, 3 tiles" build built.orx --recipe mixed.recipe)

@@ -1,6 +1,8 @@
 # Runs one orvex command line and checks its exit status and output.
 #   -DCOMMAND=prog  -DARGS="a|b|c"  -DEXPECT=pass|fail  [-DMATCH=regex]
 #   [-DWORKDIR=dir] [-DDATA=dir for ORVEX_DATA]
+#   [-DABSENT=file that must not exist afterwards]
+#   [-DSAME="a|b": two files that must be equal afterwards]
 # The output checked is standard output and standard error together.
 string(REPLACE "|" ";" arg_list "${ARGS}")
 if(DEFINED DATA)
@@ -22,4 +24,17 @@ if(EXPECT STREQUAL "fail" AND NOT status MATCHES "^[0-9]+$")
 endif()
 if(DEFINED MATCH AND NOT all MATCHES "${MATCH}")
   message(FATAL_ERROR "output does not match '${MATCH}'")
+endif()
+if(DEFINED ABSENT AND EXISTS "${WORKDIR}/${ABSENT}")
+  message(FATAL_ERROR "'${ABSENT}' was left behind")
+endif()
+if(DEFINED SAME)
+  string(REPLACE "|" ";" pair "${SAME}")
+  list(GET pair 0 first)
+  list(GET pair 1 second)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${WORKDIR}/${first}" "${WORKDIR}/${second}"
+                  RESULT_VARIABLE differ)
+  if(NOT differ EQUAL 0)
+    message(FATAL_ERROR "'${first}' and '${second}' differ")
+  endif()
 endif()
