@@ -63,6 +63,7 @@ add_test(NAME cli.info.no_default COMMAND ${CMAKE_COMMAND} -DCOMMAND=$<TARGET_FI
 orvex_cli(query.sample pass "Resolution 0 \"relief\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 0 column 0, elevation -1000.*Resolution 1 \"colour\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 0 column 0, colour 0 0 200.*Resolution 2 \"shore\" \\(vector\\): tile 0 \\(row 0, column 0\\), 2 segments" query 60 -150 map.orx)
 orvex_cli(query.nodata pass "Resolution 0 \"relief\" \\(grid\\): tile 3 \\(row 1, column 1\\), sample row 1 column 3, elevation no data" query -80 170 map.orx)
 orvex_cli(query.wrapped pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*sample row 0 column 0, elevation -1000" query 60 210 map.orx)
+orvex_cli(query.east_edge pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*sample row 0 column 0, elevation -1000.*Resolution 2 \"shore\" \\(vector\\): tile 0" query 60 180 map.orx)
 orvex_cli(query.default pass "Resolution 0 \"relief\"" query 10 10)
 orvex_cli(query.bad_latitude fail "latitude '95' is not a number from -90 to 90" query 95 0 map.orx)
 orvex_cli(query.not_a_number fail "longitude '1e' is not a number" query 10 1e map.orx)

@@ -42,6 +42,7 @@ void query_vector(Orvex &map, int index, double lat, double lon)
     int tile = -1;
     long row = -1, col = -1;
     map.findTile(index, lat, lon, &tile, &row, &col);
+    if (tile < 0 && covers_full_circle(map.frame.resolutions[index])) map.findTile(index, lat, lon - 360, &tile, &row, &col);
     if (tile < 0) {
         printf("outside\n");
         return;

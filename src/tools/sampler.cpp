@@ -1,8 +1,15 @@
 #include "sampler.h"
 
+#include <math.h>
+
 #include "common.h"
 
 namespace orvexcli {
+
+bool covers_full_circle(const OrvexResolution &res)
+{
+    return fabs(static_cast<double>(res.nlon_tiles) * res.dlon_tiles) >= 360.0 - 1e-9;
+}
 
 GridSampler::GridSampler(Orvex *map, int resolution)
     : map_(map), resolution_(resolution), res_(&map->frame.resolutions[resolution]),
@@ -40,6 +47,11 @@ void GridSampler::locate(double lat, double lon, Sample *out)
 {
     long offset = -1;
     map_->findTile(res_, lat, lon, &out->tile, &out->tilerow, &out->tilecol);
+    if (out->tile < 0 && covers_full_circle(*res_)) {
+        /* The east edge of a lattice that goes all round is its west edge. */
+        lon -= 360;
+        map_->findTile(res_, lat, lon, &out->tile, &out->tilerow, &out->tilecol);
+    }
     if (out->tile < 0) return;
     map_->findPixelWithinTile(res_, grid_, out->tilerow, out->tilecol, lat, lon, &out->row, &out->col, &offset);
     if (offset < 0) {

@@ -17,6 +17,9 @@ struct Sample {
     unsigned char rgb[3] = {0, 0, 0};
 };
 
+/* True when a resolution's lattice goes all round the Earth. */
+bool covers_full_circle(const OrvexResolution &res);
+
 class GridSampler {
 public:
     GridSampler(Orvex *map, int resolution);
