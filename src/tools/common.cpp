@@ -64,6 +64,16 @@ int open_map(const char *command, const char *name, Orvex *map)
     return fail(command, what);
 }
 
+std::string field_text(const char *field, size_t size)
+{
+    std::string out;
+    for (size_t i = 0; i < size && field[i] != '\0'; i++) {
+        unsigned char c = static_cast<unsigned char>(field[i]);
+        out += c < 32 || c == 127 ? '?' : static_cast<char>(c);
+    }
+    return out;
+}
+
 std::string count_of(long n, const char *noun)
 {
     return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");

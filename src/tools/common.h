@@ -27,6 +27,10 @@ std::string local_name(const std::string &name);
  * `name` is null. Returns 0, or fails as above. */
 int open_map(const char *command, const char *name, Orvex *map);
 
+/* A fixed-size text field of a record read from a file: up to its first
+ * NUL or its size, control bytes shown as '?'. */
+std::string field_text(const char *field, size_t size);
+
 /* "1 tile", "3 tiles". */
 std::string count_of(long n, const char *noun);
 

@@ -23,7 +23,7 @@ const char kHelp[] =
 
 void print_source(const OrvexSource &s)
 {
-    printf("  Source: %s (%s %s", s.fname, datatype_name(s.data_type).c_str(),
+    printf("  Source: %s (%s %s", field_text(s.fname, sizeof s.fname).c_str(), datatype_name(s.data_type).c_str(),
            maptype_name(s.map_type).c_str());
     if (s.map_type == ORVEX_MAP_GRID)
         printf(", %ld x %ld samples, origin lon %.6g lat %.6g, spacing %.6g x %.6g", s.nlon, s.nlat,
@@ -88,7 +88,8 @@ void print_vector(const OrvexResolution &r, const OrvexVector &v)
 
 void print_resolution(long index, const OrvexResolution &r)
 {
-    printf("Resolution %ld: name \"%s\", label \"%s\", %s, data type %s\n", index, r.name, r.resolution,
+    printf("Resolution %ld: name \"%s\", label \"%s\", %s, data type %s\n", index,
+           field_text(r.name, sizeof r.name).c_str(), field_text(r.resolution, sizeof r.resolution).c_str(),
            maptype_name(r.map_type).c_str(), datatype_name(r.data_type).c_str());
     print_source(r.source);
     print_lattice(r);
