@@ -60,8 +60,9 @@ void GridSampler::locate(double lat, double lon, Sample *out)
          * settles it. */
         double clat = grid_->lat_start + (static_cast<double>(out->tilerow) + 0.5) * res_->dlat_tiles;
         double clon = grid_->lon_start + (static_cast<double>(out->tilecol) + 0.5) * res_->dlon_tiles;
-        while (lon - clon > 180) lon -= 360;
-        while (lon - clon < -180) lon += 360;
+        double turns = round((lon - clon) / 360.0); /* in one step: a damaged lattice may be huge */
+        if (!isfinite(turns)) return;
+        lon -= 360.0 * turns;
         lat += (clat > lat ? 1e-7 : -1e-7);
         lon += (clon > lon ? 1e-7 : -1e-7);
         map_->findPixelWithinTile(res_, grid_, out->tilerow, out->tilecol, lat, lon, &out->row, &out->col, &offset);
