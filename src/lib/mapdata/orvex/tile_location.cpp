@@ -16,8 +16,10 @@ const double kTurn = 360.0;
 // A longitude farther than this from the edge it is turned toward is first
 // brought near it in one step; nearer ones are turned one turn at a time.
 const double kOneStepDistance = 64 * kTurn;
-// After that step a longitude is within a turn or two of the edge; more
-// turns than this mean that a turn no longer changes the number.
+// Beyond this distance a double no longer holds a longitude to a useful
+// fraction of a degree: such positions are outside.
+const double kFarthest = 1125899906842624.0;  // 2^50 degrees
+// After the one step a longitude is within a turn or two of the edge.
 const int kMaxTurns = 130;
 
 // trunc(q) when it lies in 0 .. n - 1, else -1. Written as a test on q
@@ -33,6 +35,7 @@ long truncated_index(double q, long n)
 bool turn_west_to(double &lon, double limit)
 {
     if (!(lon > limit)) return true;
+    if (!(lon - limit < kFarthest)) return false;
     if (lon - limit > kOneStepDistance) lon -= floor((lon - limit) / kTurn) * kTurn;
     for (int n = 0; lon > limit; n++) {
         if (n == kMaxTurns || !isfinite(lon)) return false;
@@ -45,6 +48,7 @@ bool turn_west_to(double &lon, double limit)
 bool turn_east_to(double &lon, double limit)
 {
     if (!(lon < limit)) return true;
+    if (!(limit - lon < kFarthest)) return false;
     if (limit - lon > kOneStepDistance) lon += floor((limit - lon) / kTurn) * kTurn;
     for (int n = 0; lon < limit; n++) {
         if (n == kMaxTurns || !isfinite(lon)) return false;
