@@ -1,5 +1,7 @@
 #include "grid_fixtures.h"
 
+#include "grid_reference.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <stdlib.h>
@@ -182,4 +184,25 @@ long grid_long_at(const std::vector<uint8_t> &bytes, size_t offset)
     long v = 0;
     if (offset + 8 <= bytes.size()) memcpy(&v, &bytes[offset], 8);
     return v;
+}
+
+std::unique_ptr<Orvex> grid_open(const std::string &path)
+{
+    std::unique_ptr<Orvex> o(new Orvex);
+    if (o->setInput(path.c_str(), 0, nullptr) < 0) return nullptr;
+    return o;
+}
+
+int grid_build(const std::string &out_path, Orvex *input, const std::vector<GridDecl> &decls,
+               bool reference, double gamma, double lightmin)
+{
+    Orvex out;
+    if (out.setOutput(out_path.c_str()) < 0) return -1;
+    for (const GridDecl &d : decls) {
+        if (out.setResolutionHdrGrid(input, d.input_resolution, d.input_tile, d.dec, d.compressed,
+                                     d.nlat_tiles, d.nlon_tiles, "test", "decimated") < 0)
+            return -1;
+    }
+    return reference ? grid_reference_write_all(&out, gamma, lightmin)
+                     : out.writeDataGrid(gamma, lightmin);
 }

@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,24 @@ void grid_fake_input(Orvex *object, const std::vector<long> &tiles_per_resolutio
 std::vector<uint8_t> grid_deflate(const std::vector<uint8_t> &bytes);
 // `count` elevation samples of the value v, little-endian.
 std::vector<uint8_t> grid_samples(long count, int16_t v);
+
+// One declared output resolution.
+struct GridDecl {
+    int input_resolution;
+    int input_tile;
+    long dec;
+    int compressed;
+    int nlat_tiles;
+    int nlon_tiles;
+};
+
+// An input object opened on `path` (read-only), or null.
+std::unique_ptr<Orvex> grid_open(const std::string &path);
+// Builds the map file `out_path` from `input`: declares every resolution,
+// then writes every tile with the library (writeDataGrid) or with the
+// literal reference writer. Returns 0 or -1.
+int grid_build(const std::string &out_path, Orvex *input, const std::vector<GridDecl> &decls,
+               bool reference, double gamma = 1.0, double lightmin = 0.0);
 
 // Reads the 8-byte value at `offset` of a byte string.
 long grid_long_at(const std::vector<uint8_t> &bytes, size_t offset);
