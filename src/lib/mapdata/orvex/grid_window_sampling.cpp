@@ -139,20 +139,25 @@ int sample_elevation(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, 
                      long *zmax)
 {
     int32_t *acc = reinterpret_cast<int32_t *>(w.acc);
+    int16_t *out = reinterpret_cast<int16_t *>(w.out);
     const long out_rows = j.dg->nlat_per_tile, out_cols = j.dg->nlon_per_tile;
     for (long r = 0; r < out_rows; r++) {
         column_maxima<Swap>(j, w, w.live_rows(r, j.dec), acc);
+        // The range of the row's valid samples: the lowest and highest of
+        // them, whatever their order, is what the running range keeps.
+        int32_t lo = INT32_MAX, hi = INT32_MIN;
         for (long c = 0; c < out_cols; c++) {
             const int32_t *a = acc + c * j.dec;
-            int32_t m = INT32_MIN;
-            for (long k = 0; k < w.wlen; k++) m = m > a[k] ? m : a[k];
-            int16_t v = ORVEX_NODATA;
-            if (m != INT32_MIN) {
-                v = static_cast<int16_t>(m);
-                if (*zmin == ORVEX_NODATA || *zmin > v) *zmin = v;
-                if (*zmax == ORVEX_NODATA || *zmax < v) *zmax = v;
-            }
-            memcpy(w.out + 2 * c, &v, 2);  // host order, little-endian
+            int32_t m = a[0];
+            for (long k = 1; k < w.wlen; k++) m = m > a[k] ? m : a[k];
+            bool found = m != INT32_MIN;
+            out[c] = static_cast<int16_t>(found ? m : ORVEX_NODATA);  // host order
+            lo = found && m < lo ? m : lo;
+            hi = m > hi ? m : hi;
+        }
+        if (hi != INT32_MIN) {
+            if (*zmin == ORVEX_NODATA || *zmin > lo) *zmin = lo;
+            if (*zmax == ORVEX_NODATA || *zmax < hi) *zmax = hi;
         }
         if (sink.append(w.out, static_cast<size_t>(out_cols) * 2, 2) < 0) return -1;
     }
