@@ -49,6 +49,13 @@ struct Windows {
         long ss = j.sg->content == 1 ? 2 : 3;
         long out_cols = j.dg->nlon_per_tile;
         wlen = j.dec0 + j.dec1;
+        // Windows spanning more than 2^36 source samples a side could not
+        // be held anyway; refusing them keeps the sizes below from
+        // overflowing (the allocation of anything near it fails cleanly).
+        const long kMaxSpan = 1L << 36;
+        if (j.dec > kMaxSpan || j.dg->nlat_per_tile > kMaxSpan / j.dec ||
+            out_cols > kMaxSpan / j.dec)
+            return orvex_tile_writer_fail(0, "output tile too large.");
         nrows = j.dg->nlat_per_tile > 0 ? (j.dg->nlat_per_tile - 1) * j.dec + wlen : 0;
         ncols = out_cols > 0 ? (out_cols - 1) * j.dec + wlen : 0;
         size_t bytes = sizeof(long) * static_cast<size_t>(nrows + ncols + wlen) +

@@ -72,11 +72,13 @@ bool samples_fit_file(const Orvex *object, const RawGeometry &g, long sample_siz
                              path, g.nlat, g.nlon);
         return false;
     }
-    long needed = static_cast<long>(g.nlat) * g.nlon * sample_size;  // < 2^63: ints times 3
-    if (needed > object->file_size) {
+    // Below 2^64 for any two ints and 3 bytes a sample.
+    unsigned long needed = static_cast<unsigned long>(g.nlat) * static_cast<unsigned long>(g.nlon) *
+                           static_cast<unsigned long>(sample_size);
+    if (object->file_size < 0 || needed > static_cast<unsigned long>(object->file_size)) {
         orvex_register_error(0,
                              "Orvex::scanInput: %s: file of %ld bytes is shorter than nlat %d x "
-                             "nlon %d x %ld bytes per sample = %ld bytes.\n",
+                             "nlon %d x %ld bytes per sample = %lu bytes.\n",
                              path, object->file_size, g.nlat, g.nlon, sample_size, needed);
         return false;
     }
