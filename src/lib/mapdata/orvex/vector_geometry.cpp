@@ -127,12 +127,15 @@ bool decode_unwrapped(const OrvexXY *pts, long npts, int data_type, OrvexXY *out
 
 void orvex_getPoint(OrvexPoint &p, int data_type, const OrvexXY *pt)
 {
-    int lon = pt->lon_microdegrees, lat = pt->lat_microdegrees;
+    // Point arrays inside a map file need not be aligned: read bytes.
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(pt);
+    int lon, lat;
     if (data_type == ORVEX_DATA_GSHHS) {
-        N2H4(reinterpret_cast<unsigned char *>(&lon),
-             reinterpret_cast<const unsigned char *>(&pt->lon_microdegrees), 1);
-        N2H4(reinterpret_cast<unsigned char *>(&lat),
-             reinterpret_cast<const unsigned char *>(&pt->lat_microdegrees), 1);
+        N2H4(reinterpret_cast<unsigned char *>(&lon), bytes, 1);
+        N2H4(reinterpret_cast<unsigned char *>(&lat), bytes + 4, 1);
+    } else {
+        memcpy(&lon, bytes, 4);
+        memcpy(&lat, bytes + 4, 4);
     }
     p.x = lon;
     p.y = lat;
@@ -225,7 +228,7 @@ int orvex_purgeVectorDataBadPoints(OrvexVectorSegment *segment, int data_type, O
     }
     long kept = 0;
     for (long i = 0; i < npts; i++)
-        if (!bad.contains(static_cast<int>(i))) copy[kept++] = segment->pts[i];
+        if (!bad.contains(static_cast<int>(i))) memcpy(&copy[kept++], &segment->pts[i], sizeof(OrvexXY));
     segment->npts = kept;
     segment->pts = copy;
     return 0;
