@@ -179,6 +179,26 @@ int db_refresh_index(DbEntry &entry, DbTable &table, const char *who)
     return 0;
 }
 
+int db_begin_read(DbEntry &entry, const char *who)
+{
+    if (entry.reading) return 0;
+    char *err = nullptr;
+    if (sqlite3_exec(entry.handle, "BEGIN;", nullptr, nullptr, &err) != SQLITE_OK) {
+        db_log(0, "%s: %s: %s.\n", who, entry.path.c_str(), err ? err : sqlite3_errmsg(entry.handle));
+        sqlite3_free(err);
+        return -1;
+    }
+    entry.reading = true;
+    return 0;
+}
+
+void db_end_read(DbEntry &entry)
+{
+    if (!entry.reading) return;
+    sqlite3_exec(entry.handle, "COMMIT;", nullptr, nullptr, nullptr);
+    entry.reading = false;
+}
+
 extern "C" {
 
 int dbopen(const char *path, const char *mode, Dbptr *db)

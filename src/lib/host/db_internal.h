@@ -44,6 +44,7 @@ struct DbEntry {
     bool writable = false;
     std::vector<DbTable> tables; /* Dbptr.table indexes this list */
     sqlite3_stmt *data_version = nullptr;
+    bool reading = false; /* a read transaction over a run of rows is open */
 
     ~DbEntry();
 };
@@ -56,6 +57,14 @@ DbTable *db_table(DbEntry &entry, const Dbptr &db);
 /* Brings the table's row index up to date. Returns 0, or -1 with a
  * registered message beginning with `who`. The entry's mutex must be held. */
 int db_refresh_index(DbEntry &entry, DbTable &table, const char *who);
+/* Reading row after row, each in a statement of its own, would take and
+ * drop the file lock and revalidate the page cache every time; a read
+ * transaction held from the first row to the last makes the rows one
+ * consistent snapshot and costs those system calls once. Returns 0, or -1
+ * with a registered message. The entry's mutex must be held. */
+int db_begin_read(DbEntry &entry, const char *who);
+/* Ends the read transaction, if one is open. */
+void db_end_read(DbEntry &entry);
 /* The identifier quoted for SQL ("a""b" for a"b). */
 std::string db_quote_identifier(const std::string &name);
 

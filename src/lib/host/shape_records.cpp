@@ -171,6 +171,41 @@ int parse_polyg(const Content &c, int type, ESRISHPRECStr *record)
     return 0;
 }
 
+// Reads and decodes row `row` (its rowid known from the index).
+int read_row(DbEntry &entry, DbTable &table, long row, ESRISHPRECStr *record)
+{
+    const char *who = "esri_get_db_shp_record";
+    if (!table.read_shape) {
+        std::string sql = "SELECT shape, shp_offset FROM " + db_quote_identifier(table.name) +
+                          " WHERE rowid = ?1;";
+        if (sqlite3_prepare_v2(entry.handle, sql.c_str(), -1, &table.read_shape, nullptr) !=
+            SQLITE_OK) {
+            db_log(0, "%s: table %s: %s.\n", who, table.name.c_str(), sqlite3_errmsg(entry.handle));
+            return -1;
+        }
+    }
+    sqlite3_stmt *stmt = table.read_shape;
+    sqlite3_bind_int64(stmt, 1, table.index.rowids[static_cast<size_t>(row)]);
+    int rc = sqlite3_step(stmt);
+    int result = 0;
+    if (rc != SQLITE_ROW) {
+        db_log(0, "%s: row %ld of table %s: %s.\n", who, row, table.name.c_str(),
+               rc == SQLITE_DONE ? "no such row" : sqlite3_errmsg(entry.handle));
+        result = -1;
+    } else {
+        const unsigned char *blob = static_cast<const unsigned char *>(sqlite3_column_blob(stmt, 0));
+        long n = sqlite3_column_bytes(stmt, 0);
+        record->offset = static_cast<unsigned long>(sqlite3_column_int64(stmt, 1));
+        if (esri_parse_shp_record(blob, n, record) < 0) {
+            db_log(0, "%s: row %ld of table %s holds a malformed shape record.\n", who, row,
+                   table.name.c_str());
+            result = -1;
+        }
+    }
+    sqlite3_reset(stmt);
+    return result;
+}
+
 }  // namespace
 
 extern "C" {
@@ -234,41 +269,22 @@ int esri_get_db_shp_record(Dbptr db, ESRISHPRECStr *record)
         db_log(0, "%s: no table %ld in database %s.\n", who, db.table, entry->path.c_str());
         return -1;
     }
-    if (db_refresh_index(*entry, *table, who) < 0) return -1;
-    const std::vector<sqlite3_int64> &rowids = table->index.rowids;
-    if (db.record < 0 || db.record >= static_cast<long>(rowids.size())) {
-        db_log(0, "%s: row %ld is outside the %zu rows of table %s.\n", who, db.record,
-               rowids.size(), table->name.c_str());
+    if (db_begin_read(*entry, who) < 0) return -1;
+    if (db_refresh_index(*entry, *table, who) < 0) {
+        db_end_read(*entry);
         return -1;
     }
-    if (!table->read_shape) {
-        std::string sql = "SELECT shape, shp_offset FROM " + db_quote_identifier(table->name) +
-                          " WHERE rowid = ?1;";
-        if (sqlite3_prepare_v2(entry->handle, sql.c_str(), -1, &table->read_shape, nullptr) !=
-            SQLITE_OK) {
-            db_log(0, "%s: table %s: %s.\n", who, table->name.c_str(), sqlite3_errmsg(entry->handle));
-            return -1;
-        }
+    const std::vector<sqlite3_int64> &rowids = table->index.rowids;
+    long nrows = static_cast<long>(rowids.size());
+    if (db.record < 0 || db.record >= nrows) {
+        db_end_read(*entry);
+        db_log(0, "%s: row %ld is outside the %ld rows of table %s.\n", who, db.record, nrows,
+               table->name.c_str());
+        return -1;
     }
-    sqlite3_stmt *stmt = table->read_shape;
-    sqlite3_bind_int64(stmt, 1, rowids[static_cast<size_t>(db.record)]);
-    int rc = sqlite3_step(stmt);
-    int result = 0;
-    if (rc != SQLITE_ROW) {
-        db_log(0, "%s: row %ld of table %s: %s.\n", who, db.record, table->name.c_str(),
-               rc == SQLITE_DONE ? "no such row" : sqlite3_errmsg(entry->handle));
-        result = -1;
-    } else {
-        const unsigned char *blob = static_cast<const unsigned char *>(sqlite3_column_blob(stmt, 0));
-        long n = sqlite3_column_bytes(stmt, 0);
-        record->offset = static_cast<unsigned long>(sqlite3_column_int64(stmt, 1));
-        if (esri_parse_shp_record(blob, n, record) < 0) {
-            db_log(0, "%s: row %ld of table %s holds a malformed shape record.\n", who, db.record,
-                   table->name.c_str());
-            result = -1;
-        }
-    }
-    sqlite3_reset(stmt);
+    int result = read_row(*entry, *table, db.record, record);
+    // The last row ends the run; so does a failure, which ends the scan.
+    if (result < 0 || db.record == nrows - 1) db_end_read(*entry);
     return result;
 }
 

@@ -217,6 +217,7 @@ extern "C" long shp2db_import(Dbptr db, const char *shp_path)
     }
 
     std::lock_guard<std::mutex> lock(entry->mutex);
+    db_end_read(*entry);  // a scan that stopped early gives way to the writer
     if (exec(*entry, "BEGIN IMMEDIATE;") < 0) return -1;
     if (write_rows(*entry, h, shp_path, type, nshapes) < 0) {
         sqlite3_exec(entry->handle, "ROLLBACK;", nullptr, nullptr, nullptr);
