@@ -20,6 +20,9 @@ void *orvex_calloc(size_t n, size_t size)
         return nullptr;
     }
     size_t bytes = n * size;
+    // The system's calloc hands out large blocks as untouched zero pages, so
+    // a big tile buffer costs memory only where data is written into it.
+    if (orvex_sys_malloc == ::malloc) return ::calloc(bytes ? bytes : 1, 1);
     void *p = orvex_sys_malloc(bytes ? bytes : 1);
     if (p) memset(p, 0, bytes);
     return p;

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build, test and use liborvex.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+packages=(
+  build-essential cmake pkg-config
+  zlib1g-dev libsqlite3-dev libshp-dev shapelib libpng-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq "${missing[@]}"
+fi

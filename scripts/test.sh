@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite twice: once as built for use, once
+# with AddressSanitizer and UndefinedBehaviorSanitizer (any report fails).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+
+echo "== test suite =="
+run_suite build/test
+echo "== test suite with AddressSanitizer and UndefinedBehaviorSanitizer =="
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  run_suite build/sanitize -DORVEX_SANITIZE=ON -DORVEX_BUILD_BENCH=OFF
