@@ -91,7 +91,11 @@ OrvexVector *vector_of(const OrvexResolution &res)
 
 long tile_bytes(const OrvexGrid &grid)
 {
-    return grid.nlat_per_tile * grid.nlon_per_tile * (grid.content == 1 ? 2 : 3);
+    /* Damaged headers may give any counts: refuse what no tile could be. */
+    const long limit = 1L << 40;
+    long rows = grid.nlat_per_tile, cols = grid.nlon_per_tile;
+    if (rows < 1 || cols < 1 || rows > limit / cols || rows * cols > limit / 3) return -1;
+    return rows * cols * (grid.content == 1 ? 2 : 3);
 }
 
 namespace {

@@ -37,7 +37,8 @@ std::string count_of(long n, const char *noun);
 /* A grid resolution's grid, or null for other map types. */
 OrvexGrid *grid_of(const OrvexResolution &res);
 OrvexVector *vector_of(const OrvexResolution &res);
-/* Bytes of one inflated tile: samples times 2 (elevation) or 3 (colour). */
+/* Bytes of one inflated tile: samples times 2 (elevation) or 3 (colour);
+ * -1 when the tile's counts are below 1 or beyond any real tile. */
 long tile_bytes(const OrvexGrid &grid);
 /* The name of a data type or map type code (owned copy released here). */
 std::string datatype_name(long type);

@@ -55,7 +55,8 @@ void print_grid(const OrvexResolution &r, const OrvexGrid &g)
         if (tile.zmin != ORVEX_NODATA && (zmin == ORVEX_NODATA || tile.zmin < zmin)) zmin = tile.zmin;
         if (tile.zmax != ORVEX_NODATA && (zmax == ORVEX_NODATA || tile.zmax > zmax)) zmax = tile.zmax;
     }
-    double raw = static_cast<double>(tile_bytes(g)) * static_cast<double>(r.ntiles);
+    double raw = static_cast<double>(g.nlat_per_tile) * static_cast<double>(g.nlon_per_tile) *
+                 (g.content == 1 ? 2.0 : 3.0) * static_cast<double>(r.ntiles);
     printf("  Compression: %s, payload %lu bytes of %.0f (ratio %.2f), %ld of %ld tiles written\n",
            g.compressed ? "deflate" : "none", payload, raw, payload ? raw / static_cast<double>(payload) : 0.0,
            written, r.ntiles);
