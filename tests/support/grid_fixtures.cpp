@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <stdexcept>
 
 GridTempDir::GridTempDir()
@@ -43,8 +44,9 @@ std::vector<std::string> grid_take_messages()
 
 namespace {
 
-long countdown = 0;
-bool did_fire = false;
+// Atomic: a parallel build makes the calls on several threads.
+std::atomic<long> countdown{0};
+std::atomic<bool> did_fire{false};
 ssize_t (*real_write)(int, const void *, size_t);
 off_t (*real_lseek)(int, off_t, int);
 void *(*real_malloc)(size_t);
@@ -52,8 +54,8 @@ void *(*real_realloc)(void *, size_t);
 
 bool due()
 {
-    if (countdown <= 0) return false;
-    if (--countdown > 0) return false;
+    if (countdown.load() <= 0) return false;
+    if (countdown.fetch_sub(1) != 1) return false;
     did_fire = true;
     return true;
 }
@@ -95,6 +97,25 @@ void *failing_realloc(void *p, size_t n)
 }
 
 }  // namespace
+
+GridThreads::GridThreads(const char *count)
+{
+    const char *old = getenv("ORVEX_THREADS");
+    had_ = old != nullptr;
+    if (old) old_ = old;
+    if (count)
+        setenv("ORVEX_THREADS", count, 1);
+    else
+        unsetenv("ORVEX_THREADS");
+}
+
+GridThreads::~GridThreads()
+{
+    if (had_)
+        setenv("ORVEX_THREADS", old_.c_str(), 1);
+    else
+        unsetenv("ORVEX_THREADS");
+}
 
 GridFailingCall::GridFailingCall(Kind kind, long nth)
     : write_(orvex_sys_write), lseek_(orvex_sys_lseek), malloc_(orvex_sys_malloc),

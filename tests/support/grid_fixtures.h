@@ -26,6 +26,19 @@ private:
 // emptied.
 std::vector<std::string> grid_take_messages();
 
+// Sets ORVEX_THREADS (null: unsets it) for the builds of its lifetime.
+class GridThreads {
+public:
+    explicit GridThreads(const char *count);
+    ~GridThreads();
+    GridThreads(const GridThreads &) = delete;
+    GridThreads &operator=(const GridThreads &) = delete;
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
 // Makes the n-th call (counting from 1) of one of the library's system
 // calls fail with errno set; the hooks are restored by the destructor.
 class GridFailingCall {

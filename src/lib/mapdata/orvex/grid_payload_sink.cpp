@@ -1,7 +1,9 @@
 // The payload of one grid tile: samples gathered in a small buffer and
 // appended at the end of the file, deflated into one zlib stream at the
-// default level or written as they are. Memory does not grow with the tile.
+// default level or written as they are. Memory does not grow with the tile,
+// unless the payload is kept in memory for a parallel build.
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "OrvexInternal.h"
@@ -17,7 +19,42 @@ int orvex_tile_writer_fail(int flag, const char *what)
     return -1;
 }
 
-OrvexPayloadSink::OrvexPayloadSink(int fd, bool compressed) : fd_(fd), compressed_(compressed)
+OrvexChunks::~OrvexChunks()
+{
+    free(data_);
+}
+
+// Each string is stored as its length (a size_t) followed by its bytes.
+bool OrvexChunks::add(const void *p, size_t n)
+{
+    const size_t max = static_cast<size_t>(-1);
+    if (n > max - sizeof n || used_ > max - sizeof n - n) return false;
+    size_t need = used_ + sizeof n + n;
+    if (need > capacity_) {
+        size_t grown = capacity_ ? capacity_ : 4096;
+        while (grown < need) grown = grown > max / 2 ? need : grown * 2;
+        void *q = orvex_sys_realloc(data_, grown);
+        if (!q) return false;
+        data_ = static_cast<unsigned char *>(q);
+        capacity_ = grown;
+    }
+    memcpy(data_ + used_, &n, sizeof n);
+    if (n) memcpy(data_ + used_ + sizeof n, p, n);
+    used_ = need;
+    return true;
+}
+
+bool OrvexChunks::next(size_t *pos, const unsigned char **p, size_t *n) const
+{
+    if (*pos >= used_) return false;
+    memcpy(n, data_ + *pos, sizeof *n);
+    *p = data_ + *pos + sizeof *n;
+    *pos += sizeof *n + *n;
+    return true;
+}
+
+OrvexPayloadSink::OrvexPayloadSink(int fd, bool compressed, OrvexChunks *memory)
+    : fd_(fd), compressed_(compressed), memory_(memory)
 {
     memset(&zs_, 0, sizeof zs_);
 }
@@ -101,6 +138,16 @@ int OrvexPayloadSink::finish()
 
 int OrvexPayloadSink::write_bytes(const unsigned char *p, size_t n)
 {
+    if (memory_) {
+        // Kept as one write each, so that the file later receives exactly
+        // the writes a direct build makes.
+        if (!memory_->add(p, n)) {
+            out_of_memory_ = true;
+            return -1;
+        }
+        payload_ += n;
+        return 0;
+    }
     if (orvex_write_all(fd_, p, n) != ORVEX_IO_OK) return orvex_tile_writer_fail(1, "write() error.");
     payload_ += n;
     return 0;

@@ -17,17 +17,26 @@ int fail(int flag, const char *what)
     return orvex_tile_writer_fail(flag, what);
 }
 
-// Preparation up to the source samples: registry, ranges, geometry, in the
-// order the failures are reported.
-int prepare(Orvex *o, int output_resolution, int output_tile, OrvexTileJob *j,
-            OrvexGridTile **entry)
+}  // namespace
+
+const OrvexInput *orvex_grid_registered_input(Orvex *o, int output_resolution)
 {
-    if (o->fd == -1) return fail(0, "first need to open output file with setOutput()");
     char key[32];
     snprintf(key, sizeof key, "%d", output_resolution);
     Tbl *list = static_cast<Tbl *>(getarr(o->src_arr, key));
     const OrvexInput *in = list ? static_cast<OrvexInput *>(gettbl(list, 0)) : nullptr;
-    if (!in || !in->input) return fail(0, "Cannot find input for this output resolution");
+    return in && in->input ? in : nullptr;
+}
+
+// Preparation up to the source samples: registry, ranges, geometry, in the
+// order the failures are reported. Only reads the objects (and the shared
+// cache), so worker threads may prepare tiles side by side.
+int orvex_grid_tile_prepare(Orvex *o, int output_resolution, int output_tile, OrvexTileJob *j,
+                            OrvexGridTile **entry)
+{
+    if (o->fd == -1) return fail(0, "first need to open output file with setOutput()");
+    const OrvexInput *in = orvex_grid_registered_input(o, output_resolution);
+    if (!in) return fail(0, "Cannot find input for this output resolution");
     if (output_resolution < 0 || output_resolution >= o->frame.nresolutions)
         return fail(0, "output resolution out of range");
     Orvex *input = in->input;
@@ -69,8 +78,7 @@ int prepare(Orvex *o, int output_resolution, int output_tile, OrvexTileJob *j,
     return 0;
 }
 
-// Points the index entry at the payload's start, the current end of file.
-int mark_payload_start(Orvex *o, const OrvexGridTile &entry)
+int orvex_grid_mark_payload_start(Orvex *o, const OrvexGridTile &entry)
 {
     long s0 = orvex_tell(o->fd);
     if (s0 < 0) return fail(1, "lseek() error.");
@@ -85,9 +93,9 @@ int mark_payload_start(Orvex *o, const OrvexGridTile &entry)
     return 0;
 }
 
-// Stores the payload's size and elevation range in the index entry, in
-// that order, and returns to the end of the payload.
-int complete_entry(Orvex *o, const OrvexGridTile &entry, unsigned long nbuf, long zmin, long zmax)
+// The size first, then the elevation range.
+int orvex_grid_complete_entry(Orvex *o, const OrvexGridTile &entry, unsigned long nbuf, long zmin,
+                              long zmax)
 {
     const long fields[3] = {static_cast<long>(entry.nbuf), entry.zmin, entry.zmax};
     const long values[3] = {static_cast<long>(nbuf), zmin, zmax};
@@ -99,31 +107,40 @@ int complete_entry(Orvex *o, const OrvexGridTile &entry, unsigned long nbuf, lon
     return 0;
 }
 
+namespace {
+
+int write_tiles_in_turn(Orvex *o, double gamma, double lightmin)
+{
+    for (int r = 0; r < o->frame.nresolutions; r++)
+        for (long t = 0; t < o->frame.resolutions[r].ntiles; t++)
+            if (o->writeTileDataGrid(r, static_cast<int>(t), gamma, lightmin) < 0) return -1;
+    return 0;
+}
+
 }  // namespace
 
 int Orvex::writeTileDataGrid(int output_resolution, int output_tile, double gamma, double lightmin)
 {
     OrvexTileJob job;
     OrvexGridTile *entry = nullptr;
-    if (prepare(this, output_resolution, output_tile, &job, &entry) < 0) return -1;
+    if (orvex_grid_tile_prepare(this, output_resolution, output_tile, &job, &entry) < 0) return -1;
     OrvexPayloadSink sink(fd, job.dg->compressed != 0);
     if (sink.open() < 0) return -1;
-    if (mark_payload_start(this, *entry) < 0) return -1;
+    if (orvex_grid_mark_payload_start(this, *entry) < 0) return -1;
     long zmin, zmax;
     if (orvex_sample_tile(job, sink, gamma, lightmin, &zmin, &zmax) < 0) return -1;
     if (sink.finish() < 0) return -1;
-    return complete_entry(this, *entry, sink.payload_bytes(), zmin, zmax);
+    return orvex_grid_complete_entry(this, *entry, sink.payload_bytes(), zmin, zmax);
 }
 
+// Deflate dominates a build, so tiles are made on several threads when
+// there are several of both; one thread, or a parallel build that cannot
+// get its threads or memory, writes them one by one.
 int Orvex::writeDataGrid(double gamma, double lightmin)
 {
-    for (int r = 0; r < frame.nresolutions; r++) {
-        for (long t = 0; t < frame.resolutions[r].ntiles; t++) {
-            if (writeTileDataGrid(r, static_cast<int>(t), gamma, lightmin) < 0) {
-                orvex_register_error(1, "Orvex::writeData: writeTileDataGrid() error.\n");
-                return -1;
-            }
-        }
-    }
-    return 0;
+    int workers = orvex_grid_worker_count(this);
+    int rc = workers > 1 ? orvex_write_grid_tiles_parallel(this, gamma, lightmin, workers) : 1;
+    if (rc > 0) rc = write_tiles_in_turn(this, gamma, lightmin);
+    if (rc < 0) orvex_register_error(1, "Orvex::writeData: writeTileDataGrid() error.\n");
+    return rc;
 }

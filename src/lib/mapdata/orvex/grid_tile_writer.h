@@ -14,12 +14,35 @@
 /* Registers "Orvex::writeTileDataGrid: <what>\n" and returns -1. */
 int orvex_tile_writer_fail(int flag, const char *what);
 
+/* A list of byte strings kept end to end in one block that grows by
+ * doubling (through orvex_sys_realloc) and is reused after clear(). Holds a
+ * tile's payload as the very writes the file would receive, or the
+ * messages a worker registered. */
+class OrvexChunks {
+public:
+    OrvexChunks() = default;
+    ~OrvexChunks();
+    OrvexChunks(const OrvexChunks &) = delete;
+    OrvexChunks &operator=(const OrvexChunks &) = delete;
+
+    void clear() { used_ = 0; }
+    /* Appends one string; false (nothing kept) when memory runs out. */
+    bool add(const void *p, size_t n);
+    /* Walks the strings in order: *pos starts at 0; false after the last. */
+    bool next(size_t *pos, const unsigned char **p, size_t *n) const;
+
+private:
+    unsigned char *data_ = nullptr;
+    size_t used_ = 0, capacity_ = 0;
+};
+
 /* Gathers a tile's sample bytes in a 4196-byte buffer, flushed whenever it
  * holds more than 4192 bytes, and appends them to the file deflated into one
  * zlib stream (through a 3600-byte buffer) or as they are. */
 class OrvexPayloadSink {
 public:
-    OrvexPayloadSink(int fd, bool compressed);
+    /* Appends to the file fd, or keeps each write in `memory` when given. */
+    OrvexPayloadSink(int fd, bool compressed, OrvexChunks *memory = nullptr);
     ~OrvexPayloadSink();
     OrvexPayloadSink(const OrvexPayloadSink &) = delete;
     OrvexPayloadSink &operator=(const OrvexPayloadSink &) = delete;
@@ -33,6 +56,9 @@ public:
     int finish();
     /* Payload bytes written so far. */
     unsigned long payload_bytes() const { return payload_; }
+    /* True when a failure was the memory target running out (nothing
+     * registered then). */
+    bool out_of_memory() const { return out_of_memory_; }
 
 private:
     int flush();
@@ -41,6 +67,8 @@ private:
 
     int fd_;
     bool compressed_;
+    OrvexChunks *memory_;
+    bool out_of_memory_ = false;
     bool stream_open_ = false;
     z_stream zs_;
     unsigned char in_[4196];
@@ -66,5 +94,29 @@ struct OrvexTileJob {
  * holds data, and for colour). 0 or -1 (registered). */
 int orvex_sample_tile(const OrvexTileJob &job, OrvexPayloadSink &sink, double gamma,
                       double lightmin, long *zmin, long *zmax);
+
+/* The steps of writing one tile, shared by the tile writer and the
+ * parallel build. Each returns 0 or -1 with its message registered. */
+/* The first input registered for an output resolution, or null (no
+ * message). */
+const OrvexInput *orvex_grid_registered_input(Orvex *o, int output_resolution);
+/* Every test before the payload, up to the source samples. */
+int orvex_grid_tile_prepare(Orvex *o, int output_resolution, int output_tile, OrvexTileJob *job,
+                            OrvexGridTile **entry);
+/* Points the index entry at the payload's start, the current end of file. */
+int orvex_grid_mark_payload_start(Orvex *o, const OrvexGridTile &entry);
+/* Stores size and elevation range in the index entry, back at the end. */
+int orvex_grid_complete_entry(Orvex *o, const OrvexGridTile &entry, unsigned long nbuf, long zmin,
+                              long zmax);
+
+/* Writes every tile of every resolution with `workers` threads making the
+ * payloads, the calling thread writing them in tile order. Same file, same
+ * register as writing them one by one. 0, -1 (the failing tile's messages
+ * registered, not the caller's), or 1 when no thread or memory could be had
+ * for it and nothing was done. */
+int orvex_write_grid_tiles_parallel(Orvex *o, double gamma, double lightmin, int workers);
+/* Threads for building the object's tiles: ORVEX_THREADS when set to a
+ * count, else the hardware's, at most 8; never more than the tiles. */
+int orvex_grid_worker_count(const Orvex *o);
 
 #endif

@@ -1,0 +1,356 @@
+// Building every grid tile of an output on several threads. Deflate takes
+// most of a build's time, so worker threads prepare, sample and deflate
+// tiles into memory, while the calling thread alone touches the file: it
+// takes the payloads in tile order and makes the very writes, seeks and
+// index patches a tile-by-tile build makes. The file, its final position
+// and the error register therefore come out the same; a ring of a few
+// slots per worker bounds the payloads waiting to be written.
+//
+// Messages a worker registers land in its own thread's register; they are
+// carried in the tile's slot and registered again by the calling thread
+// when the tile's turn comes, where a tile-by-tile build would have
+// registered them.
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "OrvexInternal.h"
+#include "grid_tile_writer.h"
+
+namespace {
+
+const long kSlotsPerWorker = 4;
+const long kMaxWorkers = 64;         // ORVEX_THREADS beyond this is taken as this
+const unsigned kDefaultMaxWorkers = 8;
+
+// How a worker left a tile.
+enum Outcome {
+    kMade,           // the payload is complete
+    kPrepareFailed,  // failed before the payload: only its messages to register
+    kSampleFailed,   // failed part way: the payload so far, then the messages
+    kRedo,           // the worker's buffers ran out of memory: the writer makes the tile itself
+};
+
+struct Slot {
+    int resolution = 0;
+    int tile = 0;
+    bool done = false;  // made by a worker, not yet taken by the writer
+    Outcome outcome = kMade;
+    int error = 0;      // errno as the tile failed
+    long zmin = ORVEX_NODATA, zmax = ORVEX_NODATA;
+    OrvexGridTile *entry = nullptr;
+    OrvexChunks payload;   // the writes of the payload, in order
+    OrvexChunks messages;  // what the worker registered for the tile
+};
+
+template <class T>
+T *new_array(size_t n)
+{
+    T *a = static_cast<T *>(orvex_calloc(n, sizeof(T)));
+    if (a)
+        for (size_t i = 0; i < n; i++) new (&a[i]) T();
+    return a;
+}
+
+template <class T>
+void delete_array(T *a, size_t n)
+{
+    if (!a) return;
+    for (size_t i = 0; i < n; i++) a[i].~T();
+    free(a);
+}
+
+long tiles_in_all(const Orvex *o)
+{
+    long n = 0;
+    for (int r = 0; r < o->frame.nresolutions; r++)
+        if (o->frame.resolutions[r].ntiles > 0) n += o->frame.resolutions[r].ntiles;
+    return n;
+}
+
+// The compressed source tile the tiles of resolution r read through the
+// cache; a null input when they read none (or the registry is unusable, in
+// which case every one of them fails before reading).
+struct CachedSource {
+    const Orvex *input = nullptr;
+    int resolution = -1, tile = -1;
+    bool operator==(const CachedSource &b) const
+    {
+        return input == b.input && resolution == b.resolution && tile == b.tile;
+    }
+};
+
+CachedSource cached_source(Orvex *o, int r)
+{
+    CachedSource c;
+    const OrvexInput *in = orvex_grid_registered_input(o, r);
+    if (!in || in->resolution < 0 || in->resolution >= in->input->frame.nresolutions) return c;
+    const OrvexResolution &s = in->input->frame.resolutions[in->resolution];
+    if (s.map_type != ORVEX_MAP_GRID || !s.data || !static_cast<OrvexGrid *>(s.data)->compressed)
+        return c;
+    c.input = in->input;
+    c.resolution = in->resolution;
+    c.tile = in->tile;
+    return c;
+}
+
+// Writes a payload kept in memory, one write per kept chunk.
+int write_chunks(int fd, const OrvexChunks &chunks, unsigned long *nbuf)
+{
+    *nbuf = 0;
+    size_t pos = 0, n;
+    const unsigned char *p;
+    while (chunks.next(&pos, &p, &n)) {
+        if (orvex_write_all(fd, p, n) != ORVEX_IO_OK) return orvex_tile_writer_fail(1, "write() error.");
+        *nbuf += n;
+    }
+    return 0;
+}
+
+void register_again(const OrvexChunks &messages)
+{
+    size_t pos = 0, n;
+    const unsigned char *p;
+    while (messages.next(&pos, &p, &n))
+        orvex_register_error(0, "%.*s", static_cast<int>(n), reinterpret_cast<const char *>(p));
+}
+
+class ParallelBuild {
+public:
+    ParallelBuild(Orvex *o, double gamma, double lightmin) : o_(o), gamma_(gamma), lightmin_(lightmin) {}
+    ~ParallelBuild()
+    {
+        delete_array(slots_, static_cast<size_t>(nslots_));
+        free(drain_);
+    }
+    ParallelBuild(const ParallelBuild &) = delete;
+    ParallelBuild &operator=(const ParallelBuild &) = delete;
+
+    // False when the bookkeeping cannot be had; nothing is registered.
+    bool setup(int workers);
+    // 0 or -1 (registered); 1 when no worker thread could be started and
+    // nothing was done.
+    int run(int workers);
+
+private:
+    void work();
+    bool may_claim() const;
+    void advance_cursor();
+    void make(Slot &s);
+    Outcome make_payload(Slot &s);
+    bool keep_messages(Slot &s);
+    int write_all();
+    int write(Slot &s);
+
+    Orvex *o_;
+    double gamma_, lightmin_;
+    std::mutex mutex_;
+    std::condition_variable wake_workers_, wake_writer_;
+    Slot *slots_ = nullptr;  // tile number k uses slot k % nslots_
+    long nslots_ = 0;
+    bool *drain_ = nullptr;  // per resolution: its first tile waits until all before are written
+    long total_ = 0;
+    long claimed_ = 0;       // tiles handed to workers, in tile order
+    long written_ = 0;       // tiles the writer is done with
+    long limit_ = 0;         // no tile from here on is handed out: an earlier one failed
+    int cursor_r_ = 0;       // resolution and tile of tile number claimed_
+    long cursor_t_ = -1;
+    bool stop_ = false;
+};
+
+bool ParallelBuild::setup(int workers)
+{
+    total_ = limit_ = tiles_in_all(o_);
+    nslots_ = workers * kSlotsPerWorker;
+    slots_ = new_array<Slot>(static_cast<size_t>(nslots_));
+    drain_ = static_cast<bool *>(orvex_calloc(static_cast<size_t>(o_->frame.nresolutions), sizeof(bool)));
+    if (!slots_ || !drain_) return false;
+    // The first tile of a resolution that reads another compressed source
+    // tile waits for every earlier tile: the cache then sees the requests
+    // of a tile-by-tile build in the same order, and a failed build leaves
+    // no source tile in it that such a build would not have read.
+    CachedSource previous;
+    for (int r = 0; r < o_->frame.nresolutions; r++) {
+        if (o_->frame.resolutions[r].ntiles <= 0) continue;
+        CachedSource c = cached_source(o_, r);
+        drain_[r] = c.input && !(c == previous);
+        previous = c;
+    }
+    advance_cursor();
+    return true;
+}
+
+void ParallelBuild::advance_cursor()
+{
+    cursor_t_++;
+    while (cursor_r_ < o_->frame.nresolutions && cursor_t_ >= o_->frame.resolutions[cursor_r_].ntiles) {
+        cursor_r_++;
+        cursor_t_ = 0;
+    }
+}
+
+bool ParallelBuild::may_claim() const
+{
+    if (claimed_ - written_ >= nslots_) return false;  // the ring is full
+    return cursor_t_ != 0 || !drain_[cursor_r_] || written_ == claimed_;
+}
+
+int ParallelBuild::run(int workers)
+{
+    std::thread *threads = new_array<std::thread>(static_cast<size_t>(workers));
+    if (!threads) return 1;
+    int started = 0;
+    for (; started < workers; started++) {
+        try {
+            threads[started] = std::thread(&ParallelBuild::work, this);
+        } catch (...) {
+            break;  // go on with those that started
+        }
+    }
+    int rc = started > 0 ? write_all() : 1;
+    int error = errno;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_workers_.notify_all();
+    for (int i = 0; i < started; i++) threads[i].join();
+    delete_array(threads, static_cast<size_t>(workers));
+    errno = error;  // the failure's system error, for the caller's message
+    return rc;
+}
+
+void ParallelBuild::work()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_workers_.wait(lock, [this] { return stop_ || claimed_ >= limit_ || may_claim(); });
+        if (stop_ || claimed_ >= limit_) return;
+        long k = claimed_++;
+        Slot &s = slots_[k % nslots_];
+        s.resolution = cursor_r_;
+        s.tile = static_cast<int>(cursor_t_);
+        advance_cursor();
+        lock.unlock();
+        make(s);
+        lock.lock();
+        s.done = true;
+        wake_writer_.notify_one();
+        if ((s.outcome == kPrepareFailed || s.outcome == kSampleFailed) && k + 1 < limit_) {
+            limit_ = k + 1;  // a tile-by-tile build stops here
+            wake_workers_.notify_all();
+        }
+    }
+}
+
+void ParallelBuild::make(Slot &s)
+{
+    s.payload.clear();
+    s.messages.clear();
+    s.zmin = s.zmax = ORVEX_NODATA;
+    elog_clear_register(0);  // this worker's own register
+    s.outcome = make_payload(s);
+    s.error = errno;
+    if (!keep_messages(s)) s.outcome = kRedo;
+    elog_clear_register(0);
+}
+
+// A tile's work up to the file, in the order of writeTileDataGrid.
+Outcome ParallelBuild::make_payload(Slot &s)
+{
+    OrvexTileJob job;
+    if (orvex_grid_tile_prepare(o_, s.resolution, s.tile, &job, &s.entry) < 0) return kPrepareFailed;
+    OrvexPayloadSink sink(-1, job.dg->compressed != 0, &s.payload);
+    if (sink.open() < 0) return kPrepareFailed;
+    if (orvex_sample_tile(job, sink, gamma_, lightmin_, &s.zmin, &s.zmax) < 0 || sink.finish() < 0)
+        return sink.out_of_memory() ? kRedo : kSampleFailed;
+    return kMade;
+}
+
+bool ParallelBuild::keep_messages(Slot &s)
+{
+    for (int i = 0; i < elog_count(); i++) {
+        const char *m = elog_message(i);
+        if (m && !s.messages.add(m, strlen(m))) return false;
+    }
+    return true;
+}
+
+int ParallelBuild::write_all()
+{
+    for (long k = 0; k < total_; k++) {
+        Slot &s = slots_[k % nslots_];
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_writer_.wait(lock, [&s] { return s.done; });
+        }
+        int rc = write(s);
+        int error = errno;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            s.done = false;
+            written_++;
+        }
+        wake_workers_.notify_all();
+        errno = error;
+        if (rc < 0) return -1;
+    }
+    return 0;
+}
+
+// The file's part of the tile, as writeTileDataGrid does it.
+int ParallelBuild::write(Slot &s)
+{
+    if (s.outcome == kRedo) return o_->writeTileDataGrid(s.resolution, s.tile, gamma_, lightmin_);
+    if (s.outcome != kPrepareFailed) {
+        unsigned long nbuf;
+        if (orvex_grid_mark_payload_start(o_, *s.entry) < 0) return -1;
+        if (write_chunks(o_->fd, s.payload, &nbuf) < 0) return -1;
+        if (s.outcome == kMade && orvex_grid_complete_entry(o_, *s.entry, nbuf, s.zmin, s.zmax) < 0)
+            return -1;
+    }
+    register_again(s.messages);
+    if (s.outcome == kMade) return 0;
+    errno = s.error;
+    return -1;
+}
+
+}  // namespace
+
+int orvex_grid_worker_count(const Orvex *o)
+{
+    int saved = errno;  // a build's messages carry errno: leave it alone
+    long n = 0;
+    const char *env = getenv("ORVEX_THREADS");
+    if (env && *env) {
+        char *end;
+        long v = strtol(env, &end, 10);
+        if (*end == '\0' && v >= 1) n = v < kMaxWorkers ? v : kMaxWorkers;
+    }
+    if (n == 0) {
+        unsigned hw = std::thread::hardware_concurrency();
+        n = hw < 1 ? 1 : hw > kDefaultMaxWorkers ? kDefaultMaxWorkers : hw;
+    }
+    long tiles = tiles_in_all(o);
+    errno = saved;
+    return static_cast<int>(n < tiles ? n : tiles > 1 ? tiles : 1);
+}
+
+int orvex_write_grid_tiles_parallel(Orvex *o, double gamma, double lightmin, int workers)
+{
+    int saved = errno;
+    int rc = 1;
+    {
+        ParallelBuild build(o, gamma, lightmin);
+        if (build.setup(workers)) rc = build.run(workers);
+    }
+    if (rc > 0) errno = saved;  // nothing was done
+    return rc;
+}
