@@ -294,9 +294,14 @@ int ParallelBuild::write_all()
         int rc = write(s);
         int error = errno;
         {
+            // A failed tile is not counted as written: a resolution waiting
+            // for every earlier tile must not start reading its source.
             std::lock_guard<std::mutex> lock(mutex_);
             s.done = false;
-            written_++;
+            if (rc < 0)
+                stop_ = true;
+            else
+                written_++;
         }
         wake_workers_.notify_all();
         errno = error;
