@@ -1,18 +1,21 @@
 // Grid building and reading figures, all measured side by side in one run
 // on a generated elevation grid (terrain plus a no-data sea over about half
 // of it):
-//  - build throughput (source MB/s) of one compressed resolution at dec 1,
-//    2, 4 and 8, by the library and by the literal sampling loop of the
-//    tests, and zlib alone deflating the same output bytes at the default
-//    level;
+//  - build time of one compressed resolution at dec 1, 2, 4 and 8: by the
+//    library on its worker threads (wall-clock and processor time), by the
+//    library on one thread, by the literal sampling loop of the tests, and
+//    zlib alone deflating the same output bytes at the default level;
 //  - the cost of a cache hit of getTileGrid;
 //  - warm point look-ups per second (findTile + findPixelWithinTile +
 //    getTileGrid + reading the sample), with 1 and with 1000 tiles cached.
 //
-// Times are processor seconds of this process (system calls included),
-// each the best of three interleaved runs, as the machine may be shared.
+// Processor times are those of the whole process (every thread, system
+// calls included): on a shared machine they are far steadier than wall
+// time. Wall-clock time is what a parallel build is for, so it is given
+// beside them. Every figure is the best of five interleaved runs.
 //
 // Usage: bench_grid [nlat nlon]   (default 5400 10800)
+// ORVEX_THREADS sets the library's worker threads, as for any build.
 
 #include <dirent.h>
 #include <stdio.h>
@@ -27,18 +30,37 @@
 
 #include "OrvexInternal.h"
 #include "grid_reference.h"
+#include "grid_tile_writer.h"
 #include "grid_terrain.h"
 
 namespace {
 
-// Processor time of this (single-threaded) process, system time included:
-// on a machine shared with other work it is far steadier than wall time.
+// Processor time of this process, every thread and system time included.
 double now()
 {
     struct timespec ts;
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return ts.tv_sec + ts.tv_nsec * 1e-9;
 }
+
+double wall_now()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+// The best processor and wall-clock seconds of several runs.
+struct Times {
+    double cpu = 1e30, wall = 1e30;
+    void keep(const Times &t)
+    {
+        cpu = t.cpu < cpu ? t.cpu : cpu;
+        wall = t.wall < wall ? t.wall : wall;
+    }
+};
+
+const int kRuns = 5;
 
 struct TempDir {
     std::string dir;
@@ -71,18 +93,33 @@ void die(const char *what)
     exit(1);
 }
 
-// Declares one resolution of 5 x 10 tiles (compressed unless asked) and writes it with the
-// library or the literal loop. Returns the seconds the tile writing took.
-double build(Orvex *in, const std::string &out_path, long dec, bool reference, int compressed = 1)
+// How the tiles are written.
+enum Writer { kLibrary, kLibraryOneThread, kLiteral };
+
+// Declares one resolution of 5 x 10 tiles (compressed unless asked) and
+// writes it. Returns the time the tile writing took.
+Times build(Orvex *in, const std::string &out_path, long dec, Writer writer, int compressed = 1)
 {
     unlink(out_path.c_str());
     Orvex out;
     if (out.setOutput(out_path.c_str()) < 0) die("setOutput");
     if (out.setResolutionHdrGrid(in, 0, 0, dec, compressed, 5, 10, "bench", "bench") < 0)
         die("setResolutionHdrGrid");
-    double t0 = now();
-    int rc = reference ? grid_reference_write_all(&out, 1, 0) : out.writeDataGrid(1, 0);
-    double t = now() - t0;
+    const char *threads = getenv("ORVEX_THREADS");
+    std::string saved = threads ? threads : "";
+    if (writer == kLibraryOneThread) setenv("ORVEX_THREADS", "1", 1);
+    Times t;
+    t.cpu = now();
+    t.wall = wall_now();
+    int rc = writer == kLiteral ? grid_reference_write_all(&out, 1, 0) : out.writeDataGrid(1, 0);
+    t.cpu = now() - t.cpu;
+    t.wall = wall_now() - t.wall;
+    if (writer == kLibraryOneThread) {
+        if (threads)
+            setenv("ORVEX_THREADS", saved.c_str(), 1);
+        else
+            unsetenv("ORVEX_THREADS");
+    }
     if (rc < 0) die("writing tiles");
     return t;
 }
@@ -165,43 +202,54 @@ int main(int argc, char **argv)
     if (in.setInput(src.c_str(), 0, nullptr) < 0) die("setInput(source)");
     const double source_mb = nlat * nlon * 2 / 1e6;
 
-    printf("\nbuilding one compressed resolution of 5 x 10 tiles\n");
-    printf("%4s %12s %12s %12s %12s %14s %14s\n", "dec", "library s", "library MB/s", "literal s",
-           "literal MB/s", "literal/lib", "lib/zlib alone");
+    Orvex probe;  // a declared output of 50 tiles, to learn the thread count
+    if (probe.setOutput(dir.path("probe.orx").c_str()) < 0 ||
+        probe.setResolutionHdrGrid(&in, 0, 0, 1, 1, 5, 10, "p", "p") < 0)
+        die("declaring the probe");
+    printf("\nbuilding one compressed resolution of 5 x 10 tiles, %d worker threads "
+           "(%ld processors online)\n",
+           orvex_grid_worker_count(&probe), sysconf(_SC_NPROCESSORS_ONLN));
+    printf("%4s %10s %10s %10s %10s %10s %10s %12s %12s %12s\n", "dec", "lib wall", "lib cpu",
+           "lib MB/s", "1-thr cpu", "lit wall", "lit cpu", "lit/lib wall", "lit/1-thr", "1-thr/zlib");
     for (long dec : {1L, 2L, 4L, 8L}) {
-        std::string lib = dir.path("lib.orx"), ref = dir.path("ref.orx");
-        double tl = 1e30, tz = 1e30, tr = 1e30;
+        std::string lib = dir.path("lib.orx"), one = dir.path("one.orx"), ref = dir.path("ref.orx");
+        Times tl, to, tr;
+        double tz = 1e30;
         size_t raw = 0;
-        for (int k = 0; k < 3; k++) {
-            double t = build(&in, lib, dec, false);
-            tl = t < tl ? t : tl;
-            t = zlib_alone(lib, &raw);
+        for (int k = 0; k < kRuns; k++) {
+            tl.keep(build(&in, lib, dec, kLibrary));
+            to.keep(build(&in, one, dec, kLibraryOneThread));
+            double t = zlib_alone(lib, &raw);
             tz = t < tz ? t : tz;
-            t = build(&in, ref, dec, true);
-            tr = t < tr ? t : tr;
+            tr.keep(build(&in, ref, dec, kLiteral));
         }
-        printf("%4ld %12.3f %12.1f %12.3f %12.1f %13.2fx %13.2fx\n", dec, tl, source_mb / tl, tr,
-               source_mb / tr, tr / tl, tl / tz);
+        printf("%4ld %10.3f %10.3f %10.1f %10.3f %10.3f %10.3f %11.2fx %11.2fx %11.2fx\n", dec, tl.wall,
+               tl.cpu, source_mb / tl.wall, to.cpu, tr.wall, tr.cpu, tr.wall / tl.wall, tr.cpu / to.cpu,
+               to.cpu / tz);
         printf("     zlib alone: %.3f s for %.1f MB of output samples (%.1f MB/s)\n", tz, raw / 1e6,
                raw / 1e6 / tz);
         if (dec == 1) rename(lib.c_str(), dir.path("dec1.orx").c_str());
     }
+    unlink(dir.path("one.orx").c_str());
+    unlink(dir.path("ref.orx").c_str());
 
     // The same without compression: the sampling loop and the writes alone.
     printf("\nthe same resolution uncompressed (sampling and writing only)\n");
-    printf("%4s %12s %12s %14s\n", "dec", "library s", "literal s", "literal/lib");
+    printf("%4s %10s %10s %10s %10s %12s %12s\n", "dec", "lib wall", "1-thr cpu", "lit wall", "lit cpu",
+           "lit/lib wall", "lit/1-thr");
     for (long dec : {1L, 2L, 4L, 8L}) {
-        std::string lib = dir.path("libu.orx"), ref = dir.path("refu.orx");
-        double tl = 1e30, tr = 1e30;
-        for (int k = 0; k < 3; k++) {
-            double t = build(&in, lib, dec, false, 0);
-            tl = t < tl ? t : tl;
-            t = build(&in, ref, dec, true, 0);
-            tr = t < tr ? t : tr;
+        std::string lib = dir.path("libu.orx"), one = dir.path("oneu.orx"), ref = dir.path("refu.orx");
+        Times tl, to, tr;
+        for (int k = 0; k < kRuns; k++) {
+            tl.keep(build(&in, lib, dec, kLibrary, 0));
+            to.keep(build(&in, one, dec, kLibraryOneThread, 0));
+            tr.keep(build(&in, ref, dec, kLiteral, 0));
         }
-        printf("%4ld %12.3f %12.3f %13.2fx\n", dec, tl, tr, tr / tl);
+        printf("%4ld %10.3f %10.3f %10.3f %10.3f %11.2fx %11.2fx\n", dec, tl.wall, to.cpu, tr.wall, tr.cpu,
+               tr.wall / tl.wall, tr.cpu / to.cpu);
     }
     unlink(dir.path("libu.orx").c_str());
+    unlink(dir.path("oneu.orx").c_str());
     unlink(dir.path("refu.orx").c_str());
 
     // Reading: the dec 1 map, and a map of small tiles for 1000 cached tiles.
