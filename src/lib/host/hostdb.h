@@ -35,14 +35,17 @@ Dbptr dbinvalid(void);
 int dbopen(const char *path, const char *mode, Dbptr *db);
 /* Closes the database that db designates. Returns 0 or -1. */
 int dbclose(Dbptr db);
-/* A pointer to table `table` of db's database; its `table` is -102 when
- * the schema has no such table. The database, field and record names are
- * kept for the calling convention and must be null. */
+/* A pointer to table `table` of db's database, with `field` and `record`
+ * -501 (all); its `table` is -102 when the schema has no such table or db
+ * designates no open database. Nothing is registered: -102 is an answer,
+ * not a failure. The database, field and record names are kept for the
+ * calling convention and are ignored. */
 Dbptr dblookup(Dbptr db, const char *database, const char *table,
                const char *field, const char *record);
 /* Code -357 stores a (char*) file name of the database, owned by the
- * toolkit, or null; code -305 stores a (long) row count of the table db
- * designates. Returns 0, or -1 for an unknown code or pointer. */
+ * toolkit and valid until dbclose, or null; code -305 stores a (long) row
+ * count of the table db designates. Returns 0, or -1 with a registered
+ * message for an unknown code or pointer. */
 int dbquery(Dbptr db, int code, void *value);
 
 /* Imports every shape record of the shapefile at shp_path (with its .shx
@@ -95,6 +98,17 @@ typedef struct ESRISHPRECStr {
 int esri_get_db_shp_record(Dbptr db, ESRISHPRECStr *record);
 /* Releases what esri_get_db_shp_record allocated and zeroes the record. */
 void esri_free_shp_record(ESRISHPRECStr *record);
+/* Decodes one shape record in the published shapefile form (the 8-byte
+ * big-endian record header, then the little-endian content) of `size`
+ * bytes into a zeroed record: hdr, shape_type and record are filled (an
+ * ESRISHPPOINTStr for the point types, an ESRISHPRECPOLYGStr for the
+ * PolyLine, Polygon and MultiPoint types, null for a Null shape; Z and M
+ * values are checked for room and dropped). Returns 0, or -1 with a
+ * registered message for a record that is truncated, carries negative
+ * counts or counts larger than its bytes, part indexes outside its points
+ * or out of order, or a shape type other than those above. Nothing is read
+ * outside the `size` bytes. */
+int esri_parse_shp_record(const unsigned char *bytes, long size, ESRISHPRECStr *record);
 
 #ifdef __cplusplus
 }

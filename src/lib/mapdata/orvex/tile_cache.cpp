@@ -59,13 +59,44 @@ unsigned char *inflate_tile(const OrvexGridTile &entry, size_t size)
     return buf;
 }
 
+// An index over the entries in use, so that a hit costs a probe or two
+// instead of a scan of up to 1000 entries. Open addressing with linear
+// probing; a slot holds the entry's position + 1, 0 when free. Guarded by
+// the cache mutex like the entries; rebuilt whenever cleanCache moves them.
+const int kIndexSlots = 4096;  // a power of two, over twice the entries
+unsigned short orvex_cache_index[kIndexSlots];
+
+unsigned slot_of(const Orvex *object, int resolution, int tile)
+{
+    unsigned long h = reinterpret_cast<unsigned long>(object) >> 4;
+    h ^= static_cast<unsigned long>(static_cast<unsigned>(resolution)) * 0x9E3779B97F4A7C15UL;
+    h ^= static_cast<unsigned long>(static_cast<unsigned>(tile)) * 0xC2B2AE3D27D4EB4FUL;
+    h ^= h >> 29;
+    return static_cast<unsigned>(h) & (kIndexSlots - 1);
+}
+
 int find_entry(const Orvex *object, int resolution, int tile)
 {
-    for (int i = 0; i < orvex_ncache; i++) {
+    for (unsigned s = slot_of(object, resolution, tile);; s = (s + 1) & (kIndexSlots - 1)) {
+        int i = orvex_cache_index[s] - 1;
+        if (i < 0) return -1;
         const OrvexCache &e = orvex_cache[i];
         if (e.object == object && e.tile == tile && e.resolution == resolution) return i;
     }
-    return -1;
+}
+
+void index_entry(int i)
+{
+    const OrvexCache &e = orvex_cache[i];
+    unsigned s = slot_of(e.object, e.resolution, e.tile);
+    while (orvex_cache_index[s]) s = (s + 1) & (kIndexSlots - 1);
+    orvex_cache_index[s] = static_cast<unsigned short>(i + 1);
+}
+
+void rebuild_index()
+{
+    memset(orvex_cache_index, 0, sizeof orvex_cache_index);
+    for (int i = 0; i < orvex_ncache; i++) index_entry(i);
 }
 
 struct CacheLock {
@@ -132,6 +163,7 @@ int Orvex::getTileGrid(int resolution, int tile, unsigned char **out)
     e.tile = tile;
     e.size = size;
     e.stream = buf;
+    index_entry(orvex_ncache);
     orvex_ncache++;
     orvex_cache_size += size;
     *out = buf;
@@ -158,6 +190,7 @@ int Orvex::cleanCache(long maxsize, int clean_all)
         if (orvex_cache[i].stream) orvex_cache[kept++] = orvex_cache[i];
     for (int i = kept; i < orvex_ncache; i++) orvex_cache[i] = OrvexCache();
     orvex_ncache = kept;
+    rebuild_index();
     return 0;
 }
 

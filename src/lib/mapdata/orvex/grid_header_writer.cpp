@@ -1,0 +1,221 @@
+// Declaring a grid resolution of an output: the resolution record and grid
+// header are derived from one tile of an input grid, a decimation factor
+// and a tiling, appended to the model, and written at the end of the file
+// followed by an all-zero tile index that the tile writer fills in later.
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "OrvexInternal.h"
+
+namespace {
+
+const char *const kWho = "Orvex::setResolutionHdrGrid";
+const long kResolutionRecord = offsetof(OrvexResolution, data);  // 848 bytes on disk
+const long kGridHeader = offsetof(OrvexGrid, tiles);             // 104 bytes on disk
+
+// The input's resolution, its tile and the factors, checked in the order
+// the declaration reports them. Returns 0 or -1 with a registered message.
+int check_request(Orvex *input, int input_resolution, int input_tile, long dec, int nlat_tiles,
+                  int nlon_tiles)
+{
+    if (!input || input_resolution < 0 || input_resolution >= input->frame.nresolutions) {
+        orvex_register_error(0, "%s: input resolution out of range\n", kWho);
+        return -1;
+    }
+    const OrvexResolution &s = input->frame.resolutions[input_resolution];
+    if (s.map_type != ORVEX_MAP_GRID || !s.data) {
+        orvex_register_error(0, "%s: input map type must be grid\n", kWho);
+        return -1;
+    }
+    if (input_tile < 0 || input_tile >= s.ntiles) {
+        orvex_register_error(0, "%s: input tile out of range\n", kWho);
+        return -1;
+    }
+    // Every division below needs these to be 1 or more.
+    if (dec < 1) {
+        orvex_register_error(0, "%s: decimation factor %ld must be at least 1\n", kWho, dec);
+        return -1;
+    }
+    if (nlat_tiles < 1 || nlon_tiles < 1) {
+        orvex_register_error(0, "%s: nlat_tiles %d and nlon_tiles %d must both be at least 1\n",
+                             kWho, nlat_tiles, nlon_tiles);
+        return -1;
+    }
+    const OrvexGrid &sg = *static_cast<const OrvexGrid *>(s.data);
+    if (sg.nlon < 1 || sg.nlat < 1) {
+        orvex_register_error(0, "%s: source grid of %ld x %ld samples holds nothing\n", kWho,
+                             sg.nlat, sg.nlon);
+        return -1;
+    }
+    if (dec * (sg.nlon / dec) != sg.nlon) {
+        orvex_register_error(
+            0, "%s: decimation factor must be integer multiple of source width\n", kWho);
+        return -1;
+    }
+    if (dec * (sg.nlat / dec) != sg.nlat) {
+        orvex_register_error(
+            0, "%s: decimation factor must be integer multiple of source height\n", kWho);
+        return -1;
+    }
+    return 0;
+}
+
+// The new resolution record R and grid header G, from the input resolution
+// S (grid SG) and the chosen input tile.
+void derive_records(const OrvexResolution &s, int input_tile, long dec, int compressed,
+                    int nlat_tiles, int nlon_tiles, const char *name,
+                    const char *resolution_string, OrvexResolution *r, OrvexGrid *g)
+{
+    const OrvexGrid &sg = *static_cast<const OrvexGrid *>(s.data);
+    long ilat_tile = input_tile / s.nlon_tiles;
+    long ilon_tile = input_tile - ilat_tile * s.nlon_tiles;
+
+    g->decimation_factor = dec;
+    g->compressed = compressed;
+    g->content = sg.content;
+    g->dlon = dec * sg.dlon;
+    g->dlat = dec * sg.dlat;
+    g->nlon = sg.nlon / dec;
+    g->nlat = sg.nlat / dec;
+    g->nlon_per_tile = g->nlon / nlon_tiles;
+    g->nlat_per_tile = g->nlat / nlat_tiles;
+
+    r->source = s.source;  // the raw source a chain of decimations began with
+    r->data_type = ORVEX_DATA_ORX;
+    r->map_type = ORVEX_MAP_GRID;
+    orvex_copy_name(r->name, sizeof r->name, name);
+    orvex_copy_name(r->resolution, sizeof r->resolution, resolution_string);
+    r->degrees_per_pixel = dec * s.degrees_per_pixel;
+    r->lon_start_tiles = s.lon_start_tiles + ilon_tile * s.dlon_tiles;
+    r->lat_start_tiles = s.lat_start_tiles + ilat_tile * s.dlat_tiles;
+    r->dlon_tiles = g->dlon * g->nlon / nlon_tiles;
+    r->dlat_tiles = g->dlat * g->nlat / nlat_tiles;
+    r->nlon_tiles = nlon_tiles;
+    r->nlat_tiles = nlat_tiles;
+    r->ntiles = static_cast<long>(nlat_tiles) * nlon_tiles;
+    g->lon_start = r->lon_start_tiles;
+    g->lat_start = r->lat_start_tiles;
+}
+
+int check_tiling(const OrvexGrid &g, int nlat_tiles, int nlon_tiles)
+{
+    if (g.nlon != nlon_tiles * g.nlon_per_tile) {
+        orvex_register_error(0, "%s: tile factor must be integer multiple of decimated width\n",
+                             kWho);
+        return -1;
+    }
+    if (g.nlat != nlat_tiles * g.nlat_per_tile) {
+        orvex_register_error(0, "%s: tile factor must be integer multiple of decimated height\n",
+                             kWho);
+        return -1;
+    }
+    return 0;
+}
+
+// Room for one more record at the end of the resolution list.
+int grow_resolutions(Orvex *o)
+{
+    OrvexFrame &frame = o->frame;
+    if (!frame.resolutions) {
+        void *p = orvex_sys_malloc(sizeof(OrvexResolution));
+        if (!p) {
+            orvex_register_error(1, "%s: malloc(resolutions) error.\n", kWho);
+            return -1;
+        }
+        frame.resolutions = static_cast<OrvexResolution *>(p);
+        return 0;
+    }
+    size_t count = static_cast<size_t>(frame.nresolutions) + 1;
+    void *p = orvex_sys_realloc(frame.resolutions, count * sizeof(OrvexResolution));
+    if (!p) {
+        orvex_register_error(1, "%s: realloc(resolutions) error.\n", kWho);
+        return -1;
+    }
+    frame.resolutions = static_cast<OrvexResolution *>(p);
+    return 0;
+}
+
+int report_io(int rc)
+{
+    if (rc == ORVEX_IO_SEEK)
+        orvex_register_error(1, "%s: lseek() error.\n", kWho);
+    else
+        orvex_register_error(1, "%s: write() error.\n", kWho);
+    return -1;
+}
+
+// Writes the all-zero tile index and points every in-memory entry at the
+// file positions of its own four fields.
+int write_tile_index(int fd, OrvexGrid *g, long ntiles)
+{
+    g->tiles = static_cast<OrvexGridTile *>(orvex_calloc(static_cast<size_t>(ntiles), sizeof(OrvexGridTile)));
+    if (!g->tiles) {
+        orvex_register_error(1, "%s: malloc(tiles) error.\n", kWho);
+        return -1;
+    }
+    const OrvexGridTile zero;
+    for (long t = 0; t < ntiles; t++) {
+        if (orvex_write_all(fd, &zero, sizeof zero) != ORVEX_IO_OK) return report_io(ORVEX_IO_WRITE);
+        long end = orvex_tell(fd);
+        if (end < 0) return report_io(ORVEX_IO_SEEK);
+        OrvexGridTile &entry = g->tiles[t];
+        entry.zmin = end - 32;
+        entry.zmax = end - 24;
+        entry.nbuf = static_cast<unsigned long>(end - 16);
+        entry.buf = reinterpret_cast<unsigned char *>(end - 8);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int Orvex::setResolutionHdrGrid(Orvex *input, int input_resolution, int input_tile, long dec,
+                                int compressed, int nlat_tiles, int nlon_tiles, const char *name,
+                                const char *resolution_string)
+{
+    if (fd == -1) {
+        orvex_register_error(0, "%s: first need to open output file with setOutput()\n", kWho);
+        return -1;
+    }
+    if (orvex_output_accepts_declaration(this, kWho) < 0) return -1;
+    if (check_request(input, input_resolution, input_tile, dec, nlat_tiles, nlon_tiles) < 0)
+        return -1;
+
+    OrvexResolution r;
+    OrvexGrid g;
+    derive_records(input->frame.resolutions[input_resolution], input_tile, dec, compressed,
+                   nlat_tiles, nlon_tiles, name, resolution_string, &r, &g);
+    if (check_tiling(g, nlat_tiles, nlon_tiles) < 0) return -1;
+
+    if (grow_resolutions(this) < 0) return -1;
+    OrvexGrid *grid = static_cast<OrvexGrid *>(orvex_sys_malloc(sizeof(OrvexGrid)));
+    if (!grid) {
+        orvex_register_error(1, "%s: malloc(grid) error.\n", kWho);
+        return -1;
+    }
+    *grid = g;
+    r.data = grid;
+    long number = frame.nresolutions;
+    frame.resolutions[number] = r;
+    if (setInputArr(input, input_resolution, input_tile, static_cast<int>(number)) < 0) {
+        // The record lies beyond the count, so teardown would not see it.
+        free(grid);
+        frame.resolutions[number].data = nullptr;
+        orvex_register_error(0, "%s: setInputArr() error.\n", kWho);
+        return -1;
+    }
+    frame.nresolutions = number + 1;
+
+    long count = frame.nresolutions;
+    int rc = orvex_write_at(fd, nresolutions_offset, &count, sizeof count);
+    if (rc != ORVEX_IO_OK) return report_io(rc);
+    if (orvex_write_all(fd, &r, kResolutionRecord) != ORVEX_IO_OK ||
+        orvex_write_all(fd, grid, kGridHeader) != ORVEX_IO_OK)
+        return report_io(ORVEX_IO_WRITE);
+    if (write_tile_index(fd, grid, r.ntiles) < 0) return -1;
+    long end = orvex_tell(fd);
+    if (end < 0) return report_io(ORVEX_IO_SEEK);
+    OrvexPrivate::endOfHeaders(this) = end;
+    return 0;
+}

@@ -1,0 +1,129 @@
+// Writing the tiles of a declared grid resolution. Each tile's samples are
+// made from the source tile registered for its resolution (the highest
+// valid elevation, or the average colour, of a window around every dec-th
+// source sample), appended at the end of the file as one zlib stream or
+// raw, and its index entry receives the payload's position first, then its
+// size and elevation range.
+
+#include <stdio.h>
+
+#include "OrvexInternal.h"
+#include "grid_tile_writer.h"
+
+namespace {
+
+int fail(int flag, const char *what)
+{
+    return orvex_tile_writer_fail(flag, what);
+}
+
+// Preparation up to the source samples: registry, ranges, geometry, in the
+// order the failures are reported.
+int prepare(Orvex *o, int output_resolution, int output_tile, OrvexTileJob *j,
+            OrvexGridTile **entry)
+{
+    if (o->fd == -1) return fail(0, "first need to open output file with setOutput()");
+    char key[32];
+    snprintf(key, sizeof key, "%d", output_resolution);
+    Tbl *list = static_cast<Tbl *>(getarr(o->src_arr, key));
+    const OrvexInput *in = list ? static_cast<OrvexInput *>(gettbl(list, 0)) : nullptr;
+    if (!in || !in->input) return fail(0, "Cannot find input for this output resolution");
+    if (output_resolution < 0 || output_resolution >= o->frame.nresolutions)
+        return fail(0, "output resolution out of range");
+    Orvex *input = in->input;
+    if (in->resolution < 0 || in->resolution >= input->frame.nresolutions)
+        return fail(0, "registered input resolution out of range");
+    const OrvexResolution &s = input->frame.resolutions[in->resolution];
+    if (s.map_type != ORVEX_MAP_GRID || !s.data) return fail(0, "input map type must be grid");
+    const OrvexResolution &d = o->frame.resolutions[output_resolution];
+    if (d.map_type != ORVEX_MAP_GRID || !d.data) return fail(0, "output map type must be grid");
+    if (output_tile < 0 || output_tile >= d.ntiles) return fail(0, "output tile out of range");
+    if (in->tile < 0 || in->tile >= s.ntiles) return fail(0, "registered input tile out of range");
+
+    j->s = &s;
+    j->sg = static_cast<const OrvexGrid *>(s.data);
+    OrvexGrid *dg = static_cast<OrvexGrid *>(d.data);
+    j->dg = dg;
+    *entry = &dg->tiles[output_tile];
+    j->dec = dg->decimation_factor;
+    if (j->dec < 1) return fail(0, "decimation factor must be at least 1");
+    // Source rows and columns count from the source grid's origin.
+    long ilat_tile = output_tile / d.nlon_tiles;
+    long ilon_tile = output_tile - ilat_tile * d.nlon_tiles;
+    j->ilat = ilat_tile * dg->nlat_per_tile * j->dec;
+    j->ilon = ilon_tile * dg->nlon_per_tile * j->dec;
+    if (j->sg->nlon % j->dec != 0)
+        return fail(0, "decimation factor must be integer multiple of source width");
+    if (j->sg->nlat % j->dec != 0)
+        return fail(0, "decimation factor must be integer multiple of source height");
+
+    unsigned char *src = nullptr;
+    if (input->getTileGrid(in->resolution, in->tile, &src) < 0) return fail(0, "getTileGrid() error");
+    j->src = src;
+    // Odd factors: a window of dec samples; even ones: dec + 1, centred.
+    j->dec0 = j->dec % 2 ? j->dec / 2 : (j->dec + 1) / 2;
+    j->dec1 = j->dec % 2 ? j->dec / 2 + 1 : j->dec0 + 1;
+    j->ilat_tile_src = in->tile / s.nlon_tiles;
+    j->ilon_tile_src = in->tile - j->ilat_tile_src * s.nlon_tiles;
+    j->swap = s.data_type == ORVEX_DATA_DEMB;
+    return 0;
+}
+
+// Points the index entry at the payload's start, the current end of file.
+int mark_payload_start(Orvex *o, const OrvexGridTile &entry)
+{
+    long s0 = orvex_tell(o->fd);
+    if (s0 < 0) return fail(1, "lseek() error.");
+    long buf_field = reinterpret_cast<long>(entry.buf);
+    if (buf_field > s0)
+        return fail(1, "internal offset error probably caused by repeated attempt to write into "
+                       "same tile.");
+    int rc = orvex_write_at(o->fd, buf_field, &s0, sizeof s0);
+    if (rc == ORVEX_IO_SEEK) return fail(1, "lseek() error.");
+    if (rc != ORVEX_IO_OK) return fail(1, "write() error.");
+    OrvexPrivate::payloadWritten(o) = 1;  // later declarations would land after it
+    return 0;
+}
+
+// Stores the payload's size and elevation range in the index entry, in
+// that order, and returns to the end of the payload.
+int complete_entry(Orvex *o, const OrvexGridTile &entry, unsigned long nbuf, long zmin, long zmax)
+{
+    const long fields[3] = {static_cast<long>(entry.nbuf), entry.zmin, entry.zmax};
+    const long values[3] = {static_cast<long>(nbuf), zmin, zmax};
+    for (int i = 0; i < 3; i++) {
+        int rc = orvex_write_at(o->fd, fields[i], &values[i], sizeof values[i]);
+        if (rc == ORVEX_IO_SEEK) return fail(1, "lseek() error.");
+        if (rc != ORVEX_IO_OK) return fail(1, "write() error.");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int Orvex::writeTileDataGrid(int output_resolution, int output_tile, double gamma, double lightmin)
+{
+    OrvexTileJob job;
+    OrvexGridTile *entry = nullptr;
+    if (prepare(this, output_resolution, output_tile, &job, &entry) < 0) return -1;
+    OrvexPayloadSink sink(fd, job.dg->compressed != 0);
+    if (sink.open() < 0) return -1;
+    if (mark_payload_start(this, *entry) < 0) return -1;
+    long zmin, zmax;
+    if (orvex_sample_tile(job, sink, gamma, lightmin, &zmin, &zmax) < 0) return -1;
+    if (sink.finish() < 0) return -1;
+    return complete_entry(this, *entry, sink.payload_bytes(), zmin, zmax);
+}
+
+int Orvex::writeDataGrid(double gamma, double lightmin)
+{
+    for (int r = 0; r < frame.nresolutions; r++) {
+        for (long t = 0; t < frame.resolutions[r].ntiles; t++) {
+            if (writeTileDataGrid(r, static_cast<int>(t), gamma, lightmin) < 0) {
+                orvex_register_error(1, "Orvex::writeData: writeTileDataGrid() error.\n");
+                return -1;
+            }
+        }
+    }
+    return 0;
+}

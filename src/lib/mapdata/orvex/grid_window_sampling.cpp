@@ -1,0 +1,253 @@
+// Making the samples of one output tile from windows of source samples:
+// the highest valid elevation of each window, or its average colour.
+//
+// Locating a source sample splits into a row that depends only on the
+// latitude and a column that depends only on the longitude. Both are found
+// once per tile, for every row and column the tile's windows visit, by the
+// very functions findPixelWithinTile uses, so the samples read are exactly
+// those the location rule names. Each output row is then made in two
+// passes: down the window rows into one value per source column (runs of
+// adjacent columns are read straight through), then across the window
+// columns of each output sample.
+
+#include <limits.h>
+#include <math.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "OrvexInternal.h"
+#include "grid_tile_writer.h"
+#include "tile_location.h"
+
+namespace {
+
+// A run of table columns k0 .. k1 - 1 whose samples lie side by side in
+// the source tile, the first at byte offset `off` of its row.
+struct Run {
+    long k0, k1, off;
+};
+
+// Per tile: the byte offsets of the window rows and columns (-1 where the
+// location rule finds no sample), the column runs, and the working rows.
+struct Windows {
+    long wlen = 0;            // window rows (and columns) per output sample
+    long nrows = 0, ncols = 0;
+    long nruns = 0;
+    long *rows = nullptr;     // by window row - (ilat - dec0)
+    long *cols = nullptr;     // by window column - (ilon - dec0)
+    long *live = nullptr;     // rows of the current output row that hold samples
+    Run *runs = nullptr;
+    int64_t *acc = nullptr;   // per table column: 1 (elevation) or 4 (colour) values
+    unsigned char *out = nullptr;  // one output row of samples
+    void *block = nullptr;
+
+    ~Windows() { free(block); }
+
+    int build(const OrvexTileJob &j)
+    {
+        long ss = j.sg->content == 1 ? 2 : 3;
+        long out_cols = j.dg->nlon_per_tile;
+        wlen = j.dec0 + j.dec1;
+        // Windows spanning more than 2^36 source samples a side could not
+        // be held anyway; refusing them keeps the sizes below from
+        // overflowing (the allocation of anything near it fails cleanly).
+        const long kMaxSpan = 1L << 36;
+        if (j.dec > kMaxSpan || j.dg->nlat_per_tile > kMaxSpan / j.dec ||
+            out_cols > kMaxSpan / j.dec)
+            return orvex_tile_writer_fail(0, "output tile too large.");
+        nrows = j.dg->nlat_per_tile > 0 ? (j.dg->nlat_per_tile - 1) * j.dec + wlen : 0;
+        ncols = out_cols > 0 ? (out_cols - 1) * j.dec + wlen : 0;
+        size_t bytes = sizeof(long) * static_cast<size_t>(nrows + ncols + wlen) +
+                       sizeof(Run) * static_cast<size_t>(ncols) +
+                       sizeof(int64_t) * 4 * static_cast<size_t>(ncols) +
+                       static_cast<size_t>(out_cols) * 3;
+        block = orvex_calloc(bytes, 1);
+        if (!block) return orvex_tile_writer_fail(1, "malloc(window tables) error.");
+        char *p = static_cast<char *>(block);
+        acc = reinterpret_cast<int64_t *>(p);
+        p += sizeof(int64_t) * 4 * static_cast<size_t>(ncols);
+        rows = reinterpret_cast<long *>(p);
+        cols = rows + nrows;
+        live = cols + ncols;
+        p = reinterpret_cast<char *>(live + wlen);
+        runs = reinterpret_cast<Run *>(p);
+        out = reinterpret_cast<unsigned char *>(runs + ncols);
+
+        for (long k = 0; k < nrows; k++) {
+            long y = j.ilat - j.dec0 + k;
+            rows[k] = -1;
+            if (y < 0 || y >= j.sg->nlat) continue;
+            long r = orvex_pixel_row(j.s, j.sg, j.ilat_tile_src, j.sg->lat_start + y * j.sg->dlat);
+            if (r >= 0) rows[k] = r * j.sg->nlon_per_tile * ss;
+        }
+        for (long k = 0; k < ncols; k++) {
+            long x = j.ilon - j.dec0 + k;  // no range test: longitudes are turned
+            long c = orvex_pixel_col(j.s, j.sg, j.ilon_tile_src, j.sg->lon_start + x * j.sg->dlon);
+            cols[k] = c >= 0 ? c * ss : -1;
+        }
+        for (long k = 0; k < ncols;) {
+            if (cols[k] < 0) {
+                k++;
+                continue;
+            }
+            Run &run = runs[nruns++];
+            run.k0 = k;
+            run.off = cols[k];
+            while (++k < ncols && cols[k] == cols[k - 1] + ss) {}
+            run.k1 = k;
+        }
+        return 0;
+    }
+
+    // The window rows of output row r that hold samples; returns their count.
+    long live_rows(long r, long dec)
+    {
+        long n = 0;
+        for (long k = 0; k < wlen; k++)
+            if (rows[r * dec + k] >= 0) live[n++] = rows[r * dec + k];
+        return n;
+    }
+};
+
+template <bool Swap>
+inline int32_t elevation_at(const unsigned char *p)
+{
+    uint16_t u;
+    memcpy(&u, p, 2);
+    if (Swap) u = static_cast<uint16_t>((u << 8) | (u >> 8));
+    return static_cast<int16_t>(u);
+}
+
+// Highest valid elevation per table column over the live rows; INT32_MIN
+// where none.
+template <bool Swap>
+void column_maxima(const OrvexTileJob &j, const Windows &w, long nlive, int32_t *acc)
+{
+    for (long k = 0; k < w.ncols; k++) acc[k] = INT32_MIN;
+    for (long i = 0; i < nlive; i++) {
+        const unsigned char *row = j.src + w.live[i];
+        for (long r = 0; r < w.nruns; r++) {
+            const Run &run = w.runs[r];
+            const unsigned char *p = row + run.off;
+            int32_t *a = acc + run.k0;
+            long n = run.k1 - run.k0;
+            for (long k = 0; k < n; k++) {
+                int32_t v = elevation_at<Swap>(p + 2 * k);
+                v = v == ORVEX_NODATA ? INT32_MIN : v;
+                a[k] = a[k] > v ? a[k] : v;
+            }
+        }
+    }
+}
+
+template <bool Swap>
+int sample_elevation(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, long *zmin,
+                     long *zmax)
+{
+    int32_t *acc = reinterpret_cast<int32_t *>(w.acc);
+    int16_t *out = reinterpret_cast<int16_t *>(w.out);
+    const long out_rows = j.dg->nlat_per_tile, out_cols = j.dg->nlon_per_tile;
+    for (long r = 0; r < out_rows; r++) {
+        column_maxima<Swap>(j, w, w.live_rows(r, j.dec), acc);
+        // The range of the row's valid samples: the lowest and highest of
+        // them, whatever their order, is what the running range keeps.
+        int32_t lo = INT32_MAX, hi = INT32_MIN;
+        for (long c = 0; c < out_cols; c++) {
+            const int32_t *a = acc + c * j.dec;
+            int32_t m = a[0];
+            for (long k = 1; k < w.wlen; k++) m = m > a[k] ? m : a[k];
+            bool found = m != INT32_MIN;
+            out[c] = static_cast<int16_t>(found ? m : ORVEX_NODATA);  // host order
+            lo = found && m < lo ? m : lo;
+            hi = m > hi ? m : hi;
+        }
+        if (hi != INT32_MIN) {
+            if (*zmin == ORVEX_NODATA || *zmin > lo) *zmin = lo;
+            if (*zmax == ORVEX_NODATA || *zmax < hi) *zmax = hi;
+        }
+        if (sink.append(w.out, static_cast<size_t>(out_cols) * 2, 2) < 0) return -1;
+    }
+    return 0;
+}
+
+// Moves the colour's lightness toward `lightmin` and applies `gamma`,
+// keeping each channel's offset from the middle value.
+void adjust_colour(int64_t rgb[3], double gamma, double lightmin)
+{
+    int64_t mn = rgb[0], mx = rgb[0];
+    for (int i = 1; i < 3; i++) {
+        if (rgb[i] < mn) mn = rgb[i];
+        if (rgb[i] > mx) mx = rgb[i];
+    }
+    int64_t mave = (mx + mn) / 2;
+    double lit = 0.5 * static_cast<double>(mx + mn) / 255.0;
+    if (gamma > 0) lit = pow(lit, gamma);
+    lit = lightmin + (1.0 - lightmin) * lit;
+    double middle = 255.0 * lit;
+    // A NaN lightness keeps the middle value; others are bounded before the
+    // conversion, which cannot change the clamped channels.
+    int64_t mid = isnan(middle) ? mave : static_cast<int64_t>(fmax(-1024.0, fmin(1024.0, middle)));
+    for (int i = 0; i < 3; i++) {
+        int64_t v = rgb[i] - mave + mid;
+        rgb[i] = v < 0 ? 0 : v > 255 ? 255 : v;
+    }
+}
+
+// Channel sums and sample counts per table column over the live rows.
+void column_sums(const OrvexTileJob &j, const Windows &w, long nlive, int64_t *acc)
+{
+    memset(acc, 0, sizeof(int64_t) * 4 * static_cast<size_t>(w.ncols));
+    for (long i = 0; i < nlive; i++) {
+        const unsigned char *row = j.src + w.live[i];
+        for (long r = 0; r < w.nruns; r++) {
+            const Run &run = w.runs[r];
+            const unsigned char *p = row + run.off;
+            for (long k = run.k0; k < run.k1; k++, p += 3) {
+                int64_t *a = acc + 4 * k;
+                a[0] += p[0];
+                a[1] += p[1];
+                a[2] += p[2];
+                a[3] += 1;
+            }
+        }
+    }
+}
+
+int sample_colour(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, double gamma,
+                  double lightmin)
+{
+    const bool adjust = !(lightmin == 0.0 && gamma == 1.0);
+    const long out_rows = j.dg->nlat_per_tile, out_cols = j.dg->nlon_per_tile;
+    for (long r = 0; r < out_rows; r++) {
+        column_sums(j, w, w.live_rows(r, j.dec), w.acc);
+        for (long c = 0; c < out_cols; c++) {
+            const int64_t *a = w.acc + 4 * c * j.dec;
+            int64_t sum[4] = {0, 0, 0, 0};
+            for (long k = 0; k < w.wlen; k++)
+                for (int i = 0; i < 4; i++) sum[i] += a[4 * k + i];
+            // A window that finds no sample is black, without adjustment.
+            int64_t rgb[3] = {0, 0, 0};
+            if (sum[3] > 0) {
+                for (int i = 0; i < 3; i++) rgb[i] = sum[i] / sum[3];
+                if (adjust) adjust_colour(rgb, gamma, lightmin);
+            }
+            for (int i = 0; i < 3; i++) w.out[3 * c + i] = static_cast<unsigned char>(rgb[i]);
+        }
+        if (sink.append(w.out, static_cast<size_t>(out_cols) * 3, 3) < 0) return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int orvex_sample_tile(const OrvexTileJob &job, OrvexPayloadSink &sink, double gamma,
+                      double lightmin, long *zmin, long *zmax)
+{
+    *zmin = *zmax = ORVEX_NODATA;
+    Windows w;
+    if (w.build(job) < 0) return -1;
+    if (job.dg->content != 1) return sample_colour(job, w, sink, gamma, lightmin);
+    return job.swap ? sample_elevation<true>(job, w, sink, zmin, zmax)
+                    : sample_elevation<false>(job, w, sink, zmin, zmax);
+}

@@ -1,0 +1,192 @@
+// orvex build OUT.orx ...: declares grid and vector resolutions from any
+// inputs in one run, then writes every tile, tile by tile, so that grid and
+// vector resolutions may mix.
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "build_inputs.h"
+#include "build_plan.h"
+#include "commands.h"
+#include "common.h"
+#include "progress.h"
+
+namespace orvexcli {
+
+namespace {
+
+const char kHelp[] =
+    "Usage: orvex build OUT.orx [OPTIONS] RESOLUTION...\n"
+    "\n"
+    "Builds a map file. Each resolution begins with --grid SRC or --vector SRC;\n"
+    "the options after it, up to the next resolution, apply to it.\n"
+    "\n"
+    "Sources: raw grids NAME.dem / NAME.rgb (with NAME.dem.pf / NAME.rgb.pf),\n"
+    "GSHHS files (.gshhs), shapefile databases (.db, made by 'orvex shp2db'),\n"
+    "map files (.orx). An input named twice is opened once.\n"
+    "\n"
+    "Options of a resolution:\n"
+    "  --type T        orx, rgb, dem, gshhs or db when the suffix does not tell\n"
+    "  --res K         resolution number within the source (default 0)\n"
+    "  --tile T        tile number within that resolution (default 0)\n"
+    "  --tiles RxC     tiles along latitude x longitude (default 1x1)\n"
+    "  --name N        name of the resolution (default: the source's base name)\n"
+    "  --label L       free text describing the resolution, e.g. \"5 arc-minutes\"\n"
+    "grid only:\n"
+    "  --dec N         decimation factor (default 1): keeps every Nth sample,\n"
+    "                  the highest elevation or the mean colour around it\n"
+    "  --compress      deflate every tile (the default); --no-compress stores raw\n"
+    "vector only:\n"
+    "  --fill          the segments outline areas to fill (cleans them first)\n"
+    "  --level N       gives every segment level N (1 land, 2 lake, 3 island, 4 pond)\n"
+    "  --add           adds this source to the previous vector resolution\n"
+    "Other options:\n"
+    "  --recipe FILE   reads resolutions from FILE, one a line, e.g.\n"
+    "                    grid etopo5.dem --dec 4 --tiles 2x4 --label \"20 arc-min\"\n"
+    "                    vector land.db --fill --level 1 --name shore\n"
+    "                    vector lakes.db --add --fill --level 2\n"
+    "  --gamma G       lightness gamma for colour grids (default 1)\n"
+    "  --lightmin L    lightness floor 0..1 for colour grids (default 0)\n"
+    "  --cache-mb N    memory for inflated source tiles (default 256)\n"
+    "  --overwrite     replace OUT.orx if it exists\n"
+    "  --quiet         no progress line\n"
+    "\n"
+    "Progress is shown on standard error when it is a terminal. A build that\n"
+    "fails removes its unfinished output.\n"
+    "\n"
+    "Example:\n"
+    "  orvex build world.orx --grid etopo5.dem --dec 2 --tiles 3x6 --label 10min \\\n"
+    "      --grid etopo5.dem --dec 8 --vector land.db --fill --level 1\n";
+
+std::string base_name(const std::string &path)
+{
+    size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+const char *or_null(const std::string &s)
+{
+    return s.empty() ? nullptr : s.c_str();
+}
+
+/* Declares every resolution of the plan, in order. */
+int declare_all(Orvex &out, const orvextool::BuildPlan &plan, BuildInputs &inputs)
+{
+    int last_vector = -1;
+    for (size_t k = 0; k < plan.resolutions.size(); k++) {
+        const orvextool::ResolutionSpec &r = plan.resolutions[k];
+        Orvex *in = inputs.get(r);
+        if (!in) return fail("build", "cannot open input '" + r.source + "'");
+        std::string name = r.name.empty() ? base_name(r.source) : r.name;
+        int index = static_cast<int>(out.frame.nresolutions);
+        int rc;
+        if (!r.vector)
+            rc = out.setResolutionHdrGrid(in, r.input_resolution, r.input_tile, r.dec, r.compress ? 1 : 0, r.rows,
+                                          r.cols, name.c_str(), or_null(r.label));
+        else
+            rc = out.setResolutionHdrVector(in, r.input_resolution, r.input_tile, r.rows, r.cols,
+                                            r.add ? last_vector : -1, r.fill ? 1 : 0, r.level, name.c_str(),
+                                            or_null(r.label));
+        if (rc != 0)
+            return fail("build", "cannot declare resolution " + std::to_string(r.add ? last_vector : index) + " from '" +
+                                     r.source + "'");
+        if (r.vector && !r.add) last_vector = index;
+    }
+    return 0;
+}
+
+long count_tiles(const Orvex &out)
+{
+    long total = 0;
+    for (long i = 0; i < out.frame.nresolutions; i++) total += out.frame.resolutions[i].ntiles;
+    return total;
+}
+
+/* Writes every tile of every resolution; the source tiles inflated for grid
+ * tiles are trimmed to the memory budget as the build goes. */
+int write_all(Orvex &out, const orvextool::BuildPlan &plan)
+{
+    Progress progress(count_tiles(out), !plan.quiet && isatty(2));
+    long budget = plan.cache_mb * 1024L * 1024L;
+    for (int i = 0; i < static_cast<int>(out.frame.nresolutions); i++) {
+        const OrvexResolution &r = out.frame.resolutions[i];
+        for (int t = 0; t < static_cast<int>(r.ntiles); t++) {
+            int rc = r.map_type == ORVEX_MAP_GRID ? out.writeTileDataGrid(i, t, plan.gamma, plan.lightmin)
+                                                  : out.writeTileDataVector(i, t);
+            if (rc != 0) {
+                progress.finish();
+                return fail("build", "cannot write tile " + std::to_string(t) + " of resolution " + std::to_string(i));
+            }
+            out.cleanCache(budget, 1);
+            progress.step();
+        }
+    }
+    progress.finish();
+    return 0;
+}
+
+int prepare_output(const orvextool::BuildPlan &plan, BuildInputs &inputs)
+{
+    if (inputs.is_input_path(plan.output))
+        return usage_error("build", "the output '" + plan.output + "' is also an input");
+    struct stat st;
+    if (plan.overwrite && stat(plan.output.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return usage_error("build", "'" + plan.output + "' is not a regular file");
+        if (unlink(plan.output.c_str()) != 0) {
+            perror(plan.output.c_str());
+            return fail("build", "cannot replace '" + plan.output + "'");
+        }
+    }
+    return 0;
+}
+
+int run_build(const orvextool::BuildPlan &plan)
+{
+    auto start = std::chrono::steady_clock::now();
+    BuildInputs inputs;
+    if (inputs.open_all(plan) != 0) return 1;
+    if (prepare_output(plan, inputs) != 0) return 2;
+    int rc;
+    {
+        Orvex out;
+        if (out.setOutput(plan.output.c_str()) != 0) return fail("build", "cannot create '" + plan.output + "'");
+        rc = declare_all(out, plan, inputs);
+        if (rc == 0) rc = write_all(out, plan);
+        if (rc == 0) {
+            double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            struct stat st;
+            long size = stat(plan.output.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
+            long n = out.frame.nresolutions, tiles = count_tiles(out);
+            fprintf(stderr, "orvex build: wrote %s: %s, %s, %ld bytes in %.1f s\n", plan.output.c_str(),
+                    count_of(n, "resolution").c_str(), count_of(tiles, "tile").c_str(), size, seconds);
+        }
+    }
+    if (rc != 0) unlink(plan.output.c_str()); /* no half-built map stays behind */
+    return rc;
+}
+
+}  // namespace
+
+int build_command(int argc, char **argv)
+{
+    if (wants_help(argc, argv)) {
+        fputs(kHelp, stdout);
+        return 0;
+    }
+    std::vector<std::string> args(argv + 1, argv + argc), words;
+    std::string why;
+    orvextool::BuildPlan plan;
+    if (!orvextool::expand_recipes(args, &words, &why) || !orvextool::parse_build_plan(words, &plan, &why))
+        return usage_error("build", why);
+    return run_build(plan);
+}
+
+}  // namespace orvexcli

@@ -1,0 +1,44 @@
+// The inputs of a build, each opened once however many resolutions it
+// feeds, and kept open until the last tile is written.
+#ifndef ORVEX_TOOL_BUILD_INPUTS_H
+#define ORVEX_TOOL_BUILD_INPUTS_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Orvex.h"
+#include "build_plan.h"
+
+namespace orvexcli {
+
+class BuildInputs {
+public:
+    BuildInputs() = default;
+    ~BuildInputs();
+    BuildInputs(const BuildInputs &) = delete;
+    BuildInputs &operator=(const BuildInputs &) = delete;
+
+    /* Opens every source of the plan; 0, or 1 after reporting the failure. */
+    int open_all(const orvextool::BuildPlan &plan);
+    /* The open input of a resolution, or null. */
+    Orvex *get(const orvextool::ResolutionSpec &spec);
+    /* True when `path` names the same existing file as one of the sources. */
+    bool is_input_path(const std::string &path) const;
+
+private:
+    struct Entry {
+        std::string source, type;
+        std::unique_ptr<Orvex> object;
+        Dbptr db;
+        bool has_db = false;
+    };
+    int open_entry(const orvextool::ResolutionSpec &spec);
+
+    std::vector<Entry> entries_;
+    std::vector<std::string> sources_;
+};
+
+}  // namespace orvexcli
+
+#endif

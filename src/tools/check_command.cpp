@@ -1,0 +1,255 @@
+// orvex check MAP: verifies a map file thoroughly. Every header is
+// consistent, every payload and point array lies in the file after the
+// headers without overlapping another, every grid tile inflates to exactly
+// its size with the elevation range its index entry records, and every
+// point lies within its segment's box.
+#include <stdio.h>
+#include <string.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "common.h"
+
+namespace orvexcli {
+
+namespace {
+
+const char kHelp[] =
+    "Usage: orvex check MAP\n"
+    "\n"
+    "Verifies a map file: header counts and sizes, every tile offset and length\n"
+    "within the file, every compressed tile inflating to exactly its size, the\n"
+    "elevation range of every tile, every vector point within its segment's box.\n"
+    "Prints each problem found; exits with status 1 when there is any.\n";
+
+const long kShownPerResolution = 20;
+
+struct Span {
+    unsigned long start, length;
+    std::string what;
+};
+
+class Checker {
+public:
+    explicit Checker(Orvex &map) : map_(map) {}
+    long run();
+
+private:
+    void problem(long res, const std::string &text);
+    void check_span(long res, const std::string &what, const void *p, unsigned long length);
+    void check_grid(long res, const OrvexResolution &r, const OrvexGrid &g);
+    void check_grid_tile(long res, const OrvexGrid &g, long t, std::vector<unsigned char> &buffer);
+    bool inflate_tile(const OrvexGridTile &tile, std::vector<unsigned char> &buffer, unsigned long *got);
+    void check_vector(long res, const OrvexResolution &r, const OrvexVector &v);
+    void check_segment(long res, long t, long s, const OrvexVectorSegment &seg);
+    void check_overlaps();
+    unsigned long headers_end() const;
+
+    Orvex &map_;
+    long problems_ = 0;
+    std::vector<long> shown_;
+    std::vector<Span> spans_;
+};
+
+void Checker::problem(long res, const std::string &text)
+{
+    problems_++;
+    size_t k = res < 0 ? 0 : static_cast<size_t>(res) + 1;
+    if (shown_.size() <= k) shown_.resize(k + 1, 0);
+    if (shown_[k]++ < kShownPerResolution) {
+        if (res >= 0) printf("resolution %ld: %s\n", res, text.c_str());
+        else printf("%s\n", text.c_str());
+    } else if (shown_[k] == kShownPerResolution + 1)
+        printf("resolution %ld: further problems not shown\n", res);
+}
+
+void Checker::check_span(long res, const std::string &what, const void *p, unsigned long length)
+{
+    const unsigned char *base = map_.file_stream;
+    const unsigned char *q = static_cast<const unsigned char *>(p);
+    unsigned long size = static_cast<unsigned long>(map_.file_size);
+    if (length == 0) return;
+    if (q < base || static_cast<unsigned long>(q - base) > size || length > size - static_cast<unsigned long>(q - base)) {
+        problem(res, what + " lies outside the file");
+        return;
+    }
+    unsigned long start = static_cast<unsigned long>(q - base);
+    if (start < headers_end()) problem(res, what + " begins inside the headers, at offset " + std::to_string(start));
+    spans_.push_back(Span{start, length, "resolution " + std::to_string(res) + " " + what});
+}
+
+unsigned long Checker::headers_end() const
+{
+    unsigned long end = 16;
+    for (long i = 0; i < map_.frame.nresolutions; i++) {
+        const OrvexResolution &r = map_.frame.resolutions[i];
+        end += 848;
+        if (grid_of(r)) end += 104 + 32 * static_cast<unsigned long>(r.ntiles);
+        if (const OrvexVector *v = vector_of(r)) {
+            end += 32;
+            for (long t = 0; t < r.ntiles; t++) end += 48 + 40 * static_cast<unsigned long>(v->tiles[t].nsegments);
+        }
+    }
+    return end;
+}
+
+bool Checker::inflate_tile(const OrvexGridTile &tile, std::vector<unsigned char> &buffer, unsigned long *got)
+{
+    z_stream zs;
+    memset(&zs, 0, sizeof zs);
+    if (inflateInit(&zs) != Z_OK) return false;
+    zs.next_in = tile.buf;
+    zs.avail_in = static_cast<uInt>(tile.nbuf);
+    zs.next_out = buffer.data();
+    zs.avail_out = static_cast<uInt>(buffer.size());
+    int rc = inflate(&zs, Z_FINISH);
+    *got = zs.total_out;
+    bool whole = rc == Z_STREAM_END && zs.avail_in == 0;
+    inflateEnd(&zs);
+    return whole;
+}
+
+void Checker::check_grid_tile(long res, const OrvexGrid &g, long t, std::vector<unsigned char> &buffer)
+{
+    const OrvexGridTile &tile = g.tiles[t];
+    std::string name = "tile " + std::to_string(t);
+    unsigned long expected = static_cast<unsigned long>(tile_bytes(g));
+    if (tile.nbuf == 0) {
+        problem(res, name + " was never written");
+        return;
+    }
+    size_t before = spans_.size();
+    check_span(res, name + " payload", tile.buf, tile.nbuf);
+    if (spans_.size() == before) return; /* outside the file: not read */
+    const unsigned char *samples = tile.buf;
+    if (g.compressed) {
+        unsigned long got = 0;
+        if (!inflate_tile(tile, buffer, &got) || got != expected) {
+            problem(res, name + " does not inflate to its " + std::to_string(expected) + " bytes (got " +
+                             std::to_string(got) + ")");
+            return;
+        }
+        samples = buffer.data();
+    } else if (tile.nbuf != expected) {
+        problem(res, name + " holds " + std::to_string(tile.nbuf) + " bytes, expected " + std::to_string(expected));
+        return;
+    }
+    if (g.content != 1) {
+        if (tile.zmin != ORVEX_NODATA || tile.zmax != ORVEX_NODATA)
+            problem(res, name + " is colour but records an elevation range");
+        return;
+    }
+    long zmin = ORVEX_NODATA, zmax = ORVEX_NODATA;
+    for (unsigned long k = 0; k + 1 < expected; k += 2) {
+        long z = static_cast<short>(samples[k] | samples[k + 1] << 8);
+        if (z == ORVEX_NODATA) continue;
+        if (zmin == ORVEX_NODATA || z < zmin) zmin = z;
+        if (zmax == ORVEX_NODATA || z > zmax) zmax = z;
+    }
+    if (zmin != tile.zmin || zmax != tile.zmax)
+        problem(res, name + " records elevations " + std::to_string(tile.zmin) + " to " + std::to_string(tile.zmax) +
+                         " but holds " + std::to_string(zmin) + " to " + std::to_string(zmax));
+}
+
+void Checker::check_grid(long res, const OrvexResolution &r, const OrvexGrid &g)
+{
+    if (g.nlon_per_tile < 1 || g.nlat_per_tile < 1 || g.nlon_per_tile * r.nlon_tiles != g.nlon ||
+        g.nlat_per_tile * r.nlat_tiles != g.nlat) {
+        problem(res, "grid of " + std::to_string(g.nlon) + " x " + std::to_string(g.nlat) + " samples does not match " +
+                         std::to_string(r.nlon_tiles) + " x " + std::to_string(r.nlat_tiles) + " tiles of " +
+                         std::to_string(g.nlon_per_tile) + " x " + std::to_string(g.nlat_per_tile));
+        return;
+    }
+    if (g.content != 0 && g.content != 1) problem(res, "grid content " + std::to_string(g.content) + " is neither colour nor elevation");
+    if (!g.tiles) return;
+    std::vector<unsigned char> buffer(static_cast<size_t>(tile_bytes(g)) + 1);
+    for (long t = 0; t < r.ntiles; t++) check_grid_tile(res, g, t, buffer);
+}
+
+void Checker::check_segment(long res, long t, long s, const OrvexVectorSegment &seg)
+{
+    std::string name = "tile " + std::to_string(t) + " segment " + std::to_string(s);
+    if (seg.npts < 0) {
+        problem(res, name + " has a negative point count");
+        return;
+    }
+    if (seg.npts == 0) return;
+    size_t before = spans_.size();
+    check_span(res, name + " points", seg.pts, static_cast<unsigned long>(seg.npts) * 8);
+    if (spans_.size() == before) return;
+    long bad = 0, first_bad = -1;
+    for (long k = 0; k < seg.npts; k++) {
+        OrvexXY p;
+        memcpy(&p, reinterpret_cast<const unsigned char *>(seg.pts) + 8 * k, 8);
+        bool inside = p.lat_microdegrees >= -90000000 && p.lat_microdegrees <= 90000000 &&
+                      p.lon_microdegrees >= seg.lonmin && p.lon_microdegrees <= seg.lonmax &&
+                      p.lat_microdegrees >= seg.latmin && p.lat_microdegrees <= seg.latmax;
+        if (!inside && bad++ == 0) first_bad = k;
+    }
+    if (bad > 0)
+        problem(res, name + ": " + std::to_string(bad) + " of " + std::to_string(seg.npts) +
+                         " points lie outside its box or beyond the poles (first: point " + std::to_string(first_bad) + ")");
+}
+
+void Checker::check_vector(long res, const OrvexResolution &r, const OrvexVector &v)
+{
+    if (!v.tiles) return;
+    for (long t = 0; t < r.ntiles; t++) {
+        const OrvexVectorTile &tile = v.tiles[t];
+        for (long s = 0; s < tile.nsegments; s++) check_segment(res, t, s, tile.segments[s]);
+    }
+}
+
+void Checker::check_overlaps()
+{
+    std::sort(spans_.begin(), spans_.end(), [](const Span &a, const Span &b) { return a.start < b.start; });
+    for (size_t i = 1; i < spans_.size(); i++) {
+        const Span &a = spans_[i - 1], &b = spans_[i];
+        if (a.start + a.length > b.start) problem(-1, a.what + " overlaps " + b.what);
+    }
+}
+
+long Checker::run()
+{
+    for (long i = 0; i < map_.frame.nresolutions; i++) {
+        const OrvexResolution &r = map_.frame.resolutions[i];
+        if (r.nlat_tiles < 1 || r.nlon_tiles < 1 || r.ntiles != r.nlat_tiles * r.nlon_tiles) {
+            problem(i, "tile counts " + std::to_string(r.nlat_tiles) + " x " + std::to_string(r.nlon_tiles) +
+                           " do not make its " + std::to_string(r.ntiles) + " tiles");
+            continue;
+        }
+        if (const OrvexGrid *g = grid_of(r)) check_grid(i, r, *g);
+        else if (const OrvexVector *v = vector_of(r)) check_vector(i, r, *v);
+        else problem(i, "map type " + std::to_string(r.map_type) + " is neither grid nor vector");
+    }
+    check_overlaps();
+    return problems_;
+}
+
+}  // namespace
+
+int check_command(int argc, char **argv)
+{
+    if (wants_help(argc, argv)) {
+        fputs(kHelp, stdout);
+        return 0;
+    }
+    if (argc != 2) return usage_error("check", "expected exactly one MAP");
+    Orvex map;
+    if (map.setInput(local_name(argv[1]).c_str(), 0, "orx") != 0)
+        return fail("check", std::string("'") + argv[1] + "' is not a readable map file");
+    Checker checker(map);
+    long problems = checker.run();
+    if (problems > 0) {
+        printf("%s: %s found\n", map.fname, count_of(problems, "problem").c_str());
+        return 1;
+    }
+    printf("%s: OK, %s verified\n", map.fname, count_of(map.frame.nresolutions, "resolution").c_str());
+    return 0;
+}
+
+}  // namespace orvexcli

@@ -1,0 +1,108 @@
+#include "common.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace orvexcli {
+
+int fail(const char *command, const std::string &message)
+{
+    fprintf(stderr, "orvex %s: %s\n", command, message.c_str());
+    elog_print(stderr);
+    elog_clear_register(0);
+    return 1;
+}
+
+int usage_error(const char *command, const std::string &message)
+{
+    fprintf(stderr, "orvex %s: %s\nTry 'orvex %s --help'.\n", command, message.c_str(), command);
+    return 2;
+}
+
+bool wants_help(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++)
+        if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) return true;
+    return false;
+}
+
+namespace {
+
+bool has_suffix(const char *name, const char *suffix)
+{
+    size_t n = strlen(name), k = strlen(suffix);
+    return n >= k && strcmp(name + n - k, suffix) == 0;
+}
+
+/* Raw grids and shoreline files open by their suffix; any other name is
+ * taken for a map file, whatever it is called. */
+const char *type_for(const char *name)
+{
+    if (!name) return nullptr;
+    for (const char *suffix : {".orx", ".rgb", ".dem", ".gshhs"})
+        if (has_suffix(name, suffix)) return nullptr;
+    return "orx";
+}
+
+}  // namespace
+
+std::string local_name(const std::string &name)
+{
+    if (name.empty() || name[0] == '/' || name[0] == '.') return name;
+    return access(name.c_str(), F_OK) == 0 ? "./" + name : name;
+}
+
+int open_map(const char *command, const char *name, Orvex *map)
+{
+    std::string path = name ? local_name(name) : std::string();
+    if (map->setInput(name ? path.c_str() : nullptr, 0, type_for(name)) == 0) return 0;
+    std::string what = name ? std::string("cannot open map '") + name + "'"
+                            : std::string("cannot open the default map (maps/orx/default.orx in "
+                                          "ORVEX_DATA or ") + datafile_install_dir() + ")";
+    return fail(command, what);
+}
+
+std::string count_of(long n, const char *noun)
+{
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
+OrvexGrid *grid_of(const OrvexResolution &res)
+{
+    return res.map_type == ORVEX_MAP_GRID ? static_cast<OrvexGrid *>(res.data) : nullptr;
+}
+
+OrvexVector *vector_of(const OrvexResolution &res)
+{
+    return res.map_type == ORVEX_MAP_VECTOR ? static_cast<OrvexVector *>(res.data) : nullptr;
+}
+
+long tile_bytes(const OrvexGrid &grid)
+{
+    return grid.nlat_per_tile * grid.nlon_per_tile * (grid.content == 1 ? 2 : 3);
+}
+
+namespace {
+
+std::string owned(char *text)
+{
+    std::string s = text ? text : "unknown";
+    free(text);
+    return s;
+}
+
+}  // namespace
+
+std::string datatype_name(long type)
+{
+    return owned(orvex_datatype2str(static_cast<int>(type)));
+}
+
+std::string maptype_name(long type)
+{
+    return owned(orvex_maptype2str(static_cast<int>(type)));
+}
+
+}  // namespace orvexcli

@@ -1,0 +1,118 @@
+#include "palette.h"
+
+#include <math.h>
+
+namespace orvextool {
+
+namespace {
+
+struct Stop {
+    double z;
+    Rgb c;
+};
+
+Rgb mix(Rgb a, Rgb b, double t)
+{
+    Rgb out;
+    out.r = static_cast<unsigned char>(lround(a.r + (b.r - a.r) * t));
+    out.g = static_cast<unsigned char>(lround(a.g + (b.g - a.g) * t));
+    out.b = static_cast<unsigned char>(lround(a.b + (b.b - a.b) * t));
+    return out;
+}
+
+Rgb ramp(const Stop *stops, int n, double z)
+{
+    if (z <= stops[0].z) return stops[0].c;
+    for (int i = 1; i < n; i++) {
+        if (z <= stops[i].z)
+            return mix(stops[i - 1].c, stops[i].c, (z - stops[i - 1].z) / (stops[i].z - stops[i - 1].z));
+    }
+    return stops[n - 1].c;
+}
+
+const Stop kSea[] = {
+    {-11000, {8, 16, 64}}, {-6000, {16, 40, 110}}, {-3000, {30, 80, 160}},
+    {-200, {70, 140, 200}}, {0, {140, 200, 230}},
+};
+const Stop kLand[] = {
+    {0, {60, 130, 70}},     {300, {120, 170, 90}},  {1000, {200, 190, 120}},
+    {2000, {170, 130, 80}}, {3500, {130, 100, 80}}, {5000, {230, 230, 230}},
+    {9000, {255, 255, 255}},
+};
+
+}  // namespace
+
+Rgb elevation_colour(double metres)
+{
+    if (metres < 0) return ramp(kSea, sizeof kSea / sizeof kSea[0], metres);
+    return ramp(kLand, sizeof kLand / sizeof kLand[0], metres);
+}
+
+Rgb nodata_colour()
+{
+    return Rgb{200, 200, 200};
+}
+
+double hillshade(double dz_east, double dz_north)
+{
+    /* Unit normal of the surface z(x, y) and a light from the north-west,
+     * 45 degrees above the horizon; the result is scaled so that flat ground
+     * keeps its colour. */
+    double nx = -dz_east, ny = -dz_north, nz = 1.0;
+    double len = sqrt(nx * nx + ny * ny + nz * nz);
+    const double lx = -0.5, ly = 0.5, lz = 0.70710678118654752;
+    double lambert = (nx * lx + ny * ly + nz * lz) / len;
+    if (lambert < 0) lambert = 0;
+    double factor = 0.3 + 0.7 * lambert / lz;
+    return factor > 1.3 ? 1.3 : factor;
+}
+
+Rgb shade(Rgb colour, double factor)
+{
+    auto one = [factor](unsigned char v) {
+        double s = v * factor;
+        return static_cast<unsigned char>(s > 255 ? 255 : (s < 0 ? 0 : lround(s)));
+    };
+    return Rgb{one(colour.r), one(colour.g), one(colour.b)};
+}
+
+Rgb blend(Rgb under, Rgb over, double alpha)
+{
+    if (alpha <= 0) return under;
+    if (alpha >= 1) return over;
+    return mix(under, over, alpha);
+}
+
+Rgb level_colour(int level)
+{
+    switch (level) {
+    case 1: return Rgb{222, 205, 160}; /* land */
+    case 2: return Rgb{110, 165, 215}; /* lake */
+    case 3: return Rgb{205, 190, 145}; /* island in a lake */
+    case 4: return Rgb{130, 180, 225}; /* pond on such an island */
+    default: return Rgb{180, 180, 180};
+    }
+}
+
+Rgb line_colour(int level)
+{
+    return level == 2 || level == 4 ? Rgb{20, 60, 140} : Rgb{40, 40, 40};
+}
+
+int best_spacing(const std::vector<double> &spacings, double pixel_degrees)
+{
+    int best = -1;
+    double best_score = 0;
+    for (size_t i = 0; i < spacings.size(); i++) {
+        double s = spacings[i];
+        if (!(s > 0) || !(pixel_degrees > 0)) continue;
+        double score = fabs(log(s / pixel_degrees));
+        if (best < 0 || score < best_score) {
+            best = static_cast<int>(i);
+            best_score = score;
+        }
+    }
+    return best;
+}
+
+}  // namespace orvextool

@@ -1,0 +1,39 @@
+// Colours of a rendered map: the land and sea ramp for elevations, hill
+// shading, and the fill colours of shoreline levels.
+#ifndef ORVEX_TOOL_PALETTE_H
+#define ORVEX_TOOL_PALETTE_H
+
+#include <vector>
+
+namespace orvextool {
+
+struct Rgb {
+    unsigned char r = 0, g = 0, b = 0;
+};
+
+/* Colour of an elevation in metres: blues below sea level (darker with
+ * depth), greens, browns and white above. */
+Rgb elevation_colour(double metres);
+/* Colour shown where there is no data. */
+Rgb nodata_colour();
+/* Lambert shading factor (about 0.3 to 1.3) of a surface with the given
+ * slopes (metres of rise per metre eastward and northward), lit from the
+ * north-west at 45 degrees. Flat ground gives 1. */
+double hillshade(double dz_east, double dz_north);
+Rgb shade(Rgb colour, double factor);
+/* Mixes `over` onto `under`; alpha 1 gives `over`. */
+Rgb blend(Rgb under, Rgb over, double alpha);
+/* Fill colour of a shoreline level: 1 land, 2 lake, 3 island in a lake,
+ * 4 pond; other levels get a neutral grey. */
+Rgb level_colour(int level);
+/* Colour of outlines and unfilled lines. */
+Rgb line_colour(int level);
+
+/* Index of the resolution whose spacing (degrees per sample) is nearest,
+ * by ratio, to the pixel size; candidates with a spacing of 0 or less are
+ * ignored. -1 when there is none. */
+int best_spacing(const std::vector<double> &spacings, double pixel_degrees);
+
+}  // namespace orvextool
+
+#endif

@@ -1,0 +1,56 @@
+// The orvex command: one program, one subcommand per map job.
+#include <stdio.h>
+#include <string.h>
+
+#include "commands.h"
+#if defined(ORVEX_HAVE_SHP2DB)
+#include "shp2db_command.h"
+#endif
+
+namespace {
+
+struct Subcommand {
+    const char *name;
+    int (*run)(int, char **);
+    const char *summary;
+};
+
+const Subcommand kSubcommands[] = {
+    {"info", orvexcli::info_command, "describe every resolution of a map"},
+    {"build", orvexcli::build_command, "build a map file from grids, shorelines, databases, maps"},
+    {"query", orvexcli::query_command, "tile, sample and value at a latitude/longitude"},
+    {"render", orvexcli::render_command, "draw a map or a region of it into a PNG image"},
+    {"check", orvexcli::check_command, "verify every header, offset, tile and point of a map"},
+#if defined(ORVEX_HAVE_SHP2DB)
+    {"shp2db", orvex_shp2db_command, "import shapefiles into a shapefile database"},
+#endif
+};
+
+void print_help(FILE *out)
+{
+    fputs("Usage: orvex COMMAND [ARGUMENTS]\n\nTiled, multi-resolution map files.\n\nCommands:\n", out);
+    for (const Subcommand &s : kSubcommands) fprintf(out, "  %-8s %s\n", s.name, s.summary);
+    fputs("\n'orvex COMMAND --help' describes a command.\n"
+          "Maps named without a path are looked up as maps/orx/NAME in the folders of\n"
+          "ORVEX_DATA and the installed data folder.\n",
+          out);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        print_help(stderr);
+        return 2;
+    }
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "help") == 0) {
+        print_help(stdout);
+        return 0;
+    }
+    for (const Subcommand &s : kSubcommands)
+        if (strcmp(argv[1], s.name) == 0) return s.run(argc - 1, argv + 1);
+    fprintf(stderr, "orvex: unknown command '%s'\n", argv[1]);
+    print_help(stderr);
+    return 2;
+}

@@ -1,0 +1,28 @@
+// A progress line on standard error for long builds: tiles done of total,
+// rate and time left. Shown only when standard error is a terminal.
+#ifndef ORVEX_TOOL_PROGRESS_H
+#define ORVEX_TOOL_PROGRESS_H
+
+#include <chrono>
+
+namespace orvexcli {
+
+class Progress {
+public:
+    Progress(long total, bool enabled);
+    /* One more tile done. Redraws at most a few times a second. */
+    void step();
+    /* Clears the line. */
+    void finish();
+
+private:
+    void draw();
+    using Clock = std::chrono::steady_clock;
+    long total_, done_ = 0;
+    bool enabled_;
+    Clock::time_point start_, last_draw_;
+};
+
+}  // namespace orvexcli
+
+#endif

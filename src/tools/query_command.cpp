@@ -1,0 +1,85 @@
+// orvex query LAT LON [MAP]: for each resolution, the tile, the sample row
+// and column and the elevation or colour there, or "outside".
+#include <stdio.h>
+
+#include "args.h"
+#include "commands.h"
+#include "common.h"
+#include "sampler.h"
+
+namespace orvexcli {
+
+namespace {
+
+const char kHelp[] =
+    "Usage: orvex query LAT LON [MAP]\n"
+    "\n"
+    "For every resolution of the map, prints the tile holding the position\n"
+    "(decimal degrees, latitude first), the lattice row and column of that tile,\n"
+    "and for grids the sample row and column and the elevation or colour there;\n"
+    "\"outside\" when the resolution does not cover the position. Without MAP\n"
+    "the default map is used.\n";
+
+int query_grid(Orvex &map, int index, double lat, double lon)
+{
+    GridSampler sampler(&map, index);
+    Sample s;
+    if (sampler.sample(lat, lon, &s) != 0) return -1;
+    if (s.tile < 0) {
+        printf("outside\n");
+        return 0;
+    }
+    printf("tile %d (row %ld, column %ld)", s.tile, s.tilerow, s.tilecol);
+    if (!s.inside) printf(", outside the tile's samples\n");
+    else if (!s.elevation) printf(", sample row %ld column %ld, colour %u %u %u\n", s.row, s.col, s.rgb[0], s.rgb[1], s.rgb[2]);
+    else if (s.z == ORVEX_NODATA) printf(", sample row %ld column %ld, elevation no data\n", s.row, s.col);
+    else printf(", sample row %ld column %ld, elevation %d\n", s.row, s.col, s.z);
+    return 0;
+}
+
+void query_vector(Orvex &map, int index, double lat, double lon)
+{
+    int tile = -1;
+    long row = -1, col = -1;
+    map.findTile(index, lat, lon, &tile, &row, &col);
+    if (tile < 0 && covers_full_circle(map.frame.resolutions[index])) map.findTile(index, lat, lon - 360, &tile, &row, &col);
+    if (tile < 0) {
+        printf("outside\n");
+        return;
+    }
+    const OrvexVector *v = vector_of(map.frame.resolutions[index]);
+    printf("tile %d (row %ld, column %ld), %ld segments\n", tile, row, col, v->tiles[tile].nsegments);
+}
+
+}  // namespace
+
+int query_command(int argc, char **argv)
+{
+    if (wants_help(argc, argv)) {
+        fputs(kHelp, stdout);
+        return 0;
+    }
+    if (argc < 3 || argc > 4) return usage_error("query", "expected LAT LON [MAP]");
+    double lat = 0, lon = 0;
+    if (!orvextool::parse_double(argv[1], &lat) || lat < -90 || lat > 90)
+        return usage_error("query", std::string("latitude '") + argv[1] + "' is not a number from -90 to 90");
+    if (!orvextool::parse_double(argv[2], &lon) || lon < -360 || lon > 360)
+        return usage_error("query", std::string("longitude '") + argv[2] + "' is not a number from -360 to 360");
+    Orvex map;
+    if (open_map("query", argc == 4 ? argv[3] : nullptr, &map) != 0) return 1;
+    for (int i = 0; i < static_cast<int>(map.frame.nresolutions); i++) {
+        const OrvexResolution &r = map.frame.resolutions[i];
+        printf("Resolution %d \"%s\" (%s): ", i, r.name, maptype_name(r.map_type).c_str());
+        if (grid_of(r)) {
+            if (query_grid(map, i, lat, lon) != 0) {
+                printf("unreadable\n");
+                fflush(stdout);
+                return fail("query", "cannot read a tile of resolution " + std::to_string(i));
+            }
+        } else if (vector_of(r)) query_vector(map, i, lat, lon);
+        else printf("outside\n");
+    }
+    return 0;
+}
+
+}  // namespace orvexcli

@@ -1,0 +1,197 @@
+// orvex render [MAP] -o out.png [--region W/E/S/N] [--width PX]: the
+// display road end to end.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "commands.h"
+#include "common.h"
+#include "render.h"
+
+namespace orvexcli {
+
+namespace {
+
+const char kHelp[] =
+    "Usage: orvex render [MAP] -o OUT.png [OPTIONS]\n"
+    "\n"
+    "Draws a map into a PNG image in plate carree (longitude/latitude)\n"
+    "projection. The grid resolution whose sample spacing best fits the pixel\n"
+    "size is read through the tile cache: elevations get a land/sea colour ramp\n"
+    "with hill shading, colour grids are shown as they are. Vector resolutions\n"
+    "go on top: filled tiles by shoreline level (land, lake, island in a lake,\n"
+    "pond), others as lines. Without MAP the default map is drawn.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE   the PNG to write (required)\n"
+    "  --region W/E/S/N    degrees (default -180/180/-90/90); E < W crosses 180,\n"
+    "                      e.g. 170/-170/-50/-30\n"
+    "  --width PX          image width in pixels (default 2048, at most 16384)\n"
+    "  --colour            prefer colour grids to elevation grids\n"
+    "  --grid K|none       draw grid resolution K, or no grid\n"
+    "  --vector K,..|none  draw these vector resolutions (default: the one whose\n"
+    "                      point spacing best fits the pixel size)\n"
+    "  --cache-mb N        memory for inflated tiles (default 64)\n";
+
+struct RenderOptions {
+    const char *map = nullptr;
+    std::string output;
+    orvextool::Region region;
+    long width = 2048;
+    bool colour = false;
+    std::string grid = "auto", vector = "auto";
+    long cache_mb = 64;
+};
+
+int parse_options(int argc, char **argv, RenderOptions *o)
+{
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        bool has_value = i + 1 < argc;
+        std::string why;
+        if (a == "-o" || a == "--output" || a == "--region" || a == "--width" || a == "--grid" || a == "--vector" ||
+            a == "--cache-mb") {
+            if (!has_value) return usage_error("render", a + " needs a value");
+            const char *v = argv[++i];
+            if (a == "-o" || a == "--output") o->output = v;
+            else if (a == "--region" && !orvextool::parse_region(v, &o->region, &why)) return usage_error("render", why);
+            else if (a == "--width" && !orvextool::parse_long(v, 16, 16384, &o->width))
+                return usage_error("render", std::string("--width '") + v + "' is not a whole number from 16 to 16384");
+            else if (a == "--grid") o->grid = v;
+            else if (a == "--vector") o->vector = v;
+            else if (a == "--cache-mb" && !orvextool::parse_long(v, 1, 1L << 20, &o->cache_mb))
+                return usage_error("render", std::string("--cache-mb '") + v + "' is not a whole number of megabytes");
+        } else if (a == "--colour" || a == "--color") {
+            o->colour = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usage_error("render", "unknown option " + a);
+        } else if (!o->map) {
+            o->map = argv[i];
+        } else {
+            return usage_error("render", "more than one MAP given");
+        }
+    }
+    if (o->output.empty()) return usage_error("render", "no output file given (-o OUT.png)");
+    return 0;
+}
+
+/* Resolution numbers of the given map type, optionally only those of grid
+ * content `content` (-1: any). */
+std::vector<int> of_type(Orvex &map, long map_type, long content)
+{
+    std::vector<int> out;
+    for (int i = 0; i < static_cast<int>(map.frame.nresolutions); i++) {
+        const OrvexResolution &r = map.frame.resolutions[i];
+        if (r.map_type != map_type || !r.data) continue;
+        if (content >= 0 && (static_cast<OrvexGrid *>(r.data)->content == 1) != (content == 1)) continue;
+        out.push_back(i);
+    }
+    return out;
+}
+
+int best_of(Orvex &map, const std::vector<int> &candidates, double pixel_degrees)
+{
+    std::vector<double> spacings;
+    for (int i : candidates) spacings.push_back(map.frame.resolutions[i].degrees_per_pixel);
+    int k = orvextool::best_spacing(spacings, pixel_degrees);
+    return k < 0 ? -1 : candidates[static_cast<size_t>(k)];
+}
+
+/* A resolution number chosen on the command line: it must exist and be of
+ * the right kind. */
+bool explicit_resolution(Orvex &map, const std::string &text, long map_type, int *out)
+{
+    long k = 0;
+    if (!orvextool::parse_long(text.c_str(), 0, map.frame.nresolutions - 1, &k)) return false;
+    if (map.frame.resolutions[k].map_type != map_type) return false;
+    *out = static_cast<int>(k);
+    return true;
+}
+
+int choose_grid(Orvex &map, const RenderOptions &o, double pixel_degrees, int *grid)
+{
+    *grid = -1;
+    if (o.grid == "none") return 0;
+    if (o.grid != "auto") {
+        if (!explicit_resolution(map, o.grid, ORVEX_MAP_GRID, grid))
+            return usage_error("render", "--grid " + o.grid + " is not a grid resolution of this map");
+        return 0;
+    }
+    std::vector<int> preferred = of_type(map, ORVEX_MAP_GRID, o.colour ? 0 : 1);
+    if (preferred.empty()) preferred = of_type(map, ORVEX_MAP_GRID, -1);
+    *grid = best_of(map, preferred, pixel_degrees);
+    return 0;
+}
+
+int choose_vectors(Orvex &map, const RenderOptions &o, double pixel_degrees, std::vector<int> *vectors)
+{
+    if (o.vector == "none") return 0;
+    if (o.vector == "auto") {
+        int best = best_of(map, of_type(map, ORVEX_MAP_VECTOR, -1), pixel_degrees);
+        if (best >= 0) vectors->push_back(best);
+        return 0;
+    }
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= o.vector.size()) {
+        size_t comma = o.vector.find(',', start);
+        if (comma == std::string::npos) comma = o.vector.size();
+        parts.push_back(o.vector.substr(start, comma - start));
+        start = comma + 1;
+    }
+    for (const std::string &p : parts) {
+        int k = -1;
+        if (!explicit_resolution(map, p, ORVEX_MAP_VECTOR, &k))
+            return usage_error("render", "--vector " + p + " is not a vector resolution of this map");
+        vectors->push_back(k);
+    }
+    return 0;
+}
+
+int render(Orvex &map, const RenderOptions &o)
+{
+    View view;
+    view.region = o.region;
+    view.width = o.width;
+    view.height = orvextool::region_height_px(o.region, o.width);
+    if (view.height > 16384) return usage_error("render", "the image would be more than 16384 pixels high");
+    int grid = -1;
+    std::vector<int> vectors;
+    if (choose_grid(map, o, view.dlon(), &grid) != 0 || choose_vectors(map, o, view.dlon(), &vectors) != 0) return 2;
+    if (grid < 0 && vectors.empty()) return fail("render", "the map has nothing to draw (no grid or vector resolution chosen)");
+    orvextool::Image image(view.width, view.height, grid < 0 ? orvextool::Rgb{170, 205, 235} : orvextool::nodata_colour());
+    if (grid >= 0 && draw_grid(map, grid, view, o.cache_mb * 1024L * 1024L, &image) != 0)
+        return fail("render", "cannot read the tiles of resolution " + std::to_string(grid));
+    if (!vectors.empty()) {
+        VectorLayer layer;
+        rasterise_vectors(map, vectors, view, &layer);
+        compose_vectors(layer, grid >= 0, &image);
+    }
+    std::string why;
+    if (write_png(image, o.output, &why) != 0) return fail("render", why);
+    fprintf(stderr, "orvex render: wrote %s (%ld x %ld)", o.output.c_str(), view.width, view.height);
+    if (grid >= 0) fprintf(stderr, ", grid resolution %d", grid);
+    for (size_t k = 0; k < vectors.size(); k++) fprintf(stderr, "%s%d", k ? "," : ", vector resolution ", vectors[k]);
+    fprintf(stderr, "\n");
+    return 0;
+}
+
+}  // namespace
+
+int render_command(int argc, char **argv)
+{
+    if (wants_help(argc, argv)) {
+        fputs(kHelp, stdout);
+        return 0;
+    }
+    RenderOptions o;
+    if (int rc = parse_options(argc, argv, &o)) return rc;
+    Orvex map;
+    if (open_map("render", o.map, &map) != 0) return 1;
+    return render(map, o);
+}
+
+}  // namespace orvexcli

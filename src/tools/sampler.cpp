@@ -1,0 +1,95 @@
+#include "sampler.h"
+
+#include <math.h>
+
+#include "common.h"
+
+namespace orvexcli {
+
+bool covers_full_circle(const OrvexResolution &res)
+{
+    return fabs(static_cast<double>(res.nlon_tiles) * res.dlon_tiles) >= 360.0 - 1e-9;
+}
+
+GridSampler::GridSampler(Orvex *map, int resolution)
+    : map_(map), resolution_(resolution), res_(&map->frame.resolutions[resolution]),
+      grid_(grid_of(map->frame.resolutions[resolution]))
+{
+}
+
+int GridSampler::tile_samples(int tile, const unsigned char **samples)
+{
+    if (tile == last_tile_) {
+        *samples = last_samples_;
+        return 0;
+    }
+    /* An uncompressed tile is read in place: it must hold all its samples. */
+    if (!grid_->compressed && tile >= 0 && tile < res_->ntiles &&
+        grid_->tiles[tile].nbuf < static_cast<unsigned long>(tile_bytes(*grid_))) {
+        orvex_register_error(0, "orvex: resolution %d tile %d holds %lu bytes, fewer than its %ld bytes of samples.\n",
+                             resolution_, tile, grid_->tiles[tile].nbuf, tile_bytes(*grid_));
+        return -1;
+    }
+    unsigned char *out = nullptr;
+    if (map_->getTileGrid(resolution_, tile, &out) != 0) {
+        /* A full cache is the one failure that trimming cures. */
+        map_->cleanCache(0, 0);
+        elog_clear_register(0);
+        if (map_->getTileGrid(resolution_, tile, &out) != 0) return -1;
+    }
+    last_tile_ = tile;
+    last_samples_ = out;
+    *samples = out;
+    return 0;
+}
+
+void GridSampler::locate(double lat, double lon, Sample *out)
+{
+    long offset = -1;
+    map_->findTile(res_, lat, lon, &out->tile, &out->tilerow, &out->tilecol);
+    if (out->tile < 0 && covers_full_circle(*res_)) {
+        /* The east edge of a lattice that goes all round is its west edge. */
+        lon -= 360;
+        map_->findTile(res_, lat, lon, &out->tile, &out->tilerow, &out->tilecol);
+    }
+    if (out->tile < 0) return;
+    map_->findPixelWithinTile(res_, grid_, out->tilerow, out->tilecol, lat, lon, &out->row, &out->col, &offset);
+    if (offset < 0) {
+        /* A position on a tile's edge may round into the tile by one count
+         * and out of it by the other; a nudge toward the tile's centre
+         * settles it. */
+        double clat = grid_->lat_start + (static_cast<double>(out->tilerow) + 0.5) * res_->dlat_tiles;
+        double clon = grid_->lon_start + (static_cast<double>(out->tilecol) + 0.5) * res_->dlon_tiles;
+        while (lon - clon > 180) lon -= 360;
+        while (lon - clon < -180) lon += 360;
+        lat += (clat > lat ? 1e-7 : -1e-7);
+        lon += (clon > lon ? 1e-7 : -1e-7);
+        map_->findPixelWithinTile(res_, grid_, out->tilerow, out->tilecol, lat, lon, &out->row, &out->col, &offset);
+    }
+    out->inside = offset >= 0;
+}
+
+int GridSampler::sample(double lat, double lon, Sample *out)
+{
+    *out = Sample();
+    out->elevation = grid_->content == 1;
+    locate(lat, lon, out);
+    if (!out->inside) return 0;
+    const unsigned char *samples = nullptr;
+    if (tile_samples(out->tile, &samples) != 0) return -1;
+    long offset = (out->row * grid_->nlon_per_tile + out->col) * (out->elevation ? 2 : 3);
+    const unsigned char *p = samples + offset;
+    if (out->elevation) {
+        /* Big-endian raw grids (data type 3) are delivered as stored. */
+        bool big = res_->data_type == ORVEX_DATA_DEMB;
+        unsigned v = big ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]);
+        out->z = static_cast<short>(v);
+    } else {
+        out->rgb[0] = p[0];
+        out->rgb[1] = p[1];
+        out->rgb[2] = p[2];
+    }
+    return 0;
+}
+
+}  // namespace orvexcli

@@ -1,0 +1,132 @@
+# Command-line tests of the orvex command: every subcommand on small files
+# made at test time, with expected output, bad arguments and bad files.
+if(NOT TARGET orvex_command)
+  return()
+endif()
+
+# The pure logic of the command (regions, colours, drawing, build plans)
+# is unit-tested in test_tool_*.cpp.
+target_link_libraries(orvex_tests PRIVATE orvextool)
+
+add_executable(orvex_testdata ${CMAKE_CURRENT_SOURCE_DIR}/tools/orvex_testdata.cpp)
+target_link_libraries(orvex_testdata PRIVATE ZLIB::ZLIB)
+
+set(CLI_DIR ${CMAKE_CURRENT_BINARY_DIR}/cli)
+set(CLI_DATA ${CLI_DIR}/data)
+file(MAKE_DIRECTORY ${CLI_DATA}/maps/orx ${CLI_DIR}/nodata)
+file(WRITE ${CLI_DIR}/mixed.recipe
+  "# a grid and a filled shoreline layer\n"
+  "grid tiny.dem --dec 2 --tiles 1x2 --name relief --label \"90 degrees\"\n"
+  "vector shore.gshhs --fill --name shore\n")
+file(WRITE ${CLI_DIR}/broken.recipe "grid tiny.dem --label \"open quote\n")
+
+add_test(NAME cli.setup COMMAND ${CMAKE_COMMAND} -E chdir ${CLI_DIR} sh -c
+  "rm -f built*.orx exists.orx && $<TARGET_FILE:orvex_testdata> sources . && \
+   $<TARGET_FILE:orvex_testdata> map map.orx && $<TARGET_FILE:orvex_testdata> map data/maps/orx/default.orx && \
+   for d in magic truncate payload range points overlap unwritten; do \
+     $<TARGET_FILE:orvex_testdata> map bad-$d.orx $d || exit 1; done && cp map.orx exists.orx")
+set_tests_properties(cli.setup PROPERTIES FIXTURES_SETUP cli_data)
+
+# orvex_cli(NAME pass|fail REGEX [ARGS...]): one command line and what it
+# must print. A list in ORVEX_CLI_CHECK adds checks of the files it leaves
+# (-DABSENT=..., -DSAME=..., see cli/expect.cmake).
+function(orvex_cli name expect match)
+  string(REPLACE ";" "|" args "${ARGN}")
+  add_test(NAME cli.${name} COMMAND ${CMAKE_COMMAND} -DCOMMAND=$<TARGET_FILE:orvex_command> "-DARGS=${args}"
+           -DEXPECT=${expect} "-DMATCH=${match}" -DWORKDIR=${CLI_DIR} -DDATA=${CLI_DATA} ${ORVEX_CLI_CHECK}
+           -P ${CMAKE_CURRENT_SOURCE_DIR}/cli/expect.cmake)
+  set_tests_properties(cli.${name} PROPERTIES FIXTURES_REQUIRED cli_data)
+endfunction()
+
+# Help everywhere, and the dispatcher's own mistakes.
+orvex_cli(help pass "Usage: orvex COMMAND.*render" --help)
+foreach(sub info build query render check)
+  orvex_cli(${sub}.help pass "Usage: orvex ${sub}" ${sub} --help)
+endforeach()
+orvex_cli(no_command fail "Usage: orvex COMMAND")
+orvex_cli(unknown_command fail "unknown command 'frobnicate'" frobnicate)
+
+# info
+orvex_cli(info.map pass "Resolution 0: name \"relief\".*payload [0-9]+ bytes of 64 .*Elevation: -1000 to 2060.*Resolution 1: name \"colour\".*Compression: none.*Resolution 2: name \"shore\", label \"test\", vector.*Segments: 2, points 8, 1 of 1 tiles filled.*Levels: 1 \\(1\\) 2 \\(1\\)" info map.orx)
+orvex_cli(info.default pass "Map: .*data/maps/orx/default.orx \\([0-9]+ bytes, 3 resolutions\\)" info)
+orvex_cli(info.empty pass "0 resolutions" info empty.orx)
+orvex_cli(info.raw_grid pass "data type dem.*Grid: 8 x 4 samples.*Compression: none" info tiny.dem)
+orvex_cli(info.gshhs pass "vector, data type gshhs.*Segments: 3, points 12" info shore.gshhs)
+orvex_cli(info.missing fail "orvex info: cannot open map 'missing.orx'.*datafile\\(maps/orx/missing.orx\\)" info missing.orx)
+orvex_cli(info.bad_magic fail "cannot open map 'bad-magic.orx'.*magic" info bad-magic.orx)
+orvex_cli(info.too_many fail "too many arguments" info a.orx b.orx)
+add_test(NAME cli.info.no_default COMMAND ${CMAKE_COMMAND} -DCOMMAND=$<TARGET_FILE:orvex_command> -DARGS=info
+         -DEXPECT=fail "-DMATCH=cannot open the default map.*datafile" -DWORKDIR=${CLI_DIR} -DDATA=${CLI_DIR}/nodata
+         -P ${CMAKE_CURRENT_SOURCE_DIR}/cli/expect.cmake)
+
+# query
+orvex_cli(query.sample pass "Resolution 0 \"relief\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 0 column 0, elevation -1000.*Resolution 1 \"colour\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 0 column 0, colour 0 0 200.*Resolution 2 \"shore\" \\(vector\\): tile 0 \\(row 0, column 0\\), 2 segments" query 60 -150 map.orx)
+orvex_cli(query.nodata pass "Resolution 0 \"relief\" \\(grid\\): tile 3 \\(row 1, column 1\\), sample row 1 column 3, elevation no data" query -80 170 map.orx)
+orvex_cli(query.wrapped pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*sample row 0 column 0, elevation -1000" query 60 210 map.orx)
+orvex_cli(query.east_edge pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*sample row 0 column 0, elevation -1000.*Resolution 2 \"shore\" \\(vector\\): tile 0" query 60 180 map.orx)
+orvex_cli(query.default pass "Resolution 0 \"relief\"" query 10 10)
+orvex_cli(query.bad_latitude fail "latitude '95' is not a number from -90 to 90" query 95 0 map.orx)
+orvex_cli(query.not_a_number fail "longitude '1e' is not a number" query 10 1e map.orx)
+orvex_cli(query.missing_args fail "expected LAT LON" query 10)
+orvex_cli(query.missing_map fail "cannot open map 'missing.orx'" query 0 0 missing.orx)
+orvex_cli(query.broken_tile fail "cannot read a tile of resolution 0.*inflate" query 60 10 bad-payload.orx)
+
+# check
+orvex_cli(check.good pass "OK, 3 resolutions verified" check map.orx)
+orvex_cli(check.empty pass "OK, 0 resolutions verified" check empty.orx)
+orvex_cli(check.magic fail "not a readable map file.*magic" check bad-magic.orx)
+orvex_cli(check.truncated fail "bad-truncate.orx" check bad-truncate.orx)
+orvex_cli(check.payload fail "resolution 0: tile 1 does not inflate to its 16 bytes" check bad-payload.orx)
+orvex_cli(check.range fail "resolution 0: tile 0 records elevations -1000 to 35 but holds -1000 to 30" check bad-range.orx)
+orvex_cli(check.points fail "resolution 2: tile 0 segment 1: 1 of 4 points lie outside" check bad-points.orx)
+orvex_cli(check.overlap fail "overlaps" check bad-overlap.orx)
+orvex_cli(check.unwritten fail "resolution 0: tile 3 was never written.*1 problem found" check bad-unwritten.orx)
+orvex_cli(check.no_args fail "expected exactly one MAP" check)
+
+# render
+orvex_cli(render.world pass "wrote world.png \\(256 x 128\\), grid resolution 0, vector resolution 2" render map.orx -o world.png --width 256)
+orvex_cli(render.dateline pass "wrote dateline.png \\(64 x 64\\)" render map.orx -o dateline.png --region 170/-170/-50/-30 --width 64)
+orvex_cli(render.colour pass "grid resolution 1" render map.orx -o colour.png --width 64 --colour)
+orvex_cli(render.vector_only pass "wrote shore.png \\(128 x 64\\), vector resolution 2" render map.orx -o shore.png --width 128 --grid none)
+orvex_cli(render.gshhs pass "vector resolution 0" render shore.gshhs -o gshhs.png --width 128)
+orvex_cli(render.default pass "wrote default.png" render -o default.png --width 64)
+orvex_cli(render.no_output fail "no output file given" render map.orx)
+orvex_cli(render.bad_region fail "latitudes must satisfy" render map.orx -o x.png --region 0/10/20/10)
+orvex_cli(render.bad_width fail "--width '5' is not a whole number from 16 to 16384" render map.orx -o x.png --width 5)
+orvex_cli(render.not_grid fail "--grid 2 is not a grid resolution" render map.orx -o x.png --grid 2)
+orvex_cli(render.nothing fail "nothing to draw" render map.orx -o x.png --grid none --vector none)
+orvex_cli(render.unwritable fail "cannot create '/nonexistent/x.png'" render map.orx -o /nonexistent/x.png --width 32)
+orvex_cli(render.broken_tile fail "cannot read the tiles of resolution 0.*inflate" render bad-payload.orx -o x.png --width 64)
+
+# build: mistakes in the command line
+orvex_cli(build.no_output fail "no output file given" build --grid tiny.dem)
+orvex_cli(build.no_resolution fail "no resolution given" build out.orx)
+orvex_cli(build.option_first fail "unknown option --dec \\(resolution options follow --grid or --vector\\)" build out.orx --dec 2 --grid tiny.dem)
+orvex_cli(build.fill_on_grid fail "--fill applies to vector resolutions only" build out.orx --grid tiny.dem --fill)
+orvex_cli(build.bad_tiles fail "--tiles: '0x2' is not ROWSxCOLUMNS" build out.orx --grid tiny.dem --tiles 0x2)
+orvex_cli(build.add_first fail "--add must follow a vector resolution" build out.orx --grid tiny.dem --vector shore.gshhs --add)
+orvex_cli(build.no_recipe fail "cannot read recipe file 'none.recipe'" build out.orx --recipe none.recipe)
+orvex_cli(build.broken_recipe fail "broken.recipe:1: unclosed quote" build out.orx --recipe broken.recipe)
+# build: bad inputs and outputs
+orvex_cli(build.missing_input fail "cannot open input 'missing.dem'" build out.orx --grid missing.dem)
+orvex_cli(build.no_geometry fail "Cannot find dlat in parameter file" build out.orx --grid nogeometry.dem)
+# A build never touches a file it did not create, and leaves no half-written
+# map behind.
+set(ORVEX_CLI_CHECK "-DSAME=exists.orx|map.orx")
+orvex_cli(build.exists fail "cannot create 'exists.orx'.*Cannot overwrite existing file" build exists.orx --grid tiny.dem)
+set(ORVEX_CLI_CHECK "-DABSENT=built-bad.orx")
+orvex_cli(build.output_is_input fail "is also an input" build map.orx --overwrite --grid map.orx)
+orvex_cli(build.bad_decimation fail "cannot declare resolution 0.*decimation factor must be integer multiple of source width" build built-bad.orx --grid tiny.dem --dec 3)
+unset(ORVEX_CLI_CHECK)
+
+# build, then read back what was built
+orvex_cli(build.mixed pass "wrote built.orx: 2 resolutions, 3 tiles" build built.orx --recipe mixed.recipe)
+orvex_cli(build.from_map pass "wrote built-map.orx: 2 resolutions" build built-map.orx --grid map.orx --res 1 --dec 2 --no-compress --vector map.orx --res 2 --level 3)
+set_tests_properties(cli.build.mixed cli.build.from_map PROPERTIES FIXTURES_SETUP cli_built)
+orvex_cli(built.check pass "OK, 2 resolutions verified" check built.orx)
+orvex_cli(built.check_map pass "OK, 2 resolutions verified" check built-map.orx)
+orvex_cli(built.info pass "name \"relief\", label \"90 degrees\", grid.*decimation 2.*name \"shore\".*Segments: 3" info built.orx)
+orvex_cli(built.query pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*elevation" query 10 -100 built.orx)
+orvex_cli(built.render pass "wrote built.png" render built.orx -o built.png --width 128)
+set_tests_properties(cli.built.check cli.built.check_map cli.built.info cli.built.query cli.built.render
+                     PROPERTIES FIXTURES_REQUIRED "cli_data;cli_built")

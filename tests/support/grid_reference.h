@@ -1,0 +1,18 @@
+// A plain, literal implementation of writing one grid tile: every source
+// sample of every window is located with findPixelWithinTile, one at a
+// time. It is the yardstick the library's tile writer must match byte for
+// byte (tests) and beat in speed (benchmark).
+#ifndef ORVEX_TESTS_GRID_REFERENCE_H
+#define ORVEX_TESTS_GRID_REFERENCE_H
+
+#include "Orvex.h"
+
+// Writes tile `output_tile` of resolution `output_resolution` of the output
+// object `out`, exactly as the tile writer is described. Returns 0, or -1
+// on any failure (no message).
+int grid_reference_write_tile(Orvex *out, int output_resolution, int output_tile, double gamma,
+                              double lightmin);
+// Every tile of every resolution, as writeDataGrid.
+int grid_reference_write_all(Orvex *out, double gamma, double lightmin);
+
+#endif

@@ -1,0 +1,176 @@
+// The orvex command's own logic: regions, resolution choice, colours,
+// ring filling and build plans.
+#include <gtest/gtest.h>
+
+#include "args.h"
+#include "build_plan.h"
+#include "palette.h"
+#include "raster.h"
+#include "region.h"
+
+using namespace orvextool;
+
+TEST(ToolRegion, ParsesAndCrossesTheDateline)
+{
+    Region r;
+    std::string why;
+    ASSERT_TRUE(parse_region("170/-170/-50/-30", &r, &why));
+    EXPECT_DOUBLE_EQ(r.west, 170);
+    EXPECT_DOUBLE_EQ(r.east, 190);
+    EXPECT_DOUBLE_EQ(r.width(), 20);
+    EXPECT_EQ(region_height_px(r, 64), 64);
+    ASSERT_TRUE(parse_region("-180/180/-90/90", &r, &why));
+    EXPECT_DOUBLE_EQ(r.width(), 360);
+    EXPECT_EQ(region_height_px(r, 2048), 1024);
+}
+
+TEST(ToolRegion, RefusesMalformedRegions)
+{
+    Region r;
+    std::string why;
+    for (const char *bad : {"", "1/2/3", "1/2/3/4/5", "a/2/3/4", "0/10/20/10", "0/10/-95/0", "0/10/0/0",
+                            "-400/0/0/10", "0//0/10", "nan/10/0/10"})
+        EXPECT_FALSE(parse_region(bad, &r, &why)) << bad;
+    EXPECT_FALSE(parse_region("-180/190/0/10", &r, &why)); /* more than a turn */
+}
+
+TEST(ToolArgs, StrictNumbersAndTiles)
+{
+    long v = 0;
+    EXPECT_TRUE(parse_long("12", 1, 20, &v));
+    EXPECT_EQ(v, 12);
+    EXPECT_FALSE(parse_long("12abc", 1, 20, &v));
+    EXPECT_FALSE(parse_long("21", 1, 20, &v));
+    EXPECT_FALSE(parse_long("", 1, 20, &v));
+    double d = 0;
+    EXPECT_FALSE(parse_double("inf", &d));
+    EXPECT_FALSE(parse_double("1e", &d));
+    int rows = 0, cols = 0;
+    EXPECT_TRUE(parse_tiles("3x6", &rows, &cols));
+    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(cols, 6);
+    for (const char *bad : {"3", "x6", "3x", "0x2", "3x-1", "3x6x1"}) EXPECT_FALSE(parse_tiles(bad, &rows, &cols)) << bad;
+}
+
+TEST(ToolArgs, SplitsRecipeLines)
+{
+    std::vector<std::string> w;
+    ASSERT_TRUE(split_words("grid a.dem --label \"5 arc-min\" --name 'x y' # comment", &w));
+    ASSERT_EQ(w.size(), 6u);
+    EXPECT_EQ(w[3], "5 arc-min");
+    EXPECT_EQ(w[5], "x y");
+    w.clear();
+    EXPECT_FALSE(split_words("grid \"open", &w));
+}
+
+TEST(ToolPalette, ChoosesTheSpacingNearestByRatio)
+{
+    /* Pixels of 0.2 degrees: 0.25 (ratio 1.25) beats 0.0833 (2.4) and 1. */
+    EXPECT_EQ(best_spacing({1.0 / 12, 0.25, 1.0}, 0.2), 1);
+    EXPECT_EQ(best_spacing({1.0 / 12, 0.25, 1.0}, 0.01), 0);
+    EXPECT_EQ(best_spacing({0, -1, 2.0}, 0.5), 2);
+    EXPECT_EQ(best_spacing({}, 0.5), -1);
+}
+
+TEST(ToolPalette, SeaAndLandAreTold)
+{
+    Rgb sea = elevation_colour(-100), land = elevation_colour(100);
+    EXPECT_GT(sea.b, sea.r);
+    EXPECT_GT(land.g, land.b);
+    EXPECT_LT(elevation_colour(-8000).b, elevation_colour(-100).b); /* deeper is darker */
+    EXPECT_DOUBLE_EQ(hillshade(0, 0), 1.0);
+    /* Ground rising to the east and south faces the north-west light. */
+    EXPECT_GT(hillshade(0.5, -0.5), 1.0);
+    EXPECT_LT(hillshade(-0.5, 0.5), 1.0);
+    EXPECT_NE(level_colour(1).b, level_colour(2).b);
+}
+
+namespace {
+
+long count_filled(const Image &im, Rgb c)
+{
+    long n = 0;
+    for (const Rgb &p : im.pixels) n += p.r == c.r && p.g == c.g && p.b == c.b;
+    return n;
+}
+
+}  // namespace
+
+TEST(ToolRaster, FillsByPixelCentres)
+{
+    Image im(10, 10, Rgb{0, 0, 0});
+    Rgb red{255, 0, 0};
+    fill_ring(&im, {{2, 2}, {6, 2}, {6, 5}, {2, 5}}, red, 1.0);
+    EXPECT_EQ(count_filled(im, red), 12); /* columns 2..5, rows 2..4 */
+    EXPECT_EQ(im.at(2, 2).r, 255);
+    EXPECT_EQ(im.at(6, 2).r, 0);
+    EXPECT_EQ(im.at(5, 5).r, 0);
+}
+
+TEST(ToolRaster, EvenOddLeavesHolesAndClipsToTheImage)
+{
+    Image im(10, 10, Rgb{0, 0, 0});
+    Rgb red{255, 0, 0};
+    /* A figure-eight ring crossing itself fills both lobes once. */
+    fill_ring(&im, {{-5, -5}, {15, -5}, {15, 15}, {-5, 15}}, red, 1.0);
+    EXPECT_EQ(count_filled(im, red), 100);
+    Image holed(10, 10, Rgb{0, 0, 0});
+    /* Outer ring and inner ring joined by a bridge: even-odd leaves the
+     * inner square empty. */
+    fill_ring(&holed, {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}, {3, 3}, {3, 7}, {7, 7}, {7, 3}, {3, 3}}, red, 1.0);
+    EXPECT_EQ(holed.at(5, 5).r, 0);
+    EXPECT_EQ(holed.at(1, 5).r, 255);
+}
+
+TEST(ToolRaster, RingsRoundAPoleCloseAlongIt)
+{
+    std::vector<PixelPoint> ring = {{-180, -70}, {0, -65}, {180, -70}};
+    ASSERT_TRUE(close_ring_over_pole(&ring));
+    ASSERT_EQ(ring.size(), 5u);
+    EXPECT_DOUBLE_EQ(ring[3].y, -90);
+    EXPECT_DOUBLE_EQ(ring[4].x, -180);
+    std::vector<PixelPoint> square = {{0, 0}, {10, 0}, {10, 10}};
+    EXPECT_FALSE(close_ring_over_pole(&square));
+}
+
+TEST(ToolBuildPlan, OptionsApplyToTheResolutionBeforeThem)
+{
+    BuildPlan plan;
+    std::string why;
+    ASSERT_TRUE(parse_build_plan({"out.orx", "--grid", "a.dem", "--dec", "4", "--tiles", "2x3", "--no-compress",
+                                  "--vector", "land.db", "--fill", "--level", "1", "--tiles", "1x2", "--vector",
+                                  "lakes.db", "--add", "--level", "2", "--gamma", "0.8"},
+                                 &plan, &why))
+        << why;
+    EXPECT_EQ(plan.output, "out.orx");
+    ASSERT_EQ(plan.resolutions.size(), 3u);
+    EXPECT_EQ(plan.resolutions[0].dec, 4);
+    EXPECT_EQ(plan.resolutions[0].rows, 2);
+    EXPECT_EQ(plan.resolutions[0].cols, 3);
+    EXPECT_FALSE(plan.resolutions[0].compress);
+    EXPECT_TRUE(plan.resolutions[1].fill);
+    EXPECT_TRUE(is_database_source(plan.resolutions[1]));
+    EXPECT_TRUE(plan.resolutions[2].add);
+    EXPECT_EQ(plan.resolutions[2].cols, 2); /* the joined resolution's tiling */
+    EXPECT_DOUBLE_EQ(plan.gamma, 0.8);
+}
+
+TEST(ToolBuildPlan, RefusesMisplacedOptions)
+{
+    std::string why;
+    auto refused = [&why](std::vector<std::string> args) {
+        BuildPlan plan;
+        return !parse_build_plan(args, &plan, &why);
+    };
+    EXPECT_TRUE(refused({"--grid", "a.dem"}));                         /* no output */
+    EXPECT_TRUE(refused({"out.orx"}));                                 /* nothing to build */
+    EXPECT_TRUE(refused({"out.orx", "--dec", "2", "--grid", "a.dem"})); /* before a resolution */
+    EXPECT_TRUE(refused({"out.orx", "--grid", "a.dem", "--level", "2"}));
+    EXPECT_TRUE(refused({"out.orx", "--vector", "a.gshhs", "--dec", "2"}));
+    EXPECT_TRUE(refused({"out.orx", "--grid", "a.dem", "--dec", "0"}));
+    EXPECT_TRUE(refused({"out.orx", "--grid", "a.dem", "--vector", "b.gshhs", "--add"}));
+    EXPECT_TRUE(refused({"out.orx", "other.orx", "--grid", "a.dem"}));
+    EXPECT_TRUE(refused({"out.orx", "--grid"}));
+    EXPECT_TRUE(refused({"out.orx", "--grid", "a.dem", "--type", "tiff"}));
+    EXPECT_TRUE(refused({"out.orx", "--grid", "a.dem", "--lightmin", "2"}));
+}
