@@ -12,46 +12,12 @@
 #include "gshhs_files.h"
 #include "vector_fixtures.h"
 #include "vector_inputs.h"
+#include "vector_build.h"
 
 namespace {
 
 const size_t kRes = 16;  // the first resolution record
 
-struct Build {
-    VectorTempDir dir;
-    Orvex input;
-    Orvex output;
-    std::string in_path, out_path;
-    std::string out;  // standard output of the last capture
-
-    int openGshhs(const std::vector<GshhsPolygon> &polys, GshhsLayout layout = GshhsLayout::New44)
-    {
-        in_path = dir.write("in.gshhs", gshhs_file_bytes(polys, layout));
-        return input.setInput(in_path.c_str(), 0, nullptr);
-    }
-    int openOutput(const char *name = "out.orx")
-    {
-        out_path = dir.path(name);
-        return output.setOutput(out_path.c_str());
-    }
-    int declare(int nlat, int nlon, int out_res = -1, int fill = 0, int level = 0,
-                const char *name = "coast", const char *label = "full", Orvex *in = nullptr)
-    {
-        testing::internal::CaptureStdout();
-        int rc = output.setResolutionHdrVector(in ? in : &input, 0, 0, nlat, nlon, out_res, fill,
-                                               level, name, label);
-        out = testing::internal::GetCapturedStdout();
-        return rc;
-    }
-    int writeAll()
-    {
-        testing::internal::CaptureStdout();
-        int rc = output.writeDataVector();
-        out = testing::internal::GetCapturedStdout();
-        return rc;
-    }
-    std::string bytes() const { return vector_read_file(out_path); }
-};
 
 std::vector<GshhsPolygon> two_polygons()
 {
@@ -67,7 +33,7 @@ std::pair<int, int> file_point(const std::string &b, size_t record, int i)
 
 TEST(VectorBuild, OneTileOfTwoSegmentsByteForByte)
 {
-    Build b;
+    VectorBuildCase b;
     ASSERT_EQ(b.openGshhs(two_polygons()), 0);
     ASSERT_EQ(b.openOutput(), 0);
     ASSERT_EQ(b.declare(1, 1), 0);
@@ -129,7 +95,7 @@ TEST(VectorBuild, OneTileOfTwoSegmentsByteForByte)
 
 TEST(VectorBuild, TwoByThreeTiles)
 {
-    Build b;
+    VectorBuildCase b;
     ASSERT_EQ(b.openGshhs(two_polygons()), 0);
     ASSERT_EQ(b.openOutput(), 0);
     ASSERT_EQ(b.declare(2, 3), 0);
@@ -167,7 +133,7 @@ TEST(VectorBuild, TwoByThreeTiles)
 
 TEST(VectorBuild, PointsLeaveLittleEndianAndUnwrapped)
 {
-    Build b;
+    VectorBuildCase b;
     GshhsPolygon p;
     p.points = {{123456, 0}, {179500000, 0}, {-179500000, 0}, {-179000000, 0}};
     ASSERT_EQ(b.openGshhs({p}), 0);
@@ -201,21 +167,10 @@ std::vector<GshhsPolygon> dirty_shorelines()
     return polys;
 }
 
-// Opens the built file as an input and returns its only tile (an empty
-// one, after a recorded failure, when the file does not open).
-const OrvexVectorTile &read_back(Orvex &reader, const std::string &path)
-{
-    static const OrvexVectorTile none;
-    EXPECT_EQ(reader.setInput(path.c_str(), 0, nullptr), 0) << testing::PrintToString(vector_take_messages());
-    EXPECT_EQ(reader.frame.nresolutions, 1);
-    if (reader.frame.nresolutions != 1 || reader.frame.resolutions[0].map_type != ORVEX_MAP_VECTOR)
-        return none;
-    return static_cast<OrvexVector *>(reader.frame.resolutions[0].data)->tiles[0];
-}
 
 TEST(VectorBuild, FilledAndUnfilledMapsFromShorelines)
 {
-    Build unfilled, filled;
+    VectorBuildCase unfilled, filled;
     ASSERT_EQ(unfilled.openGshhs(dirty_shorelines(), GshhsLayout::Old36), 0);
     ASSERT_EQ(filled.openGshhs(dirty_shorelines(), GshhsLayout::New44), 0);
     ASSERT_EQ(unfilled.openOutput(), 0);
@@ -232,8 +187,8 @@ TEST(VectorBuild, FilledAndUnfilledMapsFromShorelines)
     ASSERT_EQ(filled.writeAll(), 0);
 
     Orvex r1, r2;
-    const OrvexVectorTile &a = read_back(r1, unfilled.out_path);
-    const OrvexVectorTile &c = read_back(r2, filled.out_path);
+    const OrvexVectorTile &a = vector_read_back(r1, unfilled.out_path);
+    const OrvexVectorTile &c = vector_read_back(r2, filled.out_path);
     ASSERT_EQ(a.nsegments, 3);
     ASSERT_EQ(c.nsegments, 3);
     EXPECT_EQ(a.fill, 0);
@@ -273,7 +228,7 @@ TEST(VectorBuild, FilledAndUnfilledMapsFromShorelines)
 
 TEST(VectorBuild, NamesLevelsAndEmptyTiles)
 {
-    Build b;
+    VectorBuildCase b;
     ASSERT_EQ(b.openGshhs({gshhs_polygon(0, 5, {{1, 1}, {2, 2}})}), 0);  // nothing accepted
     ASSERT_EQ(b.openOutput(), 0);
     std::string long_name(200, 'n');
@@ -293,7 +248,7 @@ TEST(VectorBuild, NamesLevelsAndEmptyTiles)
 
 TEST(VectorBuild, SecondInputExtendsTheLastOneTileResolution)
 {
-    Build b;
+    VectorBuildCase b;
     Orvex first, second;
     vector_memory_input(first, {10, 20, -5, 5}, {{{1, 2}, {3, 4}}});
     vector_memory_input(second, {15, 30, -10, 0}, {{{5, 6}}, {{7, 8}, {9, 10}, {11, 12}}});
@@ -317,7 +272,7 @@ TEST(VectorBuild, SecondInputExtendsTheLastOneTileResolution)
               "Orvex::writeTileDataVector: Processing resolution=r\n"
               "Orvex::writeTileDataVector: Processing resolution=r\n");
     Orvex reader;
-    const OrvexVectorTile &t = read_back(reader, b.out_path);
+    const OrvexVectorTile &t = vector_read_back(reader, b.out_path);
     ASSERT_EQ(t.nsegments, 3);
     EXPECT_EQ(t.segments[0].npts, 2);
     EXPECT_EQ(t.segments[1].npts, 1);
@@ -341,7 +296,7 @@ void expect_refusal(F call, const std::vector<std::string> &messages)
 
 TEST(VectorBuild, DeclarationsThatWouldSpoilTheFileAreRefused)
 {
-    Build b;
+    VectorBuildCase b;
     Orvex in, grid_in;
     vector_memory_input(in, {0, 1, 0, 1}, {{{1, 2}, {3, 4}}});
     vector_memory_input(grid_in, {0, 1, 0, 1}, {}, ORVEX_MAP_GRID);
@@ -391,7 +346,7 @@ TEST(VectorBuild, DeclarationsThatWouldSpoilTheFileAreRefused)
 
 TEST(VectorBuild, TileWriterRefusals)
 {
-    Build b;
+    VectorBuildCase b;
     Orvex in, grid_in;
     vector_memory_input(in, {0, 1, 0, 1}, {{{1, 2}, {3, 4}}});
     vector_memory_input(grid_in, {0, 1, 0, 1}, {}, ORVEX_MAP_GRID);
@@ -418,7 +373,7 @@ TEST(VectorBuild, TileWriterRefusals)
 
 TEST(VectorBuild, WalkerStopsAtAGridResolution)
 {
-    Build b;
+    VectorBuildCase b;
     Orvex in;
     vector_memory_input(in, {0, 1, 0, 1}, {{{1, 2}}});
     ASSERT_EQ(b.openOutput(), 0);
@@ -442,7 +397,7 @@ TEST(VectorBuild, InputChangedSinceDeclarationIsRefused)
 {
     // Declaring an unfilled resolution, then a filled one from the same
     // input, purges the segments the first one's records were copied from.
-    Build b;
+    VectorBuildCase b;
     ASSERT_EQ(b.openGshhs(dirty_shorelines()), 0);
     ASSERT_EQ(b.openOutput(), 0);
     ASSERT_EQ(b.declare(1, 1, -1, 0), 0);
@@ -472,7 +427,7 @@ TEST(VectorBuild, FailingCallsAreReported)
         for (long n = 0;; n++) {
             SCOPED_TRACE(testing::Message() << "kind " << c.kind << " call " << n << " writing "
                                             << c.writing);
-            Build b;
+            VectorBuildCase b;
             Orvex first, second;
             vector_memory_input(first, {0, 1, 0, 1}, {{{0, 0}, {1, 0}, {2, 0}, {0, 0}, {3, 0}}});
             vector_memory_input(second, {0, 2, 0, 1}, {{{5, 5}, {6, 6}}, {}});
@@ -524,106 +479,3 @@ TEST(VectorBuild, FailingCallsAreReported)
 
 }  // namespace
 
-namespace {
-
-// Many segments of varied sizes (empty ones, and one larger than the
-// writer's buffer) and rings that wrap: every record must point at its own
-// points, in order, and the file must not depend on the writer's buffer.
-// Longitudes stored in -180..180 degrees for a ring wobbling across the
-// meridian around `centre` microdegrees (unwrapped).
-int stored_lon(long unwrapped)
-{
-    return static_cast<int>(unwrapped >= 180000000 ? unwrapped - 360000000 : unwrapped);
-}
-
-std::vector<VectorRing> many_rings()
-{
-    std::vector<VectorRing> rings;
-    for (int s = 0; s < 1500; s++) {
-        VectorRing r;
-        int n = s % 7 == 0 ? 0 : s % 50;
-        for (int i = 0; i < n; i++) r.emplace_back(stored_lon(179500000L + (i % 4) * 400000 + s), s);
-        rings.push_back(r);
-    }
-    VectorRing big;
-    for (int i = 0; i < 200000; i++)
-        big.emplace_back(stored_lon(179000000L + lround(2e6 * sin(i / 1000.0))), -i);
-    rings.insert(rings.begin() + 700, big);
-    return rings;
-}
-
-std::string build_many(VectorTempDir &dir, const char *name, Orvex &in, long fail_malloc_at)
-{
-    Orvex out;
-    std::string path = dir.path(name);
-    EXPECT_EQ(out.setOutput(path.c_str()), 0);
-    EXPECT_EQ(out.setResolutionHdrVector(&in, 0, 0, 1, 1, -1, 0, 0, "m", "m"), 0);
-    testing::internal::CaptureStdout();
-    {
-        VectorFaults faults(VectorFaults::Malloc, fail_malloc_at);
-        EXPECT_EQ(out.writeDataVector(), 0);
-    }
-    testing::internal::GetCapturedStdout();
-    return path;
-}
-
-TEST(VectorBuild, ManySegmentsReadBackExactly)
-{
-    VectorTempDir dir;
-    Orvex in;
-    std::vector<VectorRing> rings = many_rings();
-    vector_memory_input(in, {0, 0, 0, 0}, rings);
-    std::string large = build_many(dir, "large.orx", in, -1);
-    std::string small = build_many(dir, "small.orx", in, 0);  // no memory for the large buffer
-    EXPECT_EQ(vector_read_file(large), vector_read_file(small));
-
-    Orvex reader;
-    const OrvexVectorTile &t = read_back(reader, large);
-    ASSERT_EQ(t.nsegments, static_cast<long>(rings.size()));
-    long expected_offset = 944 + 40 * static_cast<long>(rings.size());
-    for (size_t s = 0; s < rings.size(); s++) {
-        const OrvexVectorSegment &seg = t.segments[s];
-        ASSERT_EQ(seg.npts, static_cast<long>(rings[s].size())) << s;
-        ASSERT_EQ(reinterpret_cast<const unsigned char *>(seg.pts) - reader.file_stream, expected_offset)
-            << s;
-        expected_offset += 8 * seg.npts;
-        OrvexLonUnwrapper unwrap;
-        for (long i = 0; i < seg.npts; i++) {
-            int v[2];
-            memcpy(v, reinterpret_cast<const unsigned char *>(seg.pts) + 8 * i, 8);
-            ASSERT_EQ(v[0], unwrap.next(rings[s][static_cast<size_t>(i)].first)) << s << " " << i;
-            ASSERT_EQ(v[1], rings[s][static_cast<size_t>(i)].second);
-        }
-    }
-    EXPECT_EQ(expected_offset, reader.file_size);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(VectorBuild, RingWindingPastThirtyTwoBitsIsRefused)
-{
-    // Eastward steps of 170 degrees: after 13 of them the unwrapped
-    // longitude no longer fits 32 bits.
-    VectorRing spiral;
-    long lon = 0;
-    for (int i = 0; i < 20; i++, lon += 170000000) spiral.emplace_back(stored_lon(((lon + 180000000) % 360000000) - 180000000), i);
-    Build b;
-    Orvex in;
-    vector_memory_input(in, {0, 1, 0, 1}, {spiral});
-    ASSERT_EQ(b.openOutput(), 0);
-    elog_clear_register(0);
-    ASSERT_EQ(b.declare(1, 1, -1, 1, 0, "s", "s", &in), 0);  // its purge is refused, the rest goes on
-    EXPECT_EQ(vector_take_messages(),
-              std::vector<std::string>{"orvex_purgeVectorDataBadPoints: segment winds around the "
-                                       "globe too often for 32-bit longitudes.\n"});
-    EXPECT_EQ(b.writeAll(), -1);
-    std::vector<std::string> m = vector_take_messages();
-    ASSERT_EQ(m.size(), 2u);
-    EXPECT_EQ(m[0],
-              "Orvex::writeTileDataVector: segment winds around the globe too often for 32-bit "
-              "longitudes\n");
-}
-
-}  // namespace
