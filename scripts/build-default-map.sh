@@ -26,7 +26,7 @@ while [ $# -gt 0 ]; do
     --orvex) orvex=$2; shift 2 ;;
     --datadir) datadir=$2; shift 2 ;;
     --cache) cache=$2; shift 2 ;;
-    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "build-default-map: unknown argument '$1'" >&2; exit 2 ;;
   esac
 done

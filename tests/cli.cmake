@@ -23,7 +23,7 @@ file(WRITE ${CLI_DIR}/broken.recipe "grid tiny.dem --label \"open quote\n")
 add_test(NAME cli.setup COMMAND ${CMAKE_COMMAND} -E chdir ${CLI_DIR} sh -c
   "rm -f built*.orx exists.orx && $<TARGET_FILE:orvex_testdata> sources . && \
    $<TARGET_FILE:orvex_testdata> map map.orx && $<TARGET_FILE:orvex_testdata> map data/maps/orx/default.orx && \
-   for d in magic truncate payload range points overlap unwritten; do \
+   for d in magic truncate payload range points overlap unwritten huge; do \
      $<TARGET_FILE:orvex_testdata> map bad-$d.orx $d || exit 1; done && cp map.orx exists.orx")
 set_tests_properties(cli.setup PROPERTIES FIXTURES_SETUP cli_data)
 
@@ -55,10 +55,6 @@ orvex_cli(info.gshhs pass "vector, data type gshhs.*Segments: 3, points 12" info
 orvex_cli(info.missing fail "orvex info: cannot open map 'missing.orx'.*datafile\\(maps/orx/missing.orx\\)" info missing.orx)
 orvex_cli(info.bad_magic fail "cannot open map 'bad-magic.orx'.*magic" info bad-magic.orx)
 orvex_cli(info.too_many fail "too many arguments" info a.orx b.orx)
-add_test(NAME cli.info.no_default COMMAND ${CMAKE_COMMAND} -DCOMMAND=$<TARGET_FILE:orvex_command> -DARGS=info
-         -DEXPECT=fail "-DMATCH=cannot open the default map.*datafile" -DWORKDIR=${CLI_DIR} -DDATA=${CLI_DIR}/nodata
-         -P ${CMAKE_CURRENT_SOURCE_DIR}/cli/expect.cmake)
-
 # query
 orvex_cli(query.sample pass "Resolution 0 \"relief\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 0 column 0, elevation -1000.*Resolution 1 \"colour\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 0 column 0, colour 0 0 200.*Resolution 2 \"shore\" \\(vector\\): tile 0 \\(row 0, column 0\\), 2 segments" query 60 -150 map.orx)
 orvex_cli(query.nodata pass "Resolution 0 \"relief\" \\(grid\\): tile 3 \\(row 1, column 1\\), sample row 1 column 3, elevation no data" query -80 170 map.orx)
@@ -81,6 +77,7 @@ orvex_cli(check.range fail "resolution 0: tile 0 records elevations -1000 to 35 
 orvex_cli(check.points fail "resolution 2: tile 0 segment 1: 1 of 4 points lie outside" check bad-points.orx)
 orvex_cli(check.overlap fail "overlaps" check bad-overlap.orx)
 orvex_cli(check.unwritten fail "resolution 0: tile 3 was never written.*1 problem found" check bad-unwritten.orx)
+orvex_cli(check.huge fail "not a readable map file.*resolution 0: grid tile size is negative or too large" check bad-huge.orx)
 orvex_cli(check.no_args fail "expected exactly one MAP" check)
 
 # render
@@ -96,6 +93,7 @@ orvex_cli(render.bad_width fail "--width '5' is not a whole number from 16 to 16
 orvex_cli(render.not_grid fail "--grid 2 is not a grid resolution" render map.orx -o x.png --grid 2)
 orvex_cli(render.nothing fail "nothing to draw" render map.orx -o x.png --grid none --vector none)
 orvex_cli(render.unwritable fail "cannot create '/nonexistent/x.png'" render map.orx -o /nonexistent/x.png --width 32)
+orvex_cli(render.huge_tiles fail "cannot open map 'bad-huge.orx'.*too large" render bad-huge.orx -o x.png --width 64)
 orvex_cli(render.broken_tile fail "cannot read the tiles of resolution 0.*inflate" render bad-payload.orx -o x.png --width 64)
 
 # build: mistakes in the command line
@@ -122,11 +120,14 @@ unset(ORVEX_CLI_CHECK)
 # build, then read back what was built
 orvex_cli(build.mixed pass "wrote built.orx: 2 resolutions, 3 tiles" build built.orx --recipe mixed.recipe)
 orvex_cli(build.from_map pass "wrote built-map.orx: 2 resolutions" build built-map.orx --grid map.orx --res 1 --dec 2 --no-compress --vector map.orx --res 2 --level 3)
-set_tests_properties(cli.build.mixed cli.build.from_map PROPERTIES FIXTURES_SETUP cli_built)
+orvex_cli(build.areas_and_lines pass "wrote built-both.orx: 2 resolutions" build built-both.orx --vector shore.gshhs --fill --vector map.orx --res 2 --name lines)
+set_tests_properties(cli.build.mixed cli.build.from_map cli.build.areas_and_lines PROPERTIES FIXTURES_SETUP cli_built)
 orvex_cli(built.check pass "OK, 2 resolutions verified" check built.orx)
 orvex_cli(built.check_map pass "OK, 2 resolutions verified" check built-map.orx)
 orvex_cli(built.info pass "name \"relief\", label \"90 degrees\", grid.*decimation 2.*name \"shore\".*Segments: 3" info built.orx)
 orvex_cli(built.query pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*elevation" query 10 -100 built.orx)
 orvex_cli(built.render pass "wrote built.png" render built.orx -o built.png --width 128)
-set_tests_properties(cli.built.check cli.built.check_map cli.built.info cli.built.query cli.built.render
+# Without --vector, the best area layer and the best line layer are drawn.
+orvex_cli(built.render_both pass "wrote both.png \\(128 x 64\\), vector resolution 0,1" render built-both.orx -o both.png --width 128)
+set_tests_properties(cli.built.check cli.built.check_map cli.built.info cli.built.query cli.built.render cli.built.render_both
                      PROPERTIES FIXTURES_REQUIRED "cli_data;cli_built")

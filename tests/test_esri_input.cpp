@@ -433,3 +433,40 @@ TEST_F(EsriInput, EveryAllocationFailureIsReported)
 }
 
 }  // namespace
+
+namespace {
+
+// A file input after a database input: refused while the database is
+// open; after a failed database scan the leftovers give way to the file.
+TEST_F(EsriInput, FileInputAfterADatabaseInput)
+{
+    const std::string tiny = std::string(ORVEX_TEST_DATA) + "/tiny.orx";
+    std::string good = dir.file("one.db");
+    db_write_rows(good, {db_poly_record(3, {0}, {{1, 1}, {2, 2}})});
+    Dbptr shapes = open_shapes(good);
+    {
+        Orvex o;
+        ASSERT_EQ(o.setInput(shapes), 0);
+        elog_clear_register(0);
+        EXPECT_EQ(o.setInput(tiny.c_str(), 0, nullptr), -1);
+        EXPECT_EQ(db_register(),
+                  std::vector<std::string>{"Orvex::setInput: database(" + good + ") already open.\n"});
+        EXPECT_EQ(o.frame.resolutions[0].data_type, ORVEX_DATA_ESRI);
+    }
+    dbclose(shapes);
+
+    std::string bad = dir.file("far.db");
+    db_write_rows(bad, {db_poly_record(3, {0}, {{1, 1}, {2, 2}}),
+                        db_poly_record(3, {0}, {{1, 1}, {3000, 2}})});
+    shapes = open_shapes(bad);
+    Orvex o;
+    EXPECT_EQ(o.setInput(shapes), -1);
+    EXPECT_EQ(o.frame.nresolutions, 1);
+    ASSERT_EQ(o.setInput(tiny.c_str(), 0, nullptr), 0);
+    EXPECT_EQ(o.frame.nresolutions, 1);
+    EXPECT_EQ(o.frame.resolutions[0].map_type, ORVEX_MAP_GRID);
+    dbclose(shapes);
+    elog_clear_register(0);
+}
+
+}  // namespace

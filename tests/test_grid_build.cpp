@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "grid_fixtures.h"
+#include "gshhs_files.h"
 #include "grid_terrain.h"
 
 namespace {
@@ -381,6 +382,46 @@ TEST_F(GridBuild, UncompressedTilesHoldExactlyTheirSamples)
         EXPECT_EQ(grid_long_at(f, static_cast<size_t>(e + 8)), -9999);
         EXPECT_EQ(grid_long_at(f, static_cast<size_t>(e + 16)), 3 * 4 * 2);
     }
+}
+
+// An output of a grid and a vector resolution is written tile by tile with
+// the two tile writers; the grid walker refuses the vector resolution.
+TEST_F(GridBuild, GridAndVectorResolutionsInOneOutput)
+{
+    std::string dem = dir.path("m.dem"), coast = dir.path("m.gshhs");
+    grid_write_dem(dem, grid_terrain(20, 40, 8), 20, 40, -10, 0.5, 0, 0.5, false);
+    std::string g = gshhs_file_bytes({gshhs_polygon(0, 1, {{1, 1}, {2, 1}, {2, 2}})}, GshhsLayout::New44);
+    grid_write_bytes(coast, g.data(), g.size());
+    auto grid_in = grid_open(dem), vector_in = grid_open(coast);
+    ASSERT_TRUE(grid_in);
+    ASSERT_TRUE(vector_in);
+    std::string mixed = dir.path("mixed.orx"), plain = dir.path("plain.orx");
+    {
+        Orvex out;
+        ASSERT_EQ(out.setOutput(mixed.c_str()), 0);
+        ASSERT_EQ(out.setResolutionHdrGrid(grid_in.get(), 0, 0, 2, 1, 1, 2, "test", "decimated"), 0);
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(out.setResolutionHdrVector(vector_in.get(), 0, 0, 1, 1, -1, 0, 0, "c", "full"), 0);
+        EXPECT_EQ(out.writeDataGrid(1, 0), -1);  // stops at the vector resolution
+        grid_take_messages();
+        ASSERT_EQ(out.writeTileDataVector(1, 0), 0);
+        testing::internal::GetCapturedStdout();
+    }
+    ASSERT_EQ(grid_build(plain, grid_in.get(), {{0, 0, 2, 1, 1, 2}}, false), 0);
+    auto a = grid_open(mixed), b = grid_open(plain);
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(b);
+    ASSERT_EQ(a->frame.nresolutions, 2);
+    EXPECT_EQ(a->frame.resolutions[1].map_type, ORVEX_MAP_VECTOR);
+    for (int t = 0; t < 2; t++) {
+        unsigned char *x, *y;
+        ASSERT_EQ(a->getTileGrid(0, t, &x), 0);
+        ASSERT_EQ(b->getTileGrid(0, t, &y), 0);
+        EXPECT_EQ(memcmp(x, y, 10 * 10 * 2), 0);
+    }
+    const OrvexVector &v = *static_cast<OrvexVector *>(a->frame.resolutions[1].data);
+    ASSERT_EQ(v.tiles[0].nsegments, 1);
+    EXPECT_EQ(v.tiles[0].segments[0].npts, 3);
 }
 
 struct ReferenceCase {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <shapefil.h>
+#include <string.h>
 
 #include "db_support.h"
 #include "shp2db_command.h"
@@ -105,6 +106,54 @@ TEST_F(ShapefileRoad, SelectedFeaturesScanFromTheirOwnTable)
     ASSERT_EQ(tile_of(o).nsegments, 3);
     EXPECT_EQ(tile_of(o).segments[2].fill, 0);
     EXPECT_EQ(tile_of(o).segments[2].npts, 3);
+    dbclose(db);
+}
+
+// The road's end: a vector map file built from the database input reads
+// back with the same segments and points.
+TEST_F(ShapefileRoad, BuildsAVectorMapFileThatReadsBack)
+{
+    std::string path = dir.file("build.db"), orx = dir.file("shapes.orx");
+    Dbptr db;
+    ASSERT_EQ(dbopen(path.c_str(), "r+", &db), 0);
+    ASSERT_EQ(shp2db_import(db, data_file("islands.shp").c_str()), 3);
+    ASSERT_EQ(shp2db_import(db, data_file("rivers.shp").c_str()), 2);
+    Orvex in;
+    ASSERT_EQ(in.setInput(dblookup(db, nullptr, "shapefile", nullptr, nullptr)), 0);
+    {
+        Orvex out;
+        ASSERT_EQ(out.setOutput(orx.c_str()), 0);
+        testing::internal::CaptureStdout();
+        int declared = out.setResolutionHdrVector(&in, 0, 0, 1, 1, -1, 0, 0, "shapes", "full");
+        int written = out.writeDataVector();
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(declared, 0);
+        ASSERT_EQ(written, 0) << (elog_count() ? elog_message(0) : "");
+    }
+    Orvex reader;
+    ASSERT_EQ(reader.setInput(orx.c_str(), 0, nullptr), 0);
+    ASSERT_EQ(reader.frame.nresolutions, 1);
+    const OrvexResolution &r = reader.frame.resolutions[0];
+    EXPECT_EQ(r.map_type, 1);
+    EXPECT_EQ(r.source.data_type, 5);
+    EXPECT_EQ(std::string(r.source.fname), path);
+    const OrvexVectorTile &read = tile_of(reader), &scanned = tile_of(in);
+    ASSERT_EQ(read.nsegments, 6);
+    for (int i = 0; i < 6; i++) {
+        SCOPED_TRACE(i);
+        const OrvexVectorSegment &a = read.segments[i], &b = scanned.segments[i];
+        ASSERT_EQ(a.npts, b.npts);
+        EXPECT_EQ(a.lonmin, b.lonmin);
+        EXPECT_EQ(a.lonmax, b.lonmax);
+        // The file holds the points with their longitudes unwrapped.
+        OrvexLonUnwrapper unwrap;
+        for (long k = 0; k < a.npts; k++) {
+            OrvexXY p, q = b.pts[k];
+            memcpy(&p, reinterpret_cast<const unsigned char *>(a.pts) + k * sizeof p, sizeof p);
+            EXPECT_EQ(p.lon_microdegrees, unwrap.next(q.lon_microdegrees));
+            EXPECT_EQ(p.lat_microdegrees, q.lat_microdegrees);
+        }
+    }
     dbclose(db);
 }
 

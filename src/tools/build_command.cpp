@@ -82,7 +82,7 @@ int declare_all(Orvex &out, const orvextool::BuildPlan &plan, BuildInputs &input
 {
     int last_vector = -1;
     for (size_t k = 0; k < plan.resolutions.size(); k++) {
-        const orvextool::ResolutionSpec &r = plan.resolutions[k];
+        const orvextool::PlannedResolution &r = plan.resolutions[k];
         Orvex *in = inputs.get(r);
         if (!in) return fail("build", "cannot open input '" + r.source + "'");
         std::string name = r.name.empty() ? base_name(r.source) : r.name;

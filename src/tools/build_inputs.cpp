@@ -15,25 +15,25 @@ BuildInputs::~BuildInputs()
     }
 }
 
-int BuildInputs::open_entry(const orvextool::ResolutionSpec &spec)
+int BuildInputs::open_entry(const orvextool::PlannedResolution &planned)
 {
     Entry e;
-    e.source = spec.source;
-    e.type = spec.type;
+    e.source = planned.source;
+    e.type = planned.type;
     e.object.reset(new Orvex());
-    if (orvextool::is_database_source(spec)) {
+    if (orvextool::is_database_source(planned)) {
         Dbptr db;
-        if (dbopen(spec.source.c_str(), "r", &db) != 0)
-            return fail("build", "cannot open shapefile database '" + spec.source + "'");
+        if (dbopen(planned.source.c_str(), "r", &db) != 0)
+            return fail("build", "cannot open shapefile database '" + planned.source + "'");
         e.db = db;
         e.has_db = true;
         Dbptr table = dblookup(db, nullptr, "shapefile", nullptr, nullptr);
         if (e.object->setInput(table) != 0) {
             dbclose(db);
-            return fail("build", "cannot read shapefile database '" + spec.source + "'");
+            return fail("build", "cannot read shapefile database '" + planned.source + "'");
         }
-    } else if (e.object->setInput(local_name(spec.source).c_str(), 0, spec.type.empty() ? nullptr : spec.type.c_str()) != 0) {
-        return fail("build", "cannot open input '" + spec.source + "'");
+    } else if (e.object->setInput(local_name(planned.source).c_str(), 0, planned.type.empty() ? nullptr : planned.type.c_str()) != 0) {
+        return fail("build", "cannot open input '" + planned.source + "'");
     }
     entries_.push_back(std::move(e));
     return 0;
@@ -41,18 +41,18 @@ int BuildInputs::open_entry(const orvextool::ResolutionSpec &spec)
 
 int BuildInputs::open_all(const orvextool::BuildPlan &plan)
 {
-    for (const orvextool::ResolutionSpec &spec : plan.resolutions) {
-        sources_.push_back(spec.source);
-        if (get(spec)) continue;
-        if (open_entry(spec) != 0) return 1;
+    for (const orvextool::PlannedResolution &planned : plan.resolutions) {
+        sources_.push_back(planned.source);
+        if (get(planned)) continue;
+        if (open_entry(planned) != 0) return 1;
     }
     return 0;
 }
 
-Orvex *BuildInputs::get(const orvextool::ResolutionSpec &spec)
+Orvex *BuildInputs::get(const orvextool::PlannedResolution &planned)
 {
     for (Entry &e : entries_)
-        if (e.source == spec.source && e.type == spec.type) return e.object.get();
+        if (e.source == planned.source && e.type == planned.type) return e.object.get();
     return nullptr;
 }
 

@@ -22,7 +22,7 @@ public:
     /* Opens every source of the plan; 0, or 1 after reporting the failure. */
     int open_all(const orvextool::BuildPlan &plan);
     /* The open input of a resolution, or null. */
-    Orvex *get(const orvextool::ResolutionSpec &spec);
+    Orvex *get(const orvextool::PlannedResolution &planned);
     /* True when `path` names the same existing file as one of the sources. */
     bool is_input_path(const std::string &path) const;
 
@@ -33,7 +33,7 @@ private:
         Dbptr db;
         bool has_db = false;
     };
-    int open_entry(const orvextool::ResolutionSpec &spec);
+    int open_entry(const orvextool::PlannedResolution &planned);
 
     std::vector<Entry> entries_;
     std::vector<std::string> sources_;

@@ -27,6 +27,8 @@ const char kHelp[] =
     "Prints each problem found; exits with status 1 when there is any.\n";
 
 const long kShownPerResolution = 20;
+/* Inflated tiles beyond this are taken for damage (1 GiB). */
+const long kLargestTile = 1L << 30;
 
 struct Span {
     unsigned long start, length;
@@ -53,7 +55,15 @@ private:
     long problems_ = 0;
     std::vector<long> shown_;
     std::vector<Span> spans_;
+    unsigned long headers_end_ = 0;
 };
+
+/* a × b == want, without overflowing on damaged counts. */
+bool product_is(long a, long b, long want)
+{
+    long p = 0;
+    return !__builtin_mul_overflow(a, b, &p) && p == want;
+}
 
 void Checker::problem(long res, const std::string &text)
 {
@@ -78,7 +88,7 @@ void Checker::check_span(long res, const std::string &what, const void *p, unsig
         return;
     }
     unsigned long start = static_cast<unsigned long>(q - base);
-    if (start < headers_end()) problem(res, what + " begins inside the headers, at offset " + std::to_string(start));
+    if (start < headers_end_) problem(res, what + " begins inside the headers, at offset " + std::to_string(start));
     spans_.push_back(Span{start, length, "resolution " + std::to_string(res) + " " + what});
 }
 
@@ -157,16 +167,22 @@ void Checker::check_grid_tile(long res, const OrvexGrid &g, long t, std::vector<
 
 void Checker::check_grid(long res, const OrvexResolution &r, const OrvexGrid &g)
 {
-    if (g.nlon_per_tile < 1 || g.nlat_per_tile < 1 || g.nlon_per_tile * r.nlon_tiles != g.nlon ||
-        g.nlat_per_tile * r.nlat_tiles != g.nlat) {
+    if (g.nlon_per_tile < 1 || g.nlat_per_tile < 1 || !product_is(g.nlon_per_tile, r.nlon_tiles, g.nlon) ||
+        !product_is(g.nlat_per_tile, r.nlat_tiles, g.nlat)) {
         problem(res, "grid of " + std::to_string(g.nlon) + " x " + std::to_string(g.nlat) + " samples does not match " +
                          std::to_string(r.nlon_tiles) + " x " + std::to_string(r.nlat_tiles) + " tiles of " +
                          std::to_string(g.nlon_per_tile) + " x " + std::to_string(g.nlat_per_tile));
         return;
     }
     if (g.content != 0 && g.content != 1) problem(res, "grid content " + std::to_string(g.content) + " is neither colour nor elevation");
+    long bytes = tile_bytes(g);
+    if (bytes < 0 || bytes > kLargestTile) {
+        problem(res, "tiles of " + std::to_string(g.nlon_per_tile) + " x " + std::to_string(g.nlat_per_tile) +
+                         " samples are larger than any map holds");
+        return;
+    }
     if (!g.tiles) return;
-    std::vector<unsigned char> buffer(static_cast<size_t>(tile_bytes(g)) + 1);
+    std::vector<unsigned char> buffer(static_cast<size_t>(bytes) + 1);
     for (long t = 0; t < r.ntiles; t++) check_grid_tile(res, g, t, buffer);
 }
 
@@ -215,9 +231,10 @@ void Checker::check_overlaps()
 
 long Checker::run()
 {
+    headers_end_ = headers_end();
     for (long i = 0; i < map_.frame.nresolutions; i++) {
         const OrvexResolution &r = map_.frame.resolutions[i];
-        if (r.nlat_tiles < 1 || r.nlon_tiles < 1 || r.ntiles != r.nlat_tiles * r.nlon_tiles) {
+        if (r.nlat_tiles < 1 || r.nlon_tiles < 1 || !product_is(r.nlat_tiles, r.nlon_tiles, r.ntiles)) {
             problem(i, "tile counts " + std::to_string(r.nlat_tiles) + " x " + std::to_string(r.nlon_tiles) +
                            " do not make its " + std::to_string(r.ntiles) + " tiles");
             continue;

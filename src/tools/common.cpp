@@ -64,6 +64,16 @@ int open_map(const char *command, const char *name, Orvex *map)
     return fail(command, what);
 }
 
+std::string field_text(const char *field, size_t size)
+{
+    std::string out;
+    for (size_t i = 0; i < size && field[i] != '\0'; i++) {
+        unsigned char c = static_cast<unsigned char>(field[i]);
+        out += c < 32 || c == 127 ? '?' : static_cast<char>(c);
+    }
+    return out;
+}
+
 std::string count_of(long n, const char *noun)
 {
     return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
@@ -81,7 +91,11 @@ OrvexVector *vector_of(const OrvexResolution &res)
 
 long tile_bytes(const OrvexGrid &grid)
 {
-    return grid.nlat_per_tile * grid.nlon_per_tile * (grid.content == 1 ? 2 : 3);
+    /* Damaged headers may give any counts: refuse what no tile could be. */
+    const long limit = 1L << 40;
+    long rows = grid.nlat_per_tile, cols = grid.nlon_per_tile;
+    if (rows < 1 || cols < 1 || rows > limit / cols || rows * cols > limit / 3) return -1;
+    return rows * cols * (grid.content == 1 ? 2 : 3);
 }
 
 namespace {

@@ -23,7 +23,7 @@ const char kHelp[] =
 
 void print_source(const OrvexSource &s)
 {
-    printf("  Source: %s (%s %s", s.fname, datatype_name(s.data_type).c_str(),
+    printf("  Source: %s (%s %s", field_text(s.fname, sizeof s.fname).c_str(), datatype_name(s.data_type).c_str(),
            maptype_name(s.map_type).c_str());
     if (s.map_type == ORVEX_MAP_GRID)
         printf(", %ld x %ld samples, origin lon %.6g lat %.6g, spacing %.6g x %.6g", s.nlon, s.nlat,
@@ -55,7 +55,8 @@ void print_grid(const OrvexResolution &r, const OrvexGrid &g)
         if (tile.zmin != ORVEX_NODATA && (zmin == ORVEX_NODATA || tile.zmin < zmin)) zmin = tile.zmin;
         if (tile.zmax != ORVEX_NODATA && (zmax == ORVEX_NODATA || tile.zmax > zmax)) zmax = tile.zmax;
     }
-    double raw = static_cast<double>(tile_bytes(g)) * static_cast<double>(r.ntiles);
+    double raw = static_cast<double>(g.nlat_per_tile) * static_cast<double>(g.nlon_per_tile) *
+                 (g.content == 1 ? 2.0 : 3.0) * static_cast<double>(r.ntiles);
     printf("  Compression: %s, payload %lu bytes of %.0f (ratio %.2f), %ld of %ld tiles written\n",
            g.compressed ? "deflate" : "none", payload, raw, payload ? raw / static_cast<double>(payload) : 0.0,
            written, r.ntiles);
@@ -88,7 +89,8 @@ void print_vector(const OrvexResolution &r, const OrvexVector &v)
 
 void print_resolution(long index, const OrvexResolution &r)
 {
-    printf("Resolution %ld: name \"%s\", label \"%s\", %s, data type %s\n", index, r.name, r.resolution,
+    printf("Resolution %ld: name \"%s\", label \"%s\", %s, data type %s\n", index,
+           field_text(r.name, sizeof r.name).c_str(), field_text(r.resolution, sizeof r.resolution).c_str(),
            maptype_name(r.map_type).c_str(), datatype_name(r.data_type).c_str());
     print_source(r.source);
     print_lattice(r);

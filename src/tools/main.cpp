@@ -3,9 +3,7 @@
 #include <string.h>
 
 #include "commands.h"
-#if defined(ORVEX_HAVE_SHP2DB)
 #include "shp2db_command.h"
-#endif
 
 namespace {
 
@@ -21,9 +19,7 @@ const Subcommand kSubcommands[] = {
     {"query", orvexcli::query_command, "tile, sample and value at a latitude/longitude"},
     {"render", orvexcli::render_command, "draw a map or a region of it into a PNG image"},
     {"check", orvexcli::check_command, "verify every header, offset, tile and point of a map"},
-#if defined(ORVEX_HAVE_SHP2DB)
     {"shp2db", orvex_shp2db_command, "import shapefiles into a shapefile database"},
-#endif
 };
 
 void print_help(FILE *out)

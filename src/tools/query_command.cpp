@@ -69,7 +69,7 @@ int query_command(int argc, char **argv)
     if (open_map("query", argc == 4 ? argv[3] : nullptr, &map) != 0) return 1;
     for (int i = 0; i < static_cast<int>(map.frame.nresolutions); i++) {
         const OrvexResolution &r = map.frame.resolutions[i];
-        printf("Resolution %d \"%s\" (%s): ", i, r.name, maptype_name(r.map_type).c_str());
+        printf("Resolution %d \"%s\" (%s): ", i, field_text(r.name, sizeof r.name).c_str(), maptype_name(r.map_type).c_str());
         if (grid_of(r)) {
             if (query_grid(map, i, lat, lon) != 0) {
                 printf("unreadable\n");

@@ -36,6 +36,7 @@ struct VectorLayer {
     struct Line {
         std::vector<orvextool::PixelPoint> points;
         int level;
+        bool outline; /* of a filled ring, else a line of its own */
     };
     std::vector<Line> lines;
 };

@@ -32,8 +32,9 @@ const char kHelp[] =
     "  --width PX          image width in pixels (default 2048, at most 16384)\n"
     "  --colour            prefer colour grids to elevation grids\n"
     "  --grid K|none       draw grid resolution K, or no grid\n"
-    "  --vector K,..|none  draw these vector resolutions (default: the one whose\n"
-    "                      point spacing best fits the pixel size)\n"
+    "  --vector K,..|none  draw these vector resolutions (default: of the filled\n"
+    "                      ones and of the line ones, the one whose point\n"
+    "                      spacing best fits the pixel size)\n"
     "  --cache-mb N        memory for inflated tiles (default 64)\n";
 
 struct RenderOptions {
@@ -92,6 +93,14 @@ std::vector<int> of_type(Orvex &map, long map_type, long content)
     return out;
 }
 
+bool has_filled_tile(const OrvexResolution &r)
+{
+    const OrvexVector *v = vector_of(r);
+    for (long t = 0; v && v->tiles && t < r.ntiles; t++)
+        if (v->tiles[t].fill) return true;
+    return false;
+}
+
 int best_of(Orvex &map, const std::vector<int> &candidates, double pixel_degrees)
 {
     std::vector<double> spacings;
@@ -130,8 +139,14 @@ int choose_vectors(Orvex &map, const RenderOptions &o, double pixel_degrees, std
 {
     if (o.vector == "none") return 0;
     if (o.vector == "auto") {
-        int best = best_of(map, of_type(map, ORVEX_MAP_VECTOR, -1), pixel_degrees);
-        if (best >= 0) vectors->push_back(best);
+        /* The best-fitting area layer (shorelines) and line layer (borders,
+         * rivers), each among its own kind. */
+        std::vector<int> areas, lines;
+        for (int k : of_type(map, ORVEX_MAP_VECTOR, -1)) (has_filled_tile(map.frame.resolutions[k]) ? areas : lines).push_back(k);
+        for (const std::vector<int> *kind : {&areas, &lines}) {
+            int best = best_of(map, *kind, pixel_degrees);
+            if (best >= 0) vectors->push_back(best);
+        }
         return 0;
     }
     std::vector<std::string> parts;

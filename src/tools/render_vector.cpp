@@ -144,7 +144,7 @@ void add_outline(const Ring &ring, const View &view, VectorLayer *layer)
     for (const std::vector<PixelPoint> &piece : pieces) {
         if (piece.size() < 2 && line.size() > 1) continue;
         for (double shift : shifts_into_view(ring.lonmin, ring.lonmax, view))
-            layer->lines.push_back(VectorLayer::Line{to_pixels(piece, shift, view), ring.level});
+            layer->lines.push_back(VectorLayer::Line{to_pixels(piece, shift, view), ring.level, ring.fill});
     }
 }
 
@@ -174,7 +174,8 @@ void compose_vectors(const VectorLayer &layer, bool over_grid, orvextool::Image 
         }
     }
     for (const VectorLayer::Line &line : layer.lines)
-        orvextool::draw_polyline(image, line.points, orvextool::line_colour(line.level));
+        orvextool::draw_polyline(image, line.points,
+                                 line.outline ? orvextool::line_colour(line.level) : orvextool::polyline_colour());
 }
 
 }  // namespace orvexcli

@@ -23,9 +23,15 @@ int GridSampler::tile_samples(int tile, const unsigned char **samples)
         *samples = last_samples_;
         return 0;
     }
+    long bytes = tile_bytes(*grid_);
+    if (bytes < 0) {
+        orvex_register_error(0, "orvex: resolution %d has tiles of %ld x %ld samples.\n", resolution_,
+                             grid_->nlon_per_tile, grid_->nlat_per_tile);
+        return -1;
+    }
     /* An uncompressed tile is read in place: it must hold all its samples. */
     if (!grid_->compressed && tile >= 0 && tile < res_->ntiles &&
-        grid_->tiles[tile].nbuf < static_cast<unsigned long>(tile_bytes(*grid_))) {
+        grid_->tiles[tile].nbuf < static_cast<unsigned long>(bytes)) {
         orvex_register_error(0, "orvex: resolution %d tile %d holds %lu bytes, fewer than its %ld bytes of samples.\n",
                              resolution_, tile, grid_->tiles[tile].nbuf, tile_bytes(*grid_));
         return -1;
@@ -60,8 +66,9 @@ void GridSampler::locate(double lat, double lon, Sample *out)
          * settles it. */
         double clat = grid_->lat_start + (static_cast<double>(out->tilerow) + 0.5) * res_->dlat_tiles;
         double clon = grid_->lon_start + (static_cast<double>(out->tilecol) + 0.5) * res_->dlon_tiles;
-        while (lon - clon > 180) lon -= 360;
-        while (lon - clon < -180) lon += 360;
+        double turns = round((lon - clon) / 360.0); /* in one step: a damaged lattice may be huge */
+        if (!isfinite(turns)) return;
+        lon -= 360.0 * turns;
         lat += (clat > lat ? 1e-7 : -1e-7);
         lon += (clon > lon ? 1e-7 : -1e-7);
         map_->findPixelWithinTile(res_, grid_, out->tilerow, out->tilecol, lat, lon, &out->row, &out->col, &offset);

@@ -8,7 +8,7 @@
 #include "Orvex.h"
 
 // Writes tile `output_tile` of resolution `output_resolution` of the output
-// object `out`, exactly as the tile writer is described. Returns 0, or -1
+// object `out` in the plainest way, step by step. Returns 0, or -1
 // on any failure (no message).
 int grid_reference_write_tile(Orvex *out, int output_resolution, int output_tile, double gamma,
                               double lightmin);

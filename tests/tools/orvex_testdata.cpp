@@ -4,7 +4,7 @@
 // defect that `orvex check` must find.
 //
 //   orvex_testdata sources DIR
-//   orvex_testdata map FILE [magic|truncate|payload|range|points|overlap|unwritten]
+//   orvex_testdata map FILE [magic|truncate|payload|range|points|overlap|unwritten|huge]
 #include <stdio.h>
 #include <string.h>
 #include <zlib.h>
@@ -150,7 +150,10 @@ bool write_map(const std::string &path, const std::string &defect)
     put(h, "ORX0    ", 8);
     put64(h, 3);
     resolution_record(h, "relief", 0, -180, 90, 180, -90, 2, 2, 45);
-    grid_header(h, 1, 1, -180, 45, 90, -45, 8, 4, 4, 2);
+    if (defect == "huge") /* tiles of 2^31 x 2^31 samples */
+        grid_header(h, 1, 1, -180, 45, 90, -45, 1L << 32, 1L << 32, 1L << 31, 1L << 31);
+    else
+        grid_header(h, 1, 1, -180, 45, 90, -45, 8, 4, 4, 2);
     size_t entries0 = h.size();
     for (int t = 0; t < 4; t++) for (int k = 0; k < 4; k++) put64(h, 0);
     resolution_record(h, "colour", 0, -180, 90, 360, -180, 1, 1, 45);

@@ -94,19 +94,19 @@ bool global_option(Cursor &c, const std::string &w, BuildPlan *plan, bool *handl
     return true;
 }
 
-bool grid_only(const ResolutionSpec &r, const std::string &w, std::string *why)
+bool grid_only(const PlannedResolution &r, const std::string &w, std::string *why)
 {
     if (r.vector) *why = w + " applies to grid resolutions only";
     return !r.vector;
 }
 
-bool vector_only(const ResolutionSpec &r, const std::string &w, std::string *why)
+bool vector_only(const PlannedResolution &r, const std::string &w, std::string *why)
 {
     if (!r.vector) *why = w + " applies to vector resolutions only";
     return r.vector;
 }
 
-bool resolution_option(Cursor &c, const std::string &w, ResolutionSpec &r, bool *handled)
+bool resolution_option(Cursor &c, const std::string &w, PlannedResolution &r, bool *handled)
 {
     *handled = true;
     long n = 0;
@@ -154,7 +154,7 @@ bool resolution_option(Cursor &c, const std::string &w, ResolutionSpec &r, bool 
 bool settle_additions(BuildPlan *plan, std::string *why)
 {
     for (size_t k = 0; k < plan->resolutions.size(); k++) {
-        ResolutionSpec &r = plan->resolutions[k];
+        PlannedResolution &r = plan->resolutions[k];
         if (!r.add) continue;
         if (k == 0 || !plan->resolutions[k - 1].vector) {
             *why = "--add must follow a vector resolution";
@@ -184,10 +184,10 @@ bool expand_recipes(const std::vector<std::string> &args, std::vector<std::strin
     return true;
 }
 
-bool is_database_source(const ResolutionSpec &spec)
+bool is_database_source(const PlannedResolution &planned)
 {
-    if (!spec.type.empty()) return spec.type == "db";
-    const std::string &s = spec.source;
+    if (!planned.type.empty()) return planned.type == "db";
+    const std::string &s = planned.source;
     return s.size() > 3 && s.compare(s.size() - 3, 3, ".db") == 0;
 }
 
@@ -200,7 +200,7 @@ bool parse_build_plan(const std::vector<std::string> &args, BuildPlan *plan, std
         if (!global_option(c, w, plan, &handled)) return false;
         if (handled) continue;
         if (w == "--grid" || w == "--vector") {
-            ResolutionSpec r;
+            PlannedResolution r;
             r.vector = w == "--vector";
             if (!c.value(w, &r.source)) return false;
             plan->resolutions.push_back(r);

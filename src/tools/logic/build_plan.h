@@ -9,7 +9,7 @@
 
 namespace orvextool {
 
-struct ResolutionSpec {
+struct PlannedResolution {
     bool vector = false;
     std::string source;     /* file name of the input */
     std::string type;       /* "" (from the suffix), orx, rgb, dem, gshhs, db */
@@ -30,7 +30,7 @@ struct BuildPlan {
     bool quiet = false;
     double gamma = 1.0, lightmin = 0.0;
     long cache_mb = 256;
-    std::vector<ResolutionSpec> resolutions;
+    std::vector<PlannedResolution> resolutions;
 };
 
 /* Replaces every "--recipe FILE" by the words of that file, one
@@ -41,7 +41,7 @@ bool expand_recipes(const std::vector<std::string> &args, std::vector<std::strin
 /* Parses the arguments after "build". False with *why on any mistake. */
 bool parse_build_plan(const std::vector<std::string> &args, BuildPlan *plan, std::string *why);
 /* Database inputs are named by type "db" or the suffix ".db". */
-bool is_database_source(const ResolutionSpec &spec);
+bool is_database_source(const PlannedResolution &planned);
 
 }  // namespace orvextool
 

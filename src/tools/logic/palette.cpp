@@ -99,6 +99,11 @@ Rgb line_colour(int level)
     return level == 2 || level == 4 ? Rgb{20, 60, 140} : Rgb{40, 40, 40};
 }
 
+Rgb polyline_colour()
+{
+    return Rgb{200, 30, 30};
+}
+
 int best_spacing(const std::vector<double> &spacings, double pixel_degrees)
 {
     int best = -1;

@@ -26,8 +26,10 @@ Rgb blend(Rgb under, Rgb over, double alpha);
 /* Fill colour of a shoreline level: 1 land, 2 lake, 3 island in a lake,
  * 4 pond; other levels get a neutral grey. */
 Rgb level_colour(int level);
-/* Colour of outlines and unfilled lines. */
+/* Colour of the outline of a filled ring of a level. */
 Rgb line_colour(int level);
+/* Colour of lines that outline nothing (borders, rivers, tracks). */
+Rgb polyline_colour();
 
 /* Index of the resolution whose spacing (degrees per sample) is nearest,
  * by ratio, to the pixel size; candidates with a spacing of 0 or less are

@@ -87,9 +87,36 @@ void widen_union(OrvexResolution *res, const PartBox &b)
                b.lonmin * 1e-6, b.lonmax * 1e-6);
 }
 
+// Makes room for one more segment. The array's capacity is the count
+// rounded up to a power of two, so it is reallocated only when the count
+// reaches one: growing it by a single record for each segment would copy
+// the whole array each time wherever realloc cannot grow in place, a cost
+// quadratic in the rows. When it cannot grow, the tile keeps its earlier
+// array and count.
+int reserve_segment(OrvexVectorTile *tile)
+{
+    if (!tile->segments) {
+        tile->segments = static_cast<OrvexVectorSegment *>(orvex_sys_malloc(sizeof(OrvexVectorSegment)));
+        if (!tile->segments) {
+            orvex_register_error(1, "Orvex::scanInput: malloc(segments) error.\n");
+            return -1;
+        }
+        tile->nsegments = 0;
+        return 0;
+    }
+    size_t n = static_cast<size_t>(tile->nsegments);
+    if (n & (n - 1)) return 0;  // not a power of two: there is room
+    void *grown = orvex_sys_realloc(tile->segments, 2 * n * sizeof(OrvexVectorSegment));
+    if (!grown) {
+        orvex_register_error(1, "Orvex::scanInput: realloc(segments) error.\n");
+        return -1;
+    }
+    tile->segments = static_cast<OrvexVectorSegment *>(grown);
+    return 0;
+}
+
 // Appends a segment holding the part's points. The object owns the points
-// from here on; when the segment array cannot grow, the tile keeps its
-// earlier array and count.
+// from here on.
 int append_segment(Orvex *o, OrvexVectorTile *tile, int fill, int npts, OrvexXY *points,
                    const PartBox &b)
 {
@@ -98,16 +125,7 @@ int append_segment(Orvex *o, OrvexVectorTile *tile, int fill, int npts, OrvexXY 
         orvex_register_error(0, "Orvex::scanInput: Orvex::adoptPoints() error.\n");
         return -1;
     }
-    size_t n = static_cast<size_t>(tile->nsegments) + 1;
-    void *grown = tile->segments ? orvex_sys_realloc(tile->segments, n * sizeof(OrvexVectorSegment))
-                                 : orvex_sys_malloc(sizeof(OrvexVectorSegment));
-    if (!grown) {
-        orvex_register_error(1, tile->segments ? "Orvex::scanInput: realloc(segments) error.\n"
-                                               : "Orvex::scanInput: malloc(segments) error.\n");
-        return -1;
-    }
-    if (!tile->segments) tile->nsegments = 0;
-    tile->segments = static_cast<OrvexVectorSegment *>(grown);
+    if (reserve_segment(tile) < 0) return -1;
     OrvexVectorSegment *seg = &tile->segments[tile->nsegments++];
     memset(static_cast<void *>(seg), 0, sizeof *seg);
     seg->level = 4;
@@ -188,9 +206,10 @@ int orvex_scan_esri(Orvex *o)
 
 int Orvex::checkInputDb(Dbptr db, char **name)
 {
-    *name = nullptr;
-    dbquery(db, dbDATABASE_FILENAME, name);
-    if (!*name) {
+    char *found = nullptr;
+    dbquery(db, dbDATABASE_FILENAME, &found);
+    if (name) *name = found;
+    if (!found) {
         orvex_register_error(0, "Orvex::checkInputDb: no database file name.\n");
         return -1;
     }

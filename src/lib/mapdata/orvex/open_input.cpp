@@ -135,6 +135,11 @@ int Orvex::setInput(const char *name, int append_flag, const char *type_string)
         orvex_register_error(0, "Orvex::setInput: file(%s) already open.\n", fname);
         return -1;
     }
+    if (dbname) {
+        // The database input's resolutions would be replaced by the file's.
+        orvex_register_error(0, "Orvex::setInput: database(%s) already open.\n", dbname);
+        return -1;
+    }
     if (fd >= 0) {
         // An output's descriptor would be lost and its file left half built.
         orvex_register_error(0, "Orvex::setInput: object is already the output %s.\n",
@@ -187,6 +192,9 @@ int Orvex::setInput(const char *name, int append_flag, const char *type_string)
     fname = path;
     append = append_flag ? 1 : 0;
 
+    // A failed earlier scan may have left records behind; the new scan
+    // starts from an empty frame.
+    OrvexPrivate::releaseFrame(this);
     int rc = scanInput(type, pf);
     pffree(pf);
     if (rc < 0) {
