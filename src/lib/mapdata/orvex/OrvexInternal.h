@@ -122,6 +122,10 @@ int orvex_scan_map_file(Orvex *object);
 int orvex_scan_raw_grid(Orvex *object, int type, Pf *pf);
 int orvex_scan_gshhs(Orvex *object);
 int orvex_scan_esri(Orvex *object);
+/* For the scanners that build a single resolution: allocates it zeroed and
+ * makes it the object's only one. Null (message registered) when memory
+ * fails. */
+OrvexResolution *orvex_new_scan_resolution(Orvex *object);
 
 /* For the header writers, after their own "first need to open output file"
  * test: refuses (registering a message that begins with `who`) declaring a
