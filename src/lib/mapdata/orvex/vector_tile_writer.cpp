@@ -24,11 +24,7 @@ namespace {
 
 int io_failure(int rc)
 {
-    if (rc == ORVEX_IO_SEEK)
-        orvex_register_error(1, "Orvex::writeTileDataVector: lseek() error.\n");
-    else
-        orvex_register_error(1, "Orvex::writeTileDataVector: write() error.\n");
-    return -1;
+    return orvex_io_failure("Orvex::writeTileDataVector", rc);
 }
 
 // Decodes n points (big-endian for a GSHHS source) into `out` in host
