@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config
   zlib1g-dev libsqlite3-dev libshp-dev shapelib libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  python3 libjpeg-turbo-progs
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,20 +1,27 @@
 #!/usr/bin/env bash
-# Installs the packages, builds and installs liborvex under out/, and runs
-# the main job.
+# Installs the packages, builds liborvex and the orvex command, installs them
+# (in /usr/local, or PREFIX), and runs the main job: the default map is built
+# from public data and drawn to world.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
+prefix=${PREFIX:-/usr/local}
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 bash scripts/install-deps.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$top/out" \
-      -DORVEX_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+      -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCH=OFF >/dev/null
 cmake --build build/release -j"$jobs"
-cmake --install build/release >/dev/null
-export LD_LIBRARY_PATH="$top/out/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+$SUDO cmake --install build/release >/dev/null
+$SUDO ldconfig 2>/dev/null || true
 
-# The main job: a program outside the tree, built against the installed
-# library, lists the resolutions of a small map file and reads a sample.
-cmake -S examples -B build/examples -DCMAKE_PREFIX_PATH="$top/out" >/dev/null
-cmake --build build/examples >/dev/null
-build/examples/orvex_lookup 0 0 tests/data/tiny.orx
+# The main job: build the default map from public data that Debian packages
+# ship, install it in the data folder where the library looks for it, and
+# draw it.
+orvex="$prefix/bin/orvex"
+$SUDO bash scripts/build-default-map.sh --orvex "$orvex" --datadir "$prefix/share/orvex"
+"$orvex" info
+"$orvex" render -o world.png
+echo "setup: drew the default map in $top/world.png"

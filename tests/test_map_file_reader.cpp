@@ -339,3 +339,21 @@ TEST_F(MapFileReader, EveryFailingAllocationIsReportedAndReleased)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MapFileReader, NamesWithoutTheirEndAreCutAtTheFieldSize)
+{
+    MapBytes m;
+    m.header(1).resolution(2, 1, 1);
+    memset(&m.bytes[16], 'S', 512);        // source file name
+    memset(&m.bytes[16 + 592], 'N', 128);  // name
+    memset(&m.bytes[16 + 720], 'L', 64);   // label
+    Orvex o;
+    ASSERT_EQ(open(o, m.bytes), 0);
+    EXPECT_EQ(strlen(o.frame.resolutions[0].source.fname), 511u);
+    EXPECT_EQ(strlen(o.frame.resolutions[0].name), 127u);
+    EXPECT_EQ(strlen(o.frame.resolutions[0].resolution), 63u);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 // failure on the way.
 
 #include <gtest/gtest.h>
+#include <math.h>
 
 #include <string>
 #include <vector>
@@ -11,46 +12,12 @@
 #include "gshhs_files.h"
 #include "vector_fixtures.h"
 #include "vector_inputs.h"
+#include "vector_build.h"
 
 namespace {
 
 const size_t kRes = 16;  // the first resolution record
 
-struct Build {
-    VectorTempDir dir;
-    Orvex input;
-    Orvex output;
-    std::string in_path, out_path;
-    std::string out;  // standard output of the last capture
-
-    int openGshhs(const std::vector<GshhsPolygon> &polys, GshhsLayout layout = GshhsLayout::New44)
-    {
-        in_path = dir.write("in.gshhs", gshhs_file_bytes(polys, layout));
-        return input.setInput(in_path.c_str(), 0, nullptr);
-    }
-    int openOutput(const char *name = "out.orx")
-    {
-        out_path = dir.path(name);
-        return output.setOutput(out_path.c_str());
-    }
-    int declare(int nlat, int nlon, int out_res = -1, int fill = 0, int level = 0,
-                const char *name = "coast", const char *label = "full", Orvex *in = nullptr)
-    {
-        testing::internal::CaptureStdout();
-        int rc = output.setResolutionHdrVector(in ? in : &input, 0, 0, nlat, nlon, out_res, fill,
-                                               level, name, label);
-        out = testing::internal::GetCapturedStdout();
-        return rc;
-    }
-    int writeAll()
-    {
-        testing::internal::CaptureStdout();
-        int rc = output.writeDataVector();
-        out = testing::internal::GetCapturedStdout();
-        return rc;
-    }
-    std::string bytes() const { return vector_read_file(out_path); }
-};
 
 std::vector<GshhsPolygon> two_polygons()
 {
@@ -66,7 +33,7 @@ std::pair<int, int> file_point(const std::string &b, size_t record, int i)
 
 TEST(VectorBuild, OneTileOfTwoSegmentsByteForByte)
 {
-    Build b;
+    VectorBuildCase b;
     ASSERT_EQ(b.openGshhs(two_polygons()), 0);
     ASSERT_EQ(b.openOutput(), 0);
     ASSERT_EQ(b.declare(1, 1), 0);
@@ -128,7 +95,7 @@ TEST(VectorBuild, OneTileOfTwoSegmentsByteForByte)
 
 TEST(VectorBuild, TwoByThreeTiles)
 {
-    Build b;
+    VectorBuildCase b;
     ASSERT_EQ(b.openGshhs(two_polygons()), 0);
     ASSERT_EQ(b.openOutput(), 0);
     ASSERT_EQ(b.declare(2, 3), 0);
@@ -166,7 +133,7 @@ TEST(VectorBuild, TwoByThreeTiles)
 
 TEST(VectorBuild, PointsLeaveLittleEndianAndUnwrapped)
 {
-    Build b;
+    VectorBuildCase b;
     GshhsPolygon p;
     p.points = {{123456, 0}, {179500000, 0}, {-179500000, 0}, {-179000000, 0}};
     ASSERT_EQ(b.openGshhs({p}), 0);
@@ -200,17 +167,10 @@ std::vector<GshhsPolygon> dirty_shorelines()
     return polys;
 }
 
-// Opens the built file as an input and returns its only tile.
-const OrvexVectorTile &read_back(Orvex &reader, const std::string &path)
-{
-    EXPECT_EQ(reader.setInput(path.c_str(), 0, nullptr), 0);
-    EXPECT_EQ(reader.frame.nresolutions, 1);
-    return static_cast<OrvexVector *>(reader.frame.resolutions[0].data)->tiles[0];
-}
 
 TEST(VectorBuild, FilledAndUnfilledMapsFromShorelines)
 {
-    Build unfilled, filled;
+    VectorBuildCase unfilled, filled;
     ASSERT_EQ(unfilled.openGshhs(dirty_shorelines(), GshhsLayout::Old36), 0);
     ASSERT_EQ(filled.openGshhs(dirty_shorelines(), GshhsLayout::New44), 0);
     ASSERT_EQ(unfilled.openOutput(), 0);
@@ -227,8 +187,8 @@ TEST(VectorBuild, FilledAndUnfilledMapsFromShorelines)
     ASSERT_EQ(filled.writeAll(), 0);
 
     Orvex r1, r2;
-    const OrvexVectorTile &a = read_back(r1, unfilled.out_path);
-    const OrvexVectorTile &c = read_back(r2, filled.out_path);
+    const OrvexVectorTile &a = vector_read_back(r1, unfilled.out_path);
+    const OrvexVectorTile &c = vector_read_back(r2, filled.out_path);
     ASSERT_EQ(a.nsegments, 3);
     ASSERT_EQ(c.nsegments, 3);
     EXPECT_EQ(a.fill, 0);
@@ -268,7 +228,7 @@ TEST(VectorBuild, FilledAndUnfilledMapsFromShorelines)
 
 TEST(VectorBuild, NamesLevelsAndEmptyTiles)
 {
-    Build b;
+    VectorBuildCase b;
     ASSERT_EQ(b.openGshhs({gshhs_polygon(0, 5, {{1, 1}, {2, 2}})}), 0);  // nothing accepted
     ASSERT_EQ(b.openOutput(), 0);
     std::string long_name(200, 'n');
@@ -288,7 +248,7 @@ TEST(VectorBuild, NamesLevelsAndEmptyTiles)
 
 TEST(VectorBuild, SecondInputExtendsTheLastOneTileResolution)
 {
-    Build b;
+    VectorBuildCase b;
     Orvex first, second;
     vector_memory_input(first, {10, 20, -5, 5}, {{{1, 2}, {3, 4}}});
     vector_memory_input(second, {15, 30, -10, 0}, {{{5, 6}}, {{7, 8}, {9, 10}, {11, 12}}});
@@ -312,7 +272,7 @@ TEST(VectorBuild, SecondInputExtendsTheLastOneTileResolution)
               "Orvex::writeTileDataVector: Processing resolution=r\n"
               "Orvex::writeTileDataVector: Processing resolution=r\n");
     Orvex reader;
-    const OrvexVectorTile &t = read_back(reader, b.out_path);
+    const OrvexVectorTile &t = vector_read_back(reader, b.out_path);
     ASSERT_EQ(t.nsegments, 3);
     EXPECT_EQ(t.segments[0].npts, 2);
     EXPECT_EQ(t.segments[1].npts, 1);
@@ -336,7 +296,7 @@ void expect_refusal(F call, const std::vector<std::string> &messages)
 
 TEST(VectorBuild, DeclarationsThatWouldSpoilTheFileAreRefused)
 {
-    Build b;
+    VectorBuildCase b;
     Orvex in, grid_in;
     vector_memory_input(in, {0, 1, 0, 1}, {{{1, 2}, {3, 4}}});
     vector_memory_input(grid_in, {0, 1, 0, 1}, {}, ORVEX_MAP_GRID);
@@ -386,7 +346,7 @@ TEST(VectorBuild, DeclarationsThatWouldSpoilTheFileAreRefused)
 
 TEST(VectorBuild, TileWriterRefusals)
 {
-    Build b;
+    VectorBuildCase b;
     Orvex in, grid_in;
     vector_memory_input(in, {0, 1, 0, 1}, {{{1, 2}, {3, 4}}});
     vector_memory_input(grid_in, {0, 1, 0, 1}, {}, ORVEX_MAP_GRID);
@@ -413,7 +373,7 @@ TEST(VectorBuild, TileWriterRefusals)
 
 TEST(VectorBuild, WalkerStopsAtAGridResolution)
 {
-    Build b;
+    VectorBuildCase b;
     Orvex in;
     vector_memory_input(in, {0, 1, 0, 1}, {{{1, 2}}});
     ASSERT_EQ(b.openOutput(), 0);
@@ -437,7 +397,7 @@ TEST(VectorBuild, InputChangedSinceDeclarationIsRefused)
 {
     // Declaring an unfilled resolution, then a filled one from the same
     // input, purges the segments the first one's records were copied from.
-    Build b;
+    VectorBuildCase b;
     ASSERT_EQ(b.openGshhs(dirty_shorelines()), 0);
     ASSERT_EQ(b.openOutput(), 0);
     ASSERT_EQ(b.declare(1, 1, -1, 0), 0);
@@ -467,7 +427,7 @@ TEST(VectorBuild, FailingCallsAreReported)
         for (long n = 0;; n++) {
             SCOPED_TRACE(testing::Message() << "kind " << c.kind << " call " << n << " writing "
                                             << c.writing);
-            Build b;
+            VectorBuildCase b;
             Orvex first, second;
             vector_memory_input(first, {0, 1, 0, 1}, {{{0, 0}, {1, 0}, {2, 0}, {0, 0}, {3, 0}}});
             vector_memory_input(second, {0, 2, 0, 1}, {{{5, 5}, {6, 6}}, {}});
@@ -518,3 +478,4 @@ TEST(VectorBuild, FailingCallsAreReported)
 }
 
 }  // namespace
+

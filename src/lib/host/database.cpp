@@ -134,6 +134,13 @@ std::shared_ptr<DbEntry> db_entry(const Dbptr &db)
     return it == r.open.end() ? nullptr : it->second;
 }
 
+std::shared_ptr<DbEntry> db_open_entry(const Dbptr &db, const char *who)
+{
+    std::shared_ptr<DbEntry> entry = db_entry(db);
+    if (!entry) db_log(0, "%s: no open database %ld.\n", who, db.database);
+    return entry;
+}
+
 DbTable *db_table(DbEntry &entry, const Dbptr &db)
 {
     if (db.table < 0 || db.table >= static_cast<long>(entry.tables.size())) return nullptr;
@@ -298,11 +305,8 @@ int dbquery(Dbptr db, int code, void *value)
         return -1;
     }
     if (code == dbDATABASE_FILENAME) *static_cast<char **>(value) = nullptr;
-    std::shared_ptr<DbEntry> entry = db_entry(db);
-    if (!entry) {
-        db_log(0, "dbquery: no open database %ld.\n", db.database);
-        return -1;
-    }
+    std::shared_ptr<DbEntry> entry = db_open_entry(db, "dbquery");
+    if (!entry) return -1;
     std::lock_guard<std::mutex> lock(entry->mutex);
     if (code == dbDATABASE_FILENAME) {
         // The registry keeps the text until dbclose.

@@ -51,6 +51,8 @@ struct DbEntry {
 
 /* The open database that db designates, or null (nothing registered). */
 std::shared_ptr<DbEntry> db_entry(const Dbptr &db);
+/* The same, registering "<who>: no open database <n>." when there is none. */
+std::shared_ptr<DbEntry> db_open_entry(const Dbptr &db, const char *who);
 /* The table of an entry that db designates, or null. The entry's mutex must
  * be held. */
 DbTable *db_table(DbEntry &entry, const Dbptr &db);

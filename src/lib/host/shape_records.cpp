@@ -258,11 +258,8 @@ int esri_get_db_shp_record(Dbptr db, ESRISHPRECStr *record)
         db_log(0, "%s: no record to fill.\n", who);
         return -1;
     }
-    std::shared_ptr<DbEntry> entry = db_entry(db);
-    if (!entry) {
-        db_log(0, "%s: no open database %ld.\n", who, db.database);
-        return -1;
-    }
+    std::shared_ptr<DbEntry> entry = db_open_entry(db, who);
+    if (!entry) return -1;
     std::lock_guard<std::mutex> lock(entry->mutex);
     DbTable *table = db_table(*entry, db);
     if (!table) {

@@ -199,11 +199,8 @@ extern "C" long shp2db_import(Dbptr db, const char *shp_path)
         db_log(0, "%s: no shapefile name.\n", kWho);
         return -1;
     }
-    std::shared_ptr<DbEntry> entry = db_entry(db);
-    if (!entry) {
-        db_log(0, "%s: no open database %ld.\n", kWho, db.database);
-        return -1;
-    }
+    std::shared_ptr<DbEntry> entry = db_open_entry(db, kWho);
+    if (!entry) return -1;
     if (!entry->writable) {
         db_log(0, "%s: database %s is open read-only.\n", kWho, entry->path.c_str());
         return -1;

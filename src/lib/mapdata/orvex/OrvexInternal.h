@@ -31,6 +31,9 @@ void *orvex_calloc(size_t n, size_t size);
  * its own message (lseek() or write()) with the system error. */
 enum { ORVEX_IO_OK = 0, ORVEX_IO_SEEK = -1, ORVEX_IO_WRITE = -2 };
 int orvex_write_at(int fd, long position, const void *data, size_t n);
+/* Registers "<who>: lseek() error." or "<who>: write() error." with the
+ * system error for a failed ORVEX_IO_* code; returns -1. */
+int orvex_io_failure(const char *who, int rc);
 /* Writes n bytes whole at the current position: 0 or ORVEX_IO_WRITE. */
 int orvex_write_all(int fd, const void *data, size_t n);
 /* The current file position, or -1. */
@@ -122,6 +125,10 @@ int orvex_scan_map_file(Orvex *object);
 int orvex_scan_raw_grid(Orvex *object, int type, Pf *pf);
 int orvex_scan_gshhs(Orvex *object);
 int orvex_scan_esri(Orvex *object);
+/* For the scanners that build a single resolution: allocates it zeroed and
+ * makes it the object's only one. Null (message registered) when memory
+ * fails. */
+OrvexResolution *orvex_new_scan_resolution(Orvex *object);
 
 /* For the header writers, after their own "first need to open output file"
  * test: refuses (registering a message that begins with `who`) declaring a
@@ -129,6 +136,12 @@ int orvex_scan_esri(Orvex *object);
  * written. Returns 0 when a declaration may go ahead, else -1. Tile writers
  * set OrvexPrivate::payloadWritten once they append a payload. */
 int orvex_output_accepts_declaration(Orvex *o, const char *who);
+
+/* Makes room for one more resolution at the end of an output's list and
+ * returns the new slot, zeroed when it is the first; null (message
+ * registered, beginning with `who`) when memory fails. The count is left
+ * to the caller. */
+OrvexResolution *orvex_grow_resolutions(OrvexFrame &frame, const char *who);
 
 /* The tile cache's entry count and total of inflated bytes. */
 int orvex_cache_count(void);

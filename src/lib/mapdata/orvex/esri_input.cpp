@@ -4,7 +4,7 @@
 
 #include <stdlib.h>
 
-#include "OrvexInternal.h"
+#include "VectorInputFrame.h"
 
 namespace {
 
@@ -16,127 +16,41 @@ char *copy_text(const char *text)
     return copy;
 }
 
-// The one resolution of a database input: one vector tile spanning the
-// globe, whose segments the rows fill in.
-int build_frame(Orvex *o)
+// Widens a box, kept as its bounds, by the segment box `b`; `first` when
+// the box holds nothing yet.
+void widen_bounds(double &latmin, double &latmax, double &lonmin, double &lonmax, bool first,
+                  const OrvexSegmentBox &b)
 {
-    OrvexResolution *res = static_cast<OrvexResolution *>(orvex_calloc(1, sizeof(OrvexResolution)));
-    if (!res) {
-        orvex_register_error(1, "Orvex::scanInput: malloc(resolutions) error.\n");
-        return -1;
-    }
-    o->frame.resolutions = res;
-    o->frame.nresolutions = 1;
-    OrvexVector *vector = static_cast<OrvexVector *>(orvex_calloc(1, sizeof(OrvexVector)));
-    if (!vector) {
-        orvex_register_error(1, "Orvex::scanInput: malloc(vector) error.\n");
-        return -1;
-    }
-    res->data = vector;
-    orvex_copy_name(res->source.fname, sizeof res->source.fname, o->dbname);
-    res->source.data_type = res->data_type = ORVEX_DATA_ESRI;
-    res->source.map_type = res->map_type = ORVEX_MAP_VECTOR;
-    res->lon_start_tiles = -180.0;
-    res->dlon_tiles = 360.0;
-    res->lat_start_tiles = 90.0;
-    res->dlat_tiles = -180.0;
-    res->nlon_tiles = res->nlat_tiles = res->ntiles = 1;
-    vector->tiles = static_cast<OrvexVectorTile *>(orvex_calloc(1, sizeof(OrvexVectorTile)));
-    if (!vector->tiles) {
-        orvex_register_error(1, "Orvex::scanInput: malloc(tile) error.\n");
-        return -1;
-    }
-    return 0;
+    double lat_lo = b.latmin * 1e-6, lat_hi = b.latmax * 1e-6;
+    double lon_lo = b.lonmin * 1e-6, lon_hi = b.lonmax * 1e-6;
+    if (first || lat_lo < latmin) latmin = lat_lo;
+    if (first || lat_hi > latmax) latmax = lat_hi;
+    if (first || lon_lo < lonmin) lonmin = lon_lo;
+    if (first || lon_hi > lonmax) lonmax = lon_hi;
 }
 
-// Widens one axis of the union of the segment boxes: the source's start and
-// extent, and the matching bounds of the vector and its tile.
-void widen_axis(long *started, double *start, double *extent, double *vmin, double *vmax,
-                double *tmin, double *tmax, double lo, double hi)
-{
-    if (*started == 0) {
-        *start = lo;
-        *extent = hi - lo;
-        *started = 1;
-        *vmin = *tmin = lo;
-        *vmax = *tmax = hi;
-        return;
-    }
-    double end = *start + *extent;
-    if (hi > end) end = hi;
-    if (lo < *start) *start = lo;
-    *extent = end - *start;
-    if (lo < *vmin) *vmin = lo;
-    if (lo < *tmin) *tmin = lo;
-    if (hi > *vmax) *vmax = hi;
-    if (hi > *tmax) *tmax = hi;
-}
-
-struct PartBox {
-    int latmin, latmax, lonmin, lonmax;
-};
-
-void widen_union(OrvexResolution *res, const PartBox &b)
+// Widens the union of the segment boxes: in the source block, and as the
+// bounds of the vector and of its tile, which this input keeps equal to it.
+void widen_union(OrvexResolution *res, const OrvexSegmentBox &b)
 {
     OrvexVector *v = static_cast<OrvexVector *>(res->data);
     OrvexVectorTile *t = v->tiles;
-    OrvexSource &s = res->source;
-    widen_axis(&s.nlat, &s.lat_start, &s.dlat, &v->latmin, &v->latmax, &t->latmin, &t->latmax,
-               b.latmin * 1e-6, b.latmax * 1e-6);
-    widen_axis(&s.nlon, &s.lon_start, &s.dlon, &v->lonmin, &v->lonmax, &t->lonmin, &t->lonmax,
-               b.lonmin * 1e-6, b.lonmax * 1e-6);
-}
-
-// Makes room for one more segment. The array's capacity is the count
-// rounded up to a power of two, so it is reallocated only when the count
-// reaches one: growing it by a single record for each segment would copy
-// the whole array each time wherever realloc cannot grow in place, a cost
-// quadratic in the rows. When it cannot grow, the tile keeps its earlier
-// array and count.
-int reserve_segment(OrvexVectorTile *tile)
-{
-    if (!tile->segments) {
-        tile->segments = static_cast<OrvexVectorSegment *>(orvex_sys_malloc(sizeof(OrvexVectorSegment)));
-        if (!tile->segments) {
-            orvex_register_error(1, "Orvex::scanInput: malloc(segments) error.\n");
-            return -1;
-        }
-        tile->nsegments = 0;
-        return 0;
-    }
-    size_t n = static_cast<size_t>(tile->nsegments);
-    if (n & (n - 1)) return 0;  // not a power of two: there is room
-    void *grown = orvex_sys_realloc(tile->segments, 2 * n * sizeof(OrvexVectorSegment));
-    if (!grown) {
-        orvex_register_error(1, "Orvex::scanInput: realloc(segments) error.\n");
-        return -1;
-    }
-    tile->segments = static_cast<OrvexVectorSegment *>(grown);
-    return 0;
+    bool first = orvex_widen_source_union(res->source, b);
+    widen_bounds(v->latmin, v->latmax, v->lonmin, v->lonmax, first, b);
+    widen_bounds(t->latmin, t->latmax, t->lonmin, t->lonmax, first, b);
 }
 
 // Appends a segment holding the part's points. The object owns the points
 // from here on.
 int append_segment(Orvex *o, OrvexVectorTile *tile, int fill, int npts, OrvexXY *points,
-                   const PartBox &b)
+                   const OrvexSegmentBox &b)
 {
     if (OrvexPrivate::adoptPoints(o, points) < 0) {
         free(points);
         orvex_register_error(0, "Orvex::scanInput: Orvex::adoptPoints() error.\n");
         return -1;
     }
-    if (reserve_segment(tile) < 0) return -1;
-    OrvexVectorSegment *seg = &tile->segments[tile->nsegments++];
-    memset(static_cast<void *>(seg), 0, sizeof *seg);
-    seg->level = 4;
-    seg->fill = fill;
-    seg->lonmin = b.lonmin;
-    seg->lonmax = b.lonmax;
-    seg->latmin = b.latmin;
-    seg->latmax = b.latmax;
-    seg->npts = npts;
-    seg->pts = points;
-    return 0;
+    return orvex_append_vector_segment(*tile, 4, fill, b, npts, points);
 }
 
 struct Spacing {
@@ -152,7 +66,7 @@ int scan_row(Orvex *o, ESRISHPRECStr *record, Spacing *spacing)
     for (int part = 0;; part++) {
         int fill = 0, npts = 0;
         OrvexXY *points = nullptr;
-        PartBox b = {0, 0, 0, 0};
+        OrvexSegmentBox b = {0, 0, 0, 0};
         int rc = o->scanESRIREC(record, part, &fill, &npts, &points, &spacing->nave, &spacing->dave,
                                 &b.latmin, &b.latmax, &b.lonmin, &b.lonmax);
         if (rc == 1) return 0;
@@ -186,7 +100,7 @@ int orvex_scan_esri(Orvex *o)
     // What a failed earlier scan left for teardown goes now, before the new
     // frame takes its place.
     OrvexPrivate::releaseFrame(o);
-    if (build_frame(o) < 0) return -1;
+    if (orvex_build_vector_frame(o, ORVEX_DATA_ESRI, o->dbname) < 0) return -1;
     long nrows = 0;
     if (dbquery(o->db, dbRECORD_COUNT, &nrows) < 0) {
         orvex_register_error(0, "Orvex::scanInput: dbquery(%s) error.\n", o->dbname);

@@ -113,36 +113,9 @@ int check_tiling(const OrvexGrid &g, int nlat_tiles, int nlon_tiles)
     return 0;
 }
 
-// Room for one more record at the end of the resolution list.
-int grow_resolutions(Orvex *o)
-{
-    OrvexFrame &frame = o->frame;
-    if (!frame.resolutions) {
-        void *p = orvex_sys_malloc(sizeof(OrvexResolution));
-        if (!p) {
-            orvex_register_error(1, "%s: malloc(resolutions) error.\n", kWho);
-            return -1;
-        }
-        frame.resolutions = static_cast<OrvexResolution *>(p);
-        return 0;
-    }
-    size_t count = static_cast<size_t>(frame.nresolutions) + 1;
-    void *p = orvex_sys_realloc(frame.resolutions, count * sizeof(OrvexResolution));
-    if (!p) {
-        orvex_register_error(1, "%s: realloc(resolutions) error.\n", kWho);
-        return -1;
-    }
-    frame.resolutions = static_cast<OrvexResolution *>(p);
-    return 0;
-}
-
 int report_io(int rc)
 {
-    if (rc == ORVEX_IO_SEEK)
-        orvex_register_error(1, "%s: lseek() error.\n", kWho);
-    else
-        orvex_register_error(1, "%s: write() error.\n", kWho);
-    return -1;
+    return orvex_io_failure(kWho, rc);
 }
 
 // Writes the all-zero tile index and points every in-memory entry at the
@@ -188,7 +161,7 @@ int Orvex::setResolutionHdrGrid(Orvex *input, int input_resolution, int input_ti
                    nlat_tiles, nlon_tiles, name, resolution_string, &r, &g);
     if (check_tiling(g, nlat_tiles, nlon_tiles) < 0) return -1;
 
-    if (grow_resolutions(this) < 0) return -1;
+    if (!orvex_grow_resolutions(frame, kWho)) return -1;
     OrvexGrid *grid = static_cast<OrvexGrid *>(orvex_sys_malloc(sizeof(OrvexGrid)));
     if (!grid) {
         orvex_register_error(1, "%s: malloc(grid) error.\n", kWho);

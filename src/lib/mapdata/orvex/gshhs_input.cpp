@@ -14,7 +14,7 @@
 #include <limits.h>
 #include <stdlib.h>
 
-#include "OrvexInternal.h"
+#include "VectorInputFrame.h"
 
 namespace {
 
@@ -48,63 +48,6 @@ long header_size(const unsigned char *p)
     unsigned char *q = const_cast<unsigned char *>(p) + 8;
     int flag = read_be32(&q);
     return ((flag >> 8) & 255) > kNewestOldVersion ? kNewHeader : kOldHeader;
-}
-
-// Widens the union of `start`, `width` (kept in the source block) by the
-// bounds lo .. hi; `started` marks that the union holds something.
-void widen_union(double &start, double &width, long &started, double lo, double hi)
-{
-    if (!started) {
-        start = lo;
-        width = hi - lo;
-        started = 1;
-        return;
-    }
-    double top = start + width;
-    if (hi > top) top = hi;
-    if (lo < start) start = lo;
-    width = top - start;
-}
-
-// The resolution of a GSHHS input before any polygon is added.
-void fill_fixed_fields(OrvexResolution &res, const char *fname)
-{
-    orvex_copy_name(res.source.fname, sizeof res.source.fname, fname);
-    res.source.data_type = ORVEX_DATA_GSHHS;
-    res.source.map_type = ORVEX_MAP_VECTOR;
-    res.data_type = ORVEX_DATA_GSHHS;
-    res.map_type = ORVEX_MAP_VECTOR;
-    res.lon_start_tiles = -180.0;
-    res.dlon_tiles = 360.0;
-    res.lat_start_tiles = 90.0;
-    res.dlat_tiles = -180.0;
-    res.nlon_tiles = 1;
-    res.nlat_tiles = 1;
-    res.ntiles = 1;
-}
-
-// Appends one segment record to the tile, growing the array by one.
-OrvexVectorSegment *append_segment(OrvexVectorTile &tile)
-{
-    if (!tile.segments) {
-        tile.segments = static_cast<OrvexVectorSegment *>(orvex_calloc(1, sizeof(OrvexVectorSegment)));
-        if (!tile.segments) {
-            orvex_register_error(1, "Orvex::scanInput: malloc(segments) error.\n");
-            return nullptr;
-        }
-        tile.nsegments = 0;
-    } else {
-        void *grown = orvex_sys_realloc(
-            tile.segments, static_cast<size_t>(tile.nsegments + 1) * sizeof(OrvexVectorSegment));
-        if (!grown) {
-            orvex_register_error(1, "Orvex::scanInput: realloc(segments) error.\n");
-            return nullptr;
-        }
-        tile.segments = static_cast<OrvexVectorSegment *>(grown);
-    }
-    OrvexVectorSegment *seg = &tile.segments[tile.nsegments++];
-    *seg = OrvexVectorSegment();
-    return seg;
 }
 
 }  // namespace
@@ -223,56 +166,29 @@ int Orvex::scanGSHHS(unsigned char **stream, unsigned char **stream_data, int *l
 
 namespace {
 
-// Adds one accepted polygon to the resolution: widens the unions, updates
-// the vector header and appends its segment.
+// Adds one accepted polygon to the resolution: widens the union of the
+// boxes, updates the vector header and appends its segment, whose points
+// stay inside the mapping.
 int add_polygon(OrvexResolution &res, OrvexVector &vector, unsigned char *data, int level,
-                int npts, int ilatmin, int ilatmax, int ilonmin, int ilonmax)
+                int npts, const OrvexSegmentBox &b)
 {
     OrvexSource &src = res.source;
-    widen_union(src.lat_start, src.dlat, src.nlat, ilatmin * 1e-6, ilatmax * 1e-6);
-    widen_union(src.lon_start, src.dlon, src.nlon, ilonmin * 1e-6, ilonmax * 1e-6);
+    orvex_widen_source_union(src, b);
     vector.lonmin = src.lon_start;
     vector.lonmax = src.lon_start + src.dlon;
     vector.latmin = src.lat_start;
     vector.latmax = src.lat_start + src.dlat;
-
-    OrvexVectorSegment *seg = append_segment(vector.tiles[0]);
-    if (!seg) return -1;
-    seg->level = level;
-    seg->fill = 1;
-    seg->lonmin = ilonmin;
-    seg->lonmax = ilonmax;
-    seg->latmin = ilatmin;
-    seg->latmax = ilatmax;
-    seg->npts = npts;
-    seg->pts = reinterpret_cast<OrvexXY *>(data);
-    return 0;
+    return orvex_append_vector_segment(vector.tiles[0], level, 1, b, npts,
+                                       reinterpret_cast<OrvexXY *>(data));
 }
 
 }  // namespace
 
 int orvex_scan_gshhs(Orvex *o)
 {
-    OrvexResolution *res = static_cast<OrvexResolution *>(orvex_calloc(1, sizeof(OrvexResolution)));
-    if (!res) {
-        orvex_register_error(1, "Orvex::scanInput: malloc(resolutions) error.\n");
-        return -1;
-    }
-    o->frame.resolutions = res;
-    o->frame.nresolutions = 1;
-    OrvexVector *vector = static_cast<OrvexVector *>(orvex_calloc(1, sizeof(OrvexVector)));
-    if (!vector) {
-        orvex_register_error(1, "Orvex::scanInput: malloc(vector) error.\n");
-        return -1;
-    }
-    res->map_type = ORVEX_MAP_VECTOR;  // so that teardown releases the vector
-    res->data = vector;
-    fill_fixed_fields(*res, o->fname);
-    vector->tiles = static_cast<OrvexVectorTile *>(orvex_calloc(1, sizeof(OrvexVectorTile)));
-    if (!vector->tiles) {
-        orvex_register_error(1, "Orvex::scanInput: malloc(tile) error.\n");
-        return -1;
-    }
+    if (orvex_build_vector_frame(o, ORVEX_DATA_GSHHS, o->fname) < 0) return -1;
+    OrvexResolution *res = o->frame.resolutions;
+    OrvexVector *vector = static_cast<OrvexVector *>(res->data);
 
     unsigned char *stream = o->file_stream;
     unsigned char *end = o->file_stream + o->file_size;
@@ -280,15 +196,15 @@ int orvex_scan_gshhs(Orvex *o)
     long nave = 0;
     while (stream < end) {
         unsigned char *data = nullptr;
-        int level, npts, ilatmin = 0, ilatmax = 0, ilonmin = 0, ilonmax = 0;
-        if (o->scanGSHHS(&stream, &data, &level, &npts, &nave, &dave, &ilatmin, &ilatmax,
-                         &ilonmin, &ilonmax) < 0) {
+        int level, npts;
+        OrvexSegmentBox b = {0, 0, 0, 0};
+        if (o->scanGSHHS(&stream, &data, &level, &npts, &nave, &dave, &b.latmin, &b.latmax,
+                         &b.lonmin, &b.lonmax) < 0) {
             orvex_register_error(0, "Orvex::scanInput: scanGSHHS() error.\n");
             return -1;
         }
         if (level < 0 || npts < 1) continue;
-        if (add_polygon(*res, *vector, data, level, npts, ilatmin, ilatmax, ilonmin, ilonmax) < 0)
-            return -1;
+        if (add_polygon(*res, *vector, data, level, npts, b) < 0) return -1;
     }
     // Without a single pair of consecutive points there is no spacing to
     // average; 0 says so without storing a NaN.

@@ -143,6 +143,11 @@ int read_resolutions(Reader &r)
         if (!r.cursor.take(&res, kResolutionRecord))
             return r.refuse("resolution record reaches past the end of the file", i);
         res.data = nullptr;
+        // Names are read as C strings: a damaged record must not send a
+        // reader past the end of its field.
+        res.source.fname[sizeof res.source.fname - 1] = '\0';
+        res.name[sizeof res.name - 1] = '\0';
+        res.resolution[sizeof res.resolution - 1] = '\0';
         if (res.map_type != ORVEX_MAP_GRID && res.map_type != ORVEX_MAP_VECTOR) continue;
         if (!tile_lattice_ok(res))
             return r.refuse("tile counts are negative or ntiles differs from nlon_tiles x nlat_tiles", i);

@@ -18,6 +18,17 @@ const char *const kDataDir = "maps/orx";
 const long kMinFileSize = 16;  // the magic and the resolution count
 const size_t kRelativeNameSize = 128;
 
+// Gives up an input whose file is open but not yet mapped: closes it and
+// releases the parameters and the path.
+int abandon_open(int &fd, Pf *pf, char *path)
+{
+    close(fd);
+    fd = -1;
+    pffree(pf);
+    free(path);
+    return -1;
+}
+
 // The full path of `fname`: looked up under the data folder unless it is
 // absolute or starts with '.', the default map when it is null.
 char *resolve_name(const char *fname)
@@ -171,21 +182,13 @@ int Orvex::setInput(const char *name, int append_flag, const char *type_string)
             orvex_register_error(1, "Orvex::setInput: fstat(%s) error.\n", path);
         else
             orvex_register_error(0, "Orvex::setInput: file %s appears to be too small.\n", path);
-        close(fd);
-        fd = -1;
-        pffree(pf);
-        free(path);
-        return -1;
+        return abandon_open(fd, pf, path);
     }
     int prot = PROT_READ | (append_flag ? PROT_WRITE : 0);
     void *map = mmap(nullptr, static_cast<size_t>(st.st_size), prot, MAP_SHARED, fd, 0);
     if (map == MAP_FAILED) {
         orvex_register_error(1, "Orvex::setInput: mmap(%s) error.\n", path);
-        close(fd);
-        fd = -1;
-        pffree(pf);
-        free(path);
-        return -1;
+        return abandon_open(fd, pf, path);
     }
     file_stream = static_cast<unsigned char *>(map);
     file_size = static_cast<long>(st.st_size);
@@ -225,4 +228,16 @@ int Orvex::scanInput(int type, Pf *pf)
     case ORVEX_DATA_ESRI: return orvex_scan_esri(this);
     default: return 0;  // no branch: nothing to build
     }
+}
+
+OrvexResolution *orvex_new_scan_resolution(Orvex *o)
+{
+    OrvexResolution *res = static_cast<OrvexResolution *>(orvex_calloc(1, sizeof(OrvexResolution)));
+    if (!res) {
+        orvex_register_error(1, "Orvex::scanInput: malloc(resolutions) error.\n");
+        return nullptr;
+    }
+    o->frame.resolutions = res;
+    o->frame.nresolutions = 1;
+    return res;
 }

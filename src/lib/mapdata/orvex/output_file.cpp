@@ -132,3 +132,23 @@ int orvex_output_accepts_declaration(Orvex *o, const char *who)
     }
     return 0;
 }
+
+OrvexResolution *orvex_grow_resolutions(OrvexFrame &frame, const char *who)
+{
+    if (!frame.resolutions) {
+        frame.resolutions = static_cast<OrvexResolution *>(orvex_calloc(1, sizeof(OrvexResolution)));
+        if (!frame.resolutions) {
+            orvex_register_error(1, "%s: malloc(resolutions) error.\n", who);
+            return nullptr;
+        }
+        return &frame.resolutions[0];
+    }
+    void *grown = orvex_sys_realloc(frame.resolutions, static_cast<size_t>(frame.nresolutions + 1) *
+                                                          sizeof(OrvexResolution));
+    if (!grown) {
+        orvex_register_error(1, "%s: realloc(resolutions) error.\n", who);
+        return nullptr;
+    }
+    frame.resolutions = static_cast<OrvexResolution *>(grown);
+    return &frame.resolutions[frame.nresolutions];
+}

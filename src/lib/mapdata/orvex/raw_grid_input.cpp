@@ -130,14 +130,8 @@ void fill_grid(const RawGeometry &g, long content, OrvexGrid *grid)
 int build_frame(Orvex *object, const RawGeometry &g, long data_type, long content,
                 long sample_size)
 {
-    OrvexResolution *res =
-        static_cast<OrvexResolution *>(orvex_calloc(1, sizeof(OrvexResolution)));
-    if (!res) {
-        orvex_register_error(1, "Orvex::scanInput: malloc(resolutions) error.\n");
-        return -1;
-    }
-    object->frame.resolutions = res;
-    object->frame.nresolutions = 1;
+    OrvexResolution *res = orvex_new_scan_resolution(object);
+    if (!res) return -1;
 
     OrvexGrid *grid = static_cast<OrvexGrid *>(orvex_calloc(1, sizeof(OrvexGrid)));
     if (!grid) {

@@ -61,6 +61,15 @@ int orvex_write_at(int fd, long position, const void *data, size_t n)
     return rc;
 }
 
+int orvex_io_failure(const char *who, int rc)
+{
+    if (rc == ORVEX_IO_SEEK)
+        orvex_register_error(1, "%s: lseek() error.\n", who);
+    else
+        orvex_register_error(1, "%s: write() error.\n", who);
+    return -1;
+}
+
 bool orvex_span_in_mapping(long size, unsigned long offset, unsigned long count,
                            unsigned long record_size)
 {

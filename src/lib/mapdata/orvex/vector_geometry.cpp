@@ -75,28 +75,42 @@ void find_equal_points(const OrvexXY *data, int data_type, int npts, BadMarks &b
     }
 }
 
+// The box of an edge, to reject candidate edges before the exact test
+// (the same rejection the exact test starts with).
+struct EdgeBox {
+    long xlo, xhi, ylo, yhi;
+    EdgeBox(OrvexPoint a, OrvexPoint b)
+        : xlo(a.x < b.x ? a.x : b.x), xhi(a.x < b.x ? b.x : a.x), ylo(a.y < b.y ? a.y : b.y),
+          yhi(a.y < b.y ? b.y : a.y)
+    {
+    }
+    bool apart(OrvexPoint a, OrvexPoint b) const
+    {
+        return (a.x > xhi && b.x > xhi) || (a.x < xlo && b.x < xlo) || (a.y > yhi && b.y > yhi) ||
+               (a.y < ylo && b.y < ylo);
+    }
+};
+
 // Tests the anchor edge from `ipt` to its next good point against every
 // later edge of good points within the window; marks the first point of
-// each edge that meets it.
+// each edge that meets it. An edge ends at the next good point, which then
+// starts the following edge: marking the start of one edge never changes
+// where the next one begins.
 void find_crossings_from(const OrvexXY *data, int data_type, int npts, int ipt, BadMarks &bad)
 {
-    OrvexPoint p, q1;
-    orvex_getPoint(p, data_type, data + ipt);
     int end = window_end(ipt, npts);
-    int ipt1 = -1;
-    for (int ipt2 = ipt + 1; ipt2 < end; ipt2++) {
-        if (bad.contains(ipt2)) continue;
-        if (ipt1 < 0) {
-            ipt1 = ipt2;
-            orvex_getPoint(q1, data_type, data + ipt1);
-            continue;
-        }
-        int ipt3 = next_good(bad, ipt2, end);
-        if (ipt3 < 0) continue;
-        OrvexPoint p2, q2;
-        orvex_getPoint(p2, data_type, data + ipt2);
+    int ipt1 = next_good(bad, ipt, end);
+    if (ipt1 < 0) return;
+    int ipt2 = next_good(bad, ipt1, end);
+    if (ipt2 < 0) return;
+    OrvexPoint p, q1, p2, q2;
+    orvex_getPoint(p, data_type, data + ipt);
+    orvex_getPoint(q1, data_type, data + ipt1);
+    orvex_getPoint(p2, data_type, data + ipt2);
+    const EdgeBox anchor(p, q1);
+    for (int ipt3; (ipt3 = next_good(bad, ipt2, end)) >= 0; ipt2 = ipt3, p2 = q2) {
         orvex_getPoint(q2, data_type, data + ipt3);
-        if (!orvex_doIntersect(p, q1, p2, q2)) continue;
+        if (anchor.apart(p2, q2) || !orvex_doIntersect(p, q1, p2, q2)) continue;
         printf("Crossing near %.6f %.6f between %d=%ld,%ld %d=%ld,%ld and %d=%ld,%ld %d=%ld,%ld "
                "npoints %d\n",
                p.x * kDegreesPerMicrodegree, p.y * kDegreesPerMicrodegree, ipt, 0L, 0L, ipt1,
@@ -104,6 +118,18 @@ void find_crossings_from(const OrvexXY *data, int data_type, int npts, int ipt, 
                npts);
         bad.mark(ipt2);
     }
+}
+
+// A big-endian point, through the host's conversion. Kept apart so that the
+// host-order reads of the detection loops stay in registers.
+__attribute__((noinline)) void read_big_endian(OrvexPoint &p, const OrvexXY *pt)
+{
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(pt);
+    int lon, lat;
+    N2H4(reinterpret_cast<unsigned char *>(&lon), bytes, 1);
+    N2H4(reinterpret_cast<unsigned char *>(&lat), bytes + 4, 1);
+    p.x = lon;
+    p.y = lat;
 }
 
 // Decodes the segment's points into `out` in host order with continuous
@@ -127,18 +153,15 @@ bool decode_unwrapped(const OrvexXY *pts, long npts, int data_type, OrvexXY *out
 
 void orvex_getPoint(OrvexPoint &p, int data_type, const OrvexXY *pt)
 {
-    // Point arrays inside a map file need not be aligned: read bytes.
-    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(pt);
-    int lon, lat;
     if (data_type == ORVEX_DATA_GSHHS) {
-        N2H4(reinterpret_cast<unsigned char *>(&lon), bytes, 1);
-        N2H4(reinterpret_cast<unsigned char *>(&lat), bytes + 4, 1);
-    } else {
-        memcpy(&lon, bytes, 4);
-        memcpy(&lat, bytes + 4, 4);
+        read_big_endian(p, pt);
+        return;
     }
-    p.x = lon;
-    p.y = lat;
+    // Point arrays inside a map file need not be aligned: copy the bytes.
+    int v[2];
+    memcpy(v, pt, sizeof v);
+    p.x = v[0];
+    p.y = v[1];
 }
 
 int orvex_orientation(OrvexPoint p, OrvexPoint q, OrvexPoint r)

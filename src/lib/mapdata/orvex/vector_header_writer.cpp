@@ -22,11 +22,7 @@ const size_t kTileRecord = offsetof(OrvexVectorTile, segments);    // 48
 // Registers the message that goes with a failed orvex_write_* call.
 int io_failure(int rc)
 {
-    if (rc == ORVEX_IO_SEEK)
-        orvex_register_error(1, "Orvex::setResolutionHdrVector: lseek() error.\n");
-    else
-        orvex_register_error(1, "Orvex::setResolutionHdrVector: write() error.\n");
-    return -1;
+    return orvex_io_failure("Orvex::setResolutionHdrVector", rc);
 }
 
 // The input tile the declaration takes its segments from, after checking
@@ -128,28 +124,6 @@ void derive_resolution(const OrvexResolution &in, int input_tile, int nlat_tiles
     res.degrees_per_pixel = in.degrees_per_pixel;
 }
 
-// Makes room for one more resolution at the end of the output's list and
-// returns the new slot; null (message registered) when memory fails.
-OrvexResolution *grow_resolutions(OrvexFrame &frame)
-{
-    if (!frame.resolutions) {
-        frame.resolutions = static_cast<OrvexResolution *>(orvex_calloc(1, sizeof(OrvexResolution)));
-        if (!frame.resolutions) {
-            orvex_register_error(1, "Orvex::setResolutionHdrVector: malloc(resolutions) error.\n");
-            return nullptr;
-        }
-        return &frame.resolutions[0];
-    }
-    void *grown = orvex_sys_realloc(frame.resolutions, static_cast<size_t>(frame.nresolutions + 1) *
-                                                          sizeof(OrvexResolution));
-    if (!grown) {
-        orvex_register_error(1, "Orvex::setResolutionHdrVector: realloc(resolutions) error.\n");
-        return nullptr;
-    }
-    frame.resolutions = static_cast<OrvexResolution *>(grown);
-    return &frame.resolutions[frame.nresolutions];
-}
-
 // Raises the count in memory and in the file header.
 int count_resolution(Orvex *o)
 {
@@ -199,7 +173,7 @@ int declare_new(Orvex *o, Orvex *input, int input_resolution, int input_tile, in
     OrvexVector header;
     derive_resolution(in, input_tile, nlat_tiles, nlon_tiles, name, resolution_string, res, header);
 
-    OrvexResolution *slot = grow_resolutions(o->frame);
+    OrvexResolution *slot = orvex_grow_resolutions(o->frame, "Orvex::setResolutionHdrVector");
     if (!slot) return -1;
     OrvexVector *vector = static_cast<OrvexVector *>(orvex_calloc(1, sizeof(OrvexVector)));
     if (!vector) {

@@ -4,26 +4,27 @@
 // order with continuous longitudes, and the segment record written by the
 // header writer is patched with the position of its first point.
 //
-// Points are decoded into a fixed buffer and written a buffer at a time;
-// the file, the final position and the messages are those of writing them
-// one by one.
+// Points are decoded into a fixed buffer and written a buffer at a time,
+// and the pending patches of a buffer go out together, as one write per run
+// of adjacent segment records (the records are rewritten whole, from the
+// same in-memory images they were first written from). On success the file
+// and the final position are those of writing point by point; a few large
+// writes instead of several small ones per segment keep the writer close
+// to the cost of copying the bytes. Every registry entry is checked before
+// anything is printed or written, so a refused tile leaves the file as it
+// was.
 
 #include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "OrvexInternal.h"
 
 namespace {
 
-const long kBufferPoints = 8192;  // 64 KiB of points per write
-
 int io_failure(int rc)
 {
-    if (rc == ORVEX_IO_SEEK)
-        orvex_register_error(1, "Orvex::writeTileDataVector: lseek() error.\n");
-    else
-        orvex_register_error(1, "Orvex::writeTileDataVector: write() error.\n");
-    return -1;
+    return orvex_io_failure("Orvex::writeTileDataVector", rc);
 }
 
 // Decodes n points (big-endian for a GSHHS source) into `out` in host
@@ -45,29 +46,110 @@ bool decode_points(const OrvexXY *in, long n, bool big_endian, OrvexLonUnwrapper
     return true;
 }
 
-// Appends the points of one input segment and patches its output record.
-int write_segment(int fd, const OrvexVectorSegment &in, const OrvexVectorSegment &out,
-                  bool big_endian, OrvexXY *buffer)
-{
-    long position = orvex_tell(fd);
-    if (position < 0) return io_failure(ORVEX_IO_SEEK);
-    int rc = orvex_write_at(fd, reinterpret_cast<long>(out.pts), &position, sizeof position);
-    if (rc != ORVEX_IO_OK) return io_failure(rc);
-
-    OrvexLonUnwrapper unwrap;
-    for (long done = 0; done < in.npts; done += kBufferPoints) {
-        long n = in.npts - done < kBufferPoints ? in.npts - done : kBufferPoints;
-        if (!decode_points(in.pts + done, n, big_endian, unwrap, buffer)) {
-            orvex_register_error(0,
-                                 "Orvex::writeTileDataVector: segment winds around the globe too "
-                                 "often for 32-bit longitudes\n");
-            return -1;
-        }
-        rc = orvex_write_all(fd, buffer, static_cast<size_t>(n) * sizeof(OrvexXY));
-        if (rc != ORVEX_IO_OK) return io_failure(rc);
+// Collects the points of one output tile and writes them at the end of the
+// file, with the patches of their segment records.
+class TilePointWriter {
+public:
+    // `npts` is the tile's total point count: the buffer takes up to 1 MiB
+    // of them, or the small buffer on the stack when memory is short.
+    TilePointWriter(int fd, const OrvexVectorSegment *out, long npts) : fd_(fd), out_(out)
+    {
+        long want = npts < kLargePoints ? npts : kLargePoints;
+        if (want > kSmallPoints)
+            heap_ = static_cast<OrvexXY *>(orvex_sys_malloc(static_cast<size_t>(want) * sizeof(OrvexXY)));
+        buf_ = heap_ ? heap_ : small_;
+        capacity_ = heap_ ? want : kSmallPoints;
     }
-    return 0;
-}
+    ~TilePointWriter() { free(heap_); }
+    TilePointWriter(const TilePointWriter &) = delete;
+    TilePointWriter &operator=(const TilePointWriter &) = delete;
+
+    // Takes the file end, where the first point will go.
+    int begin()
+    {
+        end_ = orvex_tell(fd_);
+        return end_ < 0 ? io_failure(ORVEX_IO_SEEK) : 0;
+    }
+
+    // Queues the points of input segment `in` for output segment `index`;
+    // indexes follow one another from the tile's first segment.
+    int add(const OrvexVectorSegment &in, long index, bool big_endian)
+    {
+        if (npending_ == kMaxPending && flush() < 0) return -1;
+        if (npending_ == 0) first_pending_ = index;
+        position_[npending_++] = end_ + nbuf_ * static_cast<long>(sizeof(OrvexXY));
+        OrvexLonUnwrapper unwrap;
+        for (long done = 0; done < in.npts;) {
+            if (nbuf_ == capacity_ && flush() < 0) return -1;
+            long n = in.npts - done < capacity_ - nbuf_ ? in.npts - done : capacity_ - nbuf_;
+            if (!decode_points(in.pts + done, n, big_endian, unwrap, buf_ + nbuf_)) {
+                orvex_register_error(0,
+                                     "Orvex::writeTileDataVector: segment winds around the globe "
+                                     "too often for 32-bit longitudes\n");
+                return -1;
+            }
+            nbuf_ += n;
+            done += n;
+        }
+        return 0;
+    }
+
+    // Patches the pending records, then appends the buffered points.
+    int flush()
+    {
+        if (patch_pending() < 0) return -1;
+        int rc = orvex_write_all(fd_, buf_, static_cast<size_t>(nbuf_) * sizeof(OrvexXY));
+        if (rc != ORVEX_IO_OK) return io_failure(rc);
+        end_ += nbuf_ * static_cast<long>(sizeof(OrvexXY));
+        nbuf_ = 0;
+        return 0;
+    }
+
+private:
+    static const long kLargePoints = 131072;  // 1 MiB: few, large writes
+    static const long kSmallPoints = 4096;
+    static const long kMaxPending = 1024;
+    static const long kRunRecords = 128;
+
+    // The file position of output segment k's `pts` field.
+    long field_of(long k) const { return reinterpret_cast<long>(out_[k].pts); }
+
+    // Rewrites the pending records, a run of adjacent records at a time.
+    int patch_pending()
+    {
+        long i = 0;
+        while (i < npending_) {
+            long run = 1;
+            while (i + run < npending_ && run < kRunRecords &&
+                   field_of(first_pending_ + i + run) ==
+                       field_of(first_pending_ + i + run - 1) + static_cast<long>(sizeof(OrvexVectorSegment)))
+                run++;
+            for (long r = 0; r < run; r++) {
+                images_[r] = out_[first_pending_ + i + r];
+                images_[r].pts = reinterpret_cast<OrvexXY *>(position_[i + r]);
+            }
+            long at = field_of(first_pending_ + i) - 32;  // pts is a record's last 8 bytes
+            int rc = orvex_write_at(fd_, at, images_, static_cast<size_t>(run) * sizeof(OrvexVectorSegment));
+            if (rc != ORVEX_IO_OK) return io_failure(rc);
+            i += run;
+        }
+        npending_ = 0;
+        return 0;
+    }
+
+    int fd_;
+    const OrvexVectorSegment *out_;
+    long end_ = 0;
+    long nbuf_ = 0;
+    long first_pending_ = 0;
+    long npending_ = 0;
+    long position_[kMaxPending];
+    OrvexVectorSegment images_[kRunRecords];
+    OrvexXY *heap_ = nullptr;
+    OrvexXY *buf_;
+    long capacity_;
+    OrvexXY small_[kSmallPoints];
+};
 
 // The input tile a registry entry names, after checking that it still
 // exists and is vector; null (message registered) otherwise.
@@ -159,22 +241,12 @@ int Orvex::writeTileDataVector(int output_resolution, int output_tile_index)
     if (!out) return -1;
     const char *label = frame.resolutions[output_resolution].resolution;
 
-    OrvexXY buffer[kBufferPoints];
     long cursor = 0;
     for (long e = 0; e < maxtbl(list); e++) {
         long data_type = 0;
         const OrvexVectorTile *in = entry_tile(static_cast<OrvexInput *>(gettbl(list, e)), &data_type);
-        if (!in) return -1;
-        printf("Orvex::writeTileDataVector: Processing resolution=%s\n", label);
-        if (!matches_declaration(*in, *out, cursor)) return -1;
-        // From the first patch on, the file end no longer follows the
-        // headers: no resolution may be declared after this.
-        OrvexPrivate::payloadWritten(this) = 1;
-        for (long s = 0; s < in->nsegments; s++, cursor++) {
-            if (write_segment(fd, in->segments[s], out->segments[cursor],
-                              data_type == ORVEX_DATA_GSHHS, buffer) < 0)
-                return -1;
-        }
+        if (!in || !matches_declaration(*in, *out, cursor)) return -1;
+        cursor += in->nsegments;
     }
     if (cursor != out->nsegments) {
         orvex_register_error(0,
@@ -183,7 +255,23 @@ int Orvex::writeTileDataVector(int output_resolution, int output_tile_index)
                              cursor, out->nsegments);
         return -1;
     }
-    return 0;
+
+    // From here on the file end no longer follows the headers: no
+    // resolution may be declared after this.
+    OrvexPrivate::payloadWritten(this) = 1;
+    long npts = 0;
+    for (long s = 0; s < out->nsegments; s++) npts += out->segments[s].npts;
+    TilePointWriter writer(fd, out->segments, npts);
+    if (writer.begin() < 0) return -1;
+    cursor = 0;
+    for (long e = 0; e < maxtbl(list); e++) {
+        long data_type = 0;
+        const OrvexVectorTile *in = entry_tile(static_cast<OrvexInput *>(gettbl(list, e)), &data_type);
+        printf("Orvex::writeTileDataVector: Processing resolution=%s\n", label);
+        for (long s = 0; s < in->nsegments; s++, cursor++)
+            if (writer.add(in->segments[s], cursor, data_type == ORVEX_DATA_GSHHS) < 0) return -1;
+    }
+    return writer.flush();
 }
 
 int Orvex::writeDataVector()
