@@ -47,7 +47,7 @@ void put32(std::string &out, int v)
 // 97th ring is centred on the 180 degree meridian; every 5th carries a
 // repeated point and a small self-crossing (two points swapped) every few
 // hundred points.
-std::vector<std::pair<int, int>> make_ring(int index, int n, unsigned &seed)
+std::vector<std::pair<int, int>> make_ring(int index, int n, unsigned &salt)
 {
     double clon = index % 97 == 0 ? 179.95 : -170.0 + (index * 7.31) - 340.0 * floor((index * 7.31) / 340.0);
     double clat = -60.0 + fmod(index * 3.77, 120.0);
@@ -55,8 +55,8 @@ std::vector<std::pair<int, int>> make_ring(int index, int n, unsigned &seed)
     std::vector<std::pair<int, int>> pts;
     pts.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; i++) {
-        seed = seed * 1103515245u + 12345u;
-        double wobble = 1.0 + 0.02 * ((seed >> 16) % 100) / 100.0;
+        salt = salt * 1103515245u + 12345u;
+        double wobble = 1.0 + 0.02 * ((salt >> 16) % 100) / 100.0;
         double a = 2 * M_PI * i / n;
         double lon = clon + r * wobble * cos(a), lat = clat + r * wobble * sin(a);
         if (lon >= 180.0) lon -= 360.0;
@@ -75,10 +75,10 @@ std::vector<std::pair<int, int>> make_ring(int index, int n, unsigned &seed)
 std::string make_gshhs(int rings, int per_ring, long *total)
 {
     std::string out;
-    unsigned seed = 12345;
+    unsigned salt = 12345;
     *total = 0;
     for (int k = 0; k < rings; k++) {
-        std::vector<std::pair<int, int>> pts = make_ring(k, per_ring, seed);
+        std::vector<std::pair<int, int>> pts = make_ring(k, per_ring, salt);
         put32(out, k);
         put32(out, static_cast<int>(pts.size()));
         put32(out, (7 << 8) | 1);

@@ -10,7 +10,7 @@ namespace {
 // A small deterministic generator, so that every run sees the same grids.
 struct Lcg {
     uint64_t s;
-    explicit Lcg(unsigned seed) : s(seed * 2654435761u + 1) {}
+    explicit Lcg(unsigned salt) : s(salt * 2654435761u + 1) {}
     uint32_t next()
     {
         s = s * 6364136223846793005ULL + 1442695040888963407ULL;
@@ -20,10 +20,10 @@ struct Lcg {
 
 }  // namespace
 
-std::vector<int16_t> grid_terrain(long nlat, long nlon, unsigned seed)
+std::vector<int16_t> grid_terrain(long nlat, long nlon, unsigned salt)
 {
     std::vector<int16_t> z(static_cast<size_t>(nlat * nlon));
-    Lcg rng(seed);
+    Lcg rng(salt);
     double p1 = rng.next() % 1000 / 100.0, p2 = rng.next() % 1000 / 100.0;
     for (long r = 0; r < nlat; r++) {
         double y = static_cast<double>(r) / nlat;
@@ -45,10 +45,10 @@ std::vector<int16_t> grid_terrain(long nlat, long nlon, unsigned seed)
     return z;
 }
 
-std::vector<uint8_t> grid_colours(long nlat, long nlon, unsigned seed)
+std::vector<uint8_t> grid_colours(long nlat, long nlon, unsigned salt)
 {
     std::vector<uint8_t> px(static_cast<size_t>(nlat * nlon * 3));
-    Lcg rng(seed);
+    Lcg rng(salt);
     for (size_t i = 0; i < px.size(); i++) px[i] = static_cast<uint8_t>(rng.next() >> 7);
     return px;
 }

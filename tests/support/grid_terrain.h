@@ -9,9 +9,9 @@
 #include <vector>
 
 // nlat x nlon elevations, row-major; about half of them -9999 (sea).
-std::vector<int16_t> grid_terrain(long nlat, long nlon, unsigned seed);
+std::vector<int16_t> grid_terrain(long nlat, long nlon, unsigned salt);
 // nlat x nlon colours, three bytes each.
-std::vector<uint8_t> grid_colours(long nlat, long nlon, unsigned seed);
+std::vector<uint8_t> grid_colours(long nlat, long nlon, unsigned salt);
 
 // Writes a raw elevation grid and its parameter file ("<path>.pf");
 // big-endian samples and "bigendian yes" when asked.
