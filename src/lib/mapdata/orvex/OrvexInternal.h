@@ -6,6 +6,7 @@
 #define ORVEX_ORVEXINTERNAL_H
 
 #include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 #include <sys/types.h>
 
@@ -110,6 +111,40 @@ public:
         return last_;
     }
     long offset() const { return offset_; }
+
+    /* Unwraps, in place, the longitudes of n consecutive points held in host
+     * order, exactly as next() would one point at a time; the loop keeps the
+     * rare turn out of the way of the common step. False when a longitude
+     * no longer fits 32 bits (the points before it are done). */
+    bool unwrapInPlace(OrvexXY *pts, long n)
+    {
+        long i = 0;
+        if (n > 0 && !started_) {
+            started_ = true;
+            last_ = pts[0].lon_microdegrees;
+            i = 1;
+        }
+        long offset = offset_, last = last_;
+        bool fits = true;
+        for (; i < n; i++) {
+            long x = pts[i].lon_microdegrees + offset;
+            if (__builtin_expect(x - last > 180000000L || x - last < -180000000L, 0)) {
+                offset_ = offset;
+                last_ = last;
+                x = next(pts[i].lon_microdegrees);
+                offset = offset_;
+            }
+            if (__builtin_expect(x < INT32_MIN || x > INT32_MAX, 0)) {
+                fits = false;
+                break;
+            }
+            pts[i].lon_microdegrees = static_cast<int>(x);
+            last = x;
+        }
+        offset_ = offset;
+        last_ = last;
+        return fits;
+    }
 
 private:
     bool started_ = false;

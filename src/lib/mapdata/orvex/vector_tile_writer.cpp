@@ -38,12 +38,7 @@ bool decode_points(const OrvexXY *in, long n, bool big_endian, OrvexLonUnwrapper
              2 * n);
     else if (n > 0)
         memcpy(out, in, static_cast<size_t>(n) * sizeof(OrvexXY));
-    for (long i = 0; i < n; i++) {
-        long x = unwrap.next(out[i].lon_microdegrees);
-        if (x < INT_MIN || x > INT_MAX) return false;
-        out[i].lon_microdegrees = static_cast<int>(x);
-    }
-    return true;
+    return unwrap.unwrapInPlace(out, n);
 }
 
 // Collects the points of one output tile and writes them at the end of the
