@@ -3,7 +3,6 @@
 #include "db_support.h"
 
 #include <errno.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <shapefil.h>
 #include <sqlite3.h>
@@ -11,11 +10,6 @@
 #include <string.h>
 
 namespace {
-
-int remove_entry(const char *path, const struct stat *, int, struct FTW *)
-{
-    return remove(path);
-}
 
 long alloc_calls = 0;
 long alloc_fail_at = 0;
@@ -53,19 +47,6 @@ void fill_box(DbContent &c, const std::vector<DbXY> &pts)
 }
 
 }  // namespace
-
-DbTempDir::DbTempDir()
-{
-    char tmpl[] = "/tmp/orvex_db_XXXXXX";
-    const char *made = mkdtemp(tmpl);
-    EXPECT_NE(made, nullptr);
-    path_ = made ? made : "/tmp";
-}
-
-DbTempDir::~DbTempDir()
-{
-    if (path_ != "/tmp") nftw(path_.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
-}
 
 DbContent &DbContent::i32(int v)
 {
@@ -207,13 +188,6 @@ void db_write_shapefile(const std::string &base, int type, const std::vector<DbS
     }
     SHPClose(shp);
     DBFClose(dbf);
-}
-
-std::vector<std::string> db_register()
-{
-    std::vector<std::string> r;
-    for (int i = 0; i < elog_count(); i++) r.push_back(elog_message(i));
-    return r;
 }
 
 DbAllocFailure::DbAllocFailure(long fail_at)

@@ -9,20 +9,11 @@
 #include <vector>
 
 #include "OrvexInternal.h"
+#include "test_common.h"
 
 typedef std::vector<unsigned char> DbBytes;
 
-// A folder made with mkdtemp and removed, with its files, at the end.
-class DbTempDir {
-public:
-    DbTempDir();
-    ~DbTempDir();
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using DbTempDir = orvex_test::TempDir;
 
 // Little-endian record content, then the record with its big-endian
 // header (the length in 16-bit words computed from the content).
@@ -63,7 +54,7 @@ struct DbShape {
 void db_write_shapefile(const std::string &base, int type, const std::vector<DbShape> &shapes);
 
 // The messages of this thread's error register, oldest first.
-std::vector<std::string> db_register();
+inline std::vector<std::string> db_register() { return orvex_test::registered(); }
 
 // Makes the n-th allocation of the library (counting from 1) fail, and
 // counts them; restores the allocators when it goes.

@@ -12,36 +12,6 @@
 #include <atomic>
 #include <stdexcept>
 
-GridTempDir::GridTempDir()
-{
-    const char *base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/orvex_grid_XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = buf.data();
-}
-
-GridTempDir::~GridTempDir()
-{
-    if (DIR *d = opendir(dir_.c_str())) {
-        while (struct dirent *e = readdir(d)) {
-            if (strcmp(e->d_name, ".") && strcmp(e->d_name, ".."))
-                unlink((dir_ + "/" + e->d_name).c_str());
-        }
-        closedir(d);
-    }
-    rmdir(dir_.c_str());
-}
-
-std::vector<std::string> grid_take_messages()
-{
-    std::vector<std::string> out;
-    for (int i = 0; i < elog_count(); i++) out.push_back(elog_message(i));
-    elog_clear_register(0);
-    return out;
-}
-
 namespace {
 
 // Atomic: a parallel build makes the calls on several threads.

@@ -10,21 +10,17 @@
 #include <vector>
 
 #include "OrvexInternal.h"
+#include "test_common.h"
 
-// A fresh folder under $TMPDIR (or /tmp), removed with its files.
-class GridTempDir {
+// A fresh folder removed with its files; path(name) names a file in it.
+class GridTempDir : public orvex_test::TempDir {
 public:
-    GridTempDir();
-    ~GridTempDir();
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-
-private:
-    std::string dir_;
+    std::string path(const std::string &name) const { return file(name); }
 };
 
 // The messages in this thread's register, oldest first; the register is
 // emptied.
-std::vector<std::string> grid_take_messages();
+inline std::vector<std::string> grid_take_messages() { return orvex_test::takeMessages(); }
 
 // Sets ORVEX_THREADS (null: unsets it) for the builds of its lifetime.
 class GridThreads {

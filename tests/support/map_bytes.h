@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Orvex.h"
+#include "test_common.h"
 
 namespace orvex_test {
 
@@ -37,29 +38,6 @@ public:
     void patch64(size_t position, int64_t v);
     size_t size() const { return bytes.size(); }
 };
-
-// A fresh folder under the system's temporary folder, removed with its
-// content when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string &path() const { return path_; }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void writeFile(const std::string &path, const void *data, size_t n);
-void writeFile(const std::string &path, const std::vector<unsigned char> &bytes);
-void writeText(const std::string &path, const std::string &text);
-std::vector<unsigned char> readFile(const std::string &path);
-
-// This thread's error register as a list of messages, oldest first.
-std::vector<std::string> registered();
-// Empties the register.
-void clearRegister();
 
 // A valid map file with one grid resolution of two tiles (one compressed,
 // one not... both raw here), one vector resolution of one tile with two

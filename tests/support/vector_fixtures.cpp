@@ -8,39 +8,6 @@
 
 #include "OrvexInternal.h"
 
-VectorTempDir::VectorTempDir()
-{
-    const char *tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvex_vector_XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) dir_ = buf.data();
-}
-
-VectorTempDir::~VectorTempDir()
-{
-    if (dir_.empty()) return;
-    if (DIR *d = opendir(dir_.c_str())) {
-        while (struct dirent *e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name != "." && name != "..") unlink(path(name).c_str());
-        }
-        closedir(d);
-    }
-    rmdir(dir_.c_str());
-}
-
-std::string VectorTempDir::write(const std::string &name, const std::string &bytes) const
-{
-    std::string p = path(name);
-    FILE *f = fopen(p.c_str(), "wb");
-    if (f) {
-        fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-    }
-    return p;
-}
-
 std::string vector_read_file(const std::string &path)
 {
     std::string out;
@@ -50,14 +17,6 @@ std::string vector_read_file(const std::string &path)
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
     fclose(f);
-    return out;
-}
-
-std::vector<std::string> vector_take_messages()
-{
-    std::vector<std::string> out;
-    for (int i = 0; i < elog_count(); i++) out.push_back(elog_message(i));
-    elog_clear_register(0);
     return out;
 }
 

@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
-// A fresh folder under the system's temporary folder, removed with all its
-// files when the object goes.
-class VectorTempDir {
-public:
-    VectorTempDir();
-    ~VectorTempDir();
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    // Writes `bytes` to a new file in the folder and returns its path.
-    std::string write(const std::string &name, const std::string &bytes) const;
+#include "test_common.h"
 
-private:
-    std::string dir_;
+// A fresh folder removed with its files; path(name) names a file in it.
+class VectorTempDir : public orvex_test::TempDir {
+public:
+    std::string path(const std::string &name) const { return file(name); }
+    // Writes `bytes` to a new file in the folder and returns its path.
+    std::string write(const std::string &name, const std::string &bytes) const
+    {
+        orvex_test::writeText(file(name), bytes);
+        return file(name);
+    }
 };
 
 std::string vector_read_file(const std::string &path);
@@ -35,7 +35,7 @@ T vector_field(const std::string &bytes, size_t offset)
 }
 
 // The messages of this thread's error register, oldest first; clears it.
-std::vector<std::string> vector_take_messages();
+inline std::vector<std::string> vector_take_messages() { return orvex_test::takeMessages(); }
 
 // Replaces the library's system-call hooks for the life of the object:
 // the call numbered `fail_at` (0 = the first after construction) of the
