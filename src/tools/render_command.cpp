@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "common.h"
 #include "render.h"
+#include "render_options.h"
 
 namespace orvexcli {
 
@@ -37,46 +38,12 @@ const char kHelp[] =
     "                      spacing best fits the pixel size)\n"
     "  --cache-mb N        memory for inflated tiles (default 64)\n";
 
-struct RenderOptions {
-    const char *map = nullptr;
-    std::string output;
-    orvextool::Region region;
-    long width = 2048;
-    bool colour = false;
-    std::string grid = "auto", vector = "auto";
-    long cache_mb = 64;
-};
+using orvextool::RenderOptions;
 
 int parse_options(int argc, char **argv, RenderOptions *o)
 {
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
-        bool has_value = i + 1 < argc;
-        std::string why;
-        if (a == "-o" || a == "--output" || a == "--region" || a == "--width" || a == "--grid" || a == "--vector" ||
-            a == "--cache-mb") {
-            if (!has_value) return usage_error("render", a + " needs a value");
-            const char *v = argv[++i];
-            if (a == "-o" || a == "--output") o->output = v;
-            else if (a == "--region" && !orvextool::parse_region(v, &o->region, &why)) return usage_error("render", why);
-            else if (a == "--width" && !orvextool::parse_long(v, 16, 16384, &o->width))
-                return usage_error("render", std::string("--width '") + v + "' is not a whole number from 16 to 16384");
-            else if (a == "--grid") o->grid = v;
-            else if (a == "--vector") o->vector = v;
-            else if (a == "--cache-mb" && !orvextool::parse_long(v, 1, 1L << 20, &o->cache_mb))
-                return usage_error("render", std::string("--cache-mb '") + v + "' is not a whole number of megabytes");
-        } else if (a == "--colour" || a == "--color") {
-            o->colour = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return usage_error("render", "unknown option " + a);
-        } else if (!o->map) {
-            o->map = argv[i];
-        } else {
-            return usage_error("render", "more than one MAP given");
-        }
-    }
-    if (o->output.empty()) return usage_error("render", "no output file given (-o OUT.png)");
-    return 0;
+    std::string why;
+    return orvextool::parse_render_options(argc, argv, o, &why) ? 0 : usage_error("render", why);
 }
 
 /* Resolution numbers of the given map type, optionally only those of grid
