@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages needed to build, test and use liborvex.
+# Installs the Debian packages needed to build, test and use liborvex
+# (clang and its runtimes for the fuzz targets).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -8,6 +9,7 @@ packages=(
   zlib1g-dev libsqlite3-dev libshp-dev shapelib libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 libjpeg-turbo-progs
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: once as built for use, once
-# with AddressSanitizer and UndefinedBehaviorSanitizer (any report fails).
+# with AddressSanitizer and UndefinedBehaviorSanitizer (any report fails);
+# then runs every fuzz target for ORVEX_FUZZ_SECONDS (30; 0 skips them)
+# under the same sanitizers, leaving the kept corpora as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -20,3 +22,8 @@ echo "== test suite with AddressSanitizer and UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build/sanitize -DORVEX_SANITIZE=ON -DORVEX_BUILD_BENCH=OFF
+fuzz_seconds=${ORVEX_FUZZ_SECONDS:-30}
+if [ "$fuzz_seconds" -gt 0 ]; then
+  echo "== fuzz targets, $fuzz_seconds s each =="
+  FUZZ_KEEP=0 FUZZ_BUILD_JOBS="$jobs" FUZZ_BUILD_DIR=build/fuzz-ci fuzz/run.sh "$fuzz_seconds"
+fi
