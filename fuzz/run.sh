@@ -28,9 +28,6 @@ for i in "${!targets[@]}"; do targets[$i]=${targets[$i]#fuzz_}; done
 # Options a target needs beyond the common ones.
 target_options() {
   case $1 in
-    # A tile may declare up to 4 GiB of samples; its buffer is only touched
-    # where data is inflated.
-    map_file) echo "-malloc_limit_mb=4500 -rss_limit_mb=4500" ;;
     # The scanner reports a few malformed polygons on standard output.
     gshhs) echo "-close_fd_mask=1" ;;
     *) echo "" ;;
