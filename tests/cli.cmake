@@ -133,3 +133,15 @@ orvex_cli(built.render pass "wrote built.png" render built.orx -o built.png --wi
 orvex_cli(built.render_both pass "wrote both.png \\(128 x 64\\), vector resolution 0,1" render built-both.orx -o both.png --width 128)
 set_tests_properties(cli.built.check cli.built.check_map cli.built.info cli.built.query cli.built.render cli.built.render_both
                      PROPERTIES FIXTURES_REQUIRED "cli_data;cli_built")
+
+# An independent reader of the file layout (numpy) checks every sample of a
+# decimation cut to whole windows, and orvex query at sample positions.
+execute_process(COMMAND /usr/bin/python3 -c "import numpy" RESULT_VARIABLE ORVEX_NUMPY_MISSING
+                OUTPUT_QUIET ERROR_QUIET)
+if(ORVEX_NUMPY_MISSING EQUAL 0)
+  set_tests_properties(cli.build.cut_decimation PROPERTIES FIXTURES_SETUP cut_map)
+  add_test(NAME cli.cut.samples COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_grid_samples.py
+           built-cut.orx tiny.dem --query $<TARGET_FILE:orvex_command> WORKING_DIRECTORY ${CLI_DIR})
+  set_tests_properties(cli.cut.samples PROPERTIES FIXTURES_REQUIRED "cli_data;cut_map"
+                       PASS_REGULAR_EXPRESSION "decimation 3, 1 x 2 samples in 1 x 1 tiles: ok")
+endif()

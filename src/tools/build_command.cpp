@@ -90,9 +90,8 @@ void report_left_out(const Orvex &out, int index, Orvex *in, const orvextool::Pl
     if (rows == sg.nlat_per_tile && cols == sg.nlon_per_tile) return;
     fprintf(stderr,
             "orvex build: resolution %d (decimation %ld, %dx%d tiles) covers %ld of %ld source rows "
-            "and %ld of %ld source columns: the last %ld rows and %ld columns are left out\n",
-            index, r.dec, r.rows, r.cols, rows, sg.nlat_per_tile, cols, sg.nlon_per_tile,
-            sg.nlat_per_tile - rows, sg.nlon_per_tile - cols);
+            "and %ld of %ld source columns, from the first; the rest are left out\n",
+            index, r.dec, r.rows, r.cols, rows, sg.nlat_per_tile, cols, sg.nlon_per_tile);
 }
 
 /* Declares every resolution of the plan, in order. */
