@@ -370,7 +370,8 @@ TEST_F(GridExact, NearestPixelBetweenSamplesAndAtTheEdges)
     EXPECT_EQ(at(-90.24, 0), P(360, 360));
     EXPECT_EQ(at(90.3, 0).first, -1);            // beyond half a step: outside
     EXPECT_EQ(at(-90.3, 0).first, 360);          // the last sample's cell
-    EXPECT_EQ(at(-90.5, 0).first, -1);
+    EXPECT_EQ(at(-90.5, 0).first, 360);          // the cell's far edge included
+    EXPECT_EQ(at(-90.51, 0).first, -1);
     EXPECT_EQ(at(0, 180), P(180, 0));            // one turn on is the first column
     EXPECT_EQ(at(0, 179.9), P(180, 0));
     EXPECT_EQ(at(0, -180.2), P(180, 0));
@@ -397,7 +398,8 @@ TEST_F(GridExact, NearestPixelBetweenSamplesAndAtTheEdges)
         EXPECT_EQ(rat(dlon > 0 ? -170.3 : 170.3), 39);
         EXPECT_EQ(rat(dlon > 0 ? -170.2 : 170.2), 39);  // the last column's cell
         EXPECT_EQ(rat(dlon > 0 ? -170.01 : 170.01), 39);
-        EXPECT_EQ(rat(dlon > 0 ? -170 : 170), -1);
+        EXPECT_EQ(rat(dlon > 0 ? -170 : 170), 39);
+        EXPECT_EQ(rat(dlon > 0 ? -169.99 : 169.99), -1);
         EXPECT_EQ(rat(dlon > 0 ? 170 + 720 : -170 - 720), 0);
         EXPECT_EQ(rat(0), -1);
     }

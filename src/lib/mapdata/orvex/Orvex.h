@@ -244,8 +244,9 @@ public:
      * row and column in the tile and its byte offset in the tile's samples
      * (the buffer getTileGrid gives). Exact at every sample's own position
      * whatever the step. A position up to half a step before the first
-     * sample, or anywhere in the last sample's cell (the grid's own area
-     * ends a whole step after it), belongs to that sample. On a grid
+     * sample, or anywhere in the last sample's cell up to and including
+     * its far edge (the grid's own area ends a whole step after the last
+     * sample), belongs to that sample. On a grid
      * reaching all the way round,
      * longitudes are turned by whole turns, so 180 and -180 name the same
      * sample. Outside the grid, on a vector resolution or for a NaN every

@@ -12,13 +12,13 @@
 namespace {
 
 // q rounded (halves upward) for a position from half a step before the
-// first sample to the end of the last sample's cell, else -1: the grid
-// answers wherever its own area (the samples' cells) or a sample's half
-// step reaches. Tested on q itself so no out-of-range or NaN quotient is
-// converted.
+// first sample to the far edge of the last sample's cell, that edge
+// included (a pole, say), else -1: the grid answers wherever its own area
+// or a sample's half step reaches. Tested on q itself so no out-of-range
+// or NaN quotient is converted.
 long rounded_index(double q, long n)
 {
-    if (n > 0 && q >= -0.5 && q < static_cast<double>(n)) {
+    if (n > 0 && q >= -0.5 && q <= static_cast<double>(n)) {
         long i = static_cast<long>(floor(q + 0.5));
         return i < n ? i : n - 1;
     }
