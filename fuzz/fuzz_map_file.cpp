@@ -1,6 +1,8 @@
 // Fuzz target: any bytes handed to the map-file reader are read or refused,
-// and whatever is read can be walked and its tiles fetched without a read
-// outside the data.
+// and whatever is read can be walked, its tiles fetched and the samples
+// nearest to a few positions read, without a read outside the data.
+
+#include <initializer_list>
 
 #include "fuzz_scan.h"
 
@@ -12,24 +14,64 @@ namespace {
 // are far smaller). Uncompressed ones lie in the input and are all fetched.
 const long kMaxFetchedTile = 16L << 20;
 
+long tile_bytes(const OrvexGrid *g)
+{
+    return g->nlat_per_tile * g->nlon_per_tile * (g->content == 1 ? 2 : 3);
+}
+
+// The tile's samples, or null when it is refused or not fetched.
+unsigned char *fetch(Orvex &o, long r, long t)
+{
+    const OrvexGrid *g = static_cast<const OrvexGrid *>(o.frame.resolutions[r].data);
+    unsigned char *out = nullptr;
+    if (g->compressed && tile_bytes(g) > kMaxFetchedTile) return nullptr;
+    if (o.getTileGrid(static_cast<int>(r), static_cast<int>(t), &out) != 0) return nullptr;
+    return out;
+}
+
+void read_tiles(Orvex &o, long r)
+{
+    long n = tile_bytes(static_cast<const OrvexGrid *>(o.frame.resolutions[r].data));
+    for (long t = 0; t < o.frame.resolutions[r].ntiles && t < 8; t++) {
+        unsigned char *out = fetch(o, r, t);
+        if (!out) continue;
+        volatile unsigned char sink = 0;
+        for (long i = 0; i < n; i += 97) sink = sink ^ out[i];
+        if (n > 0) sink = sink ^ out[n - 1];
+    }
+}
+
+// The samples nearest to positions inside, on the edges of and around the
+// resolution's area.
+void read_nearest(Orvex &o, long r)
+{
+    OrvexResolution &res = o.frame.resolutions[r];
+    long size = static_cast<const OrvexGrid *>(res.data)->content == 1 ? 2 : 3;
+    for (double f : {0.0, 0.5, 1.0, -0.01})
+        for (double g : {0.0, 0.37, 1.0, 2.5}) {
+            double lat = res.lat_start_tiles + f * res.nlat_tiles * res.dlat_tiles;
+            double lon = res.lon_start_tiles + g * res.nlon_tiles * res.dlon_tiles;
+            int tile = -1;
+            long row = -1, col = -1, offset = -1;
+            o.findNearestPixel(&res, lat, lon, &tile, &row, &col, &offset);
+            if (tile < 0) continue;
+            if (tile >= res.ntiles) __builtin_trap();
+            unsigned char *out = fetch(o, r, tile);
+            if (!out) continue;
+            volatile unsigned char sink = out[offset] ^ out[offset + size - 1];
+            (void)sink;
+        }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
 {
     fuzz_scan(data, size, ORVEX_DATA_ORX, [](Orvex &o) {
         for (long r = 0; r < o.frame.nresolutions; r++) {
-            OrvexResolution &res = o.frame.resolutions[r];
-            if (res.map_type != ORVEX_MAP_GRID) continue;
-            OrvexGrid *g = static_cast<OrvexGrid *>(res.data);
-            for (long t = 0; t < res.ntiles && t < 8; t++) {
-                long n = g->nlat_per_tile * g->nlon_per_tile * (g->content == 1 ? 2 : 3);
-                unsigned char *out = nullptr;
-                if (g->compressed && n > kMaxFetchedTile) continue;
-                if (o.getTileGrid(static_cast<int>(r), static_cast<int>(t), &out) != 0) continue;
-                volatile unsigned char sink = 0;
-                for (long i = 0; i < n; i += 97) sink = sink ^ out[i];
-                if (n > 0) sink = sink ^ out[n - 1];
-            }
+            if (o.frame.resolutions[r].map_type != ORVEX_MAP_GRID) continue;
+            read_tiles(o, r);
+            read_nearest(o, r);
         }
     });
     return 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size);
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int *argc, char ***argv);
 
 namespace {
 
@@ -46,6 +47,7 @@ bool replay(const fs::path &file)
 
 int main(int argc, char **argv)
 {
+    if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
     long count = 0;
     for (int i = 1; i < argc; i++)
         for (const fs::path &file : inputs_of(argv[i])) {
