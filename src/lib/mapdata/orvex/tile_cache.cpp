@@ -44,7 +44,9 @@ struct CacheLock {
 // an entry by its key, its position + 1 (0 when free) and its stream (null
 // while pending). Every field is atomic so that lock-free readers may race
 // with a change; the version is odd while one is under way, and a reader
-// keeps what it read only when the version was even and unchanged.
+// keeps what it read only when the version was even and unchanged. Fields
+// are stored with release and loaded with acquire, so that a reader that
+// sees any part of a change also sees the version made odd before it.
 const int kIndexSlots = 2048;  // a power of two
 
 struct IndexSlot {
@@ -70,10 +72,10 @@ int find_slot(const Orvex *object, int resolution, int tile)
 {
     for (unsigned s = slot_of(object, resolution, tile);; s = (s + 1) & (kIndexSlots - 1)) {
         const IndexSlot &x = orvex_cache_index[s];
-        if (x.position.load(std::memory_order_relaxed) == 0) return -1;
-        if (x.object.load(std::memory_order_relaxed) == object &&
-            x.tile.load(std::memory_order_relaxed) == tile &&
-            x.resolution.load(std::memory_order_relaxed) == resolution)
+        if (x.position.load(std::memory_order_acquire) == 0) return -1;
+        if (x.object.load(std::memory_order_acquire) == object &&
+            x.tile.load(std::memory_order_acquire) == tile &&
+            x.resolution.load(std::memory_order_acquire) == resolution)
             return static_cast<int>(s);
     }
 }
@@ -83,7 +85,6 @@ void begin_change()
 {
     unsigned v = orvex_index_version.load(std::memory_order_relaxed);
     orvex_index_version.store(v + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
 }
 
 void end_change()
@@ -98,17 +99,17 @@ void index_entry(int i)
     while (orvex_cache_index[s].position.load(std::memory_order_relaxed))
         s = (s + 1) & (kIndexSlots - 1);
     IndexSlot &x = orvex_cache_index[s];
-    x.object.store(e.object, std::memory_order_relaxed);
-    x.resolution.store(e.resolution, std::memory_order_relaxed);
-    x.tile.store(e.tile, std::memory_order_relaxed);
-    x.stream.store(e.stream, std::memory_order_relaxed);
-    x.position.store(i + 1, std::memory_order_relaxed);
+    x.object.store(e.object, std::memory_order_release);
+    x.resolution.store(e.resolution, std::memory_order_release);
+    x.tile.store(e.tile, std::memory_order_release);
+    x.stream.store(e.stream, std::memory_order_release);
+    x.position.store(i + 1, std::memory_order_release);
 }
 
 void rebuild_index()
 {
     begin_change();
-    for (IndexSlot &x : orvex_cache_index) x.position.store(0, std::memory_order_relaxed);
+    for (IndexSlot &x : orvex_cache_index) x.position.store(0, std::memory_order_release);
     for (int i = 0; i < orvex_ncache.load(std::memory_order_relaxed); i++) index_entry(i);
     end_change();
 }
@@ -121,8 +122,7 @@ unsigned char *lock_free_hit(const Orvex *object, int resolution, int tile)
         unsigned v = orvex_index_version.load(std::memory_order_acquire);
         if (v & 1) continue;
         int s = find_slot(object, resolution, tile);
-        unsigned char *stream = s < 0 ? nullptr : orvex_cache_index[s].stream.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        unsigned char *stream = s < 0 ? nullptr : orvex_cache_index[s].stream.load(std::memory_order_acquire);
         if (orvex_index_version.load(std::memory_order_relaxed) == v) return stream;
     }
     return nullptr;
@@ -225,7 +225,7 @@ void settle(const Orvex *object, int resolution, int tile, unsigned char *buf, s
         orvex_cache[i].size = size;
         orvex_cache_size += size;
         begin_change();
-        orvex_cache_index[find_slot(object, resolution, tile)].stream.store(buf, std::memory_order_relaxed);
+        orvex_cache_index[find_slot(object, resolution, tile)].stream.store(buf, std::memory_order_release);
         end_change();
     } else {
         compact();  // the entry has no stream and is no longer pending
