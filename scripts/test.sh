@@ -24,7 +24,7 @@ run_program() {
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX="$PWD/$dir/prefix" \
         -DORVEX_BUILD_BENCH=OFF "$@" >/dev/null
   cmake --build "$dir" -j"$jobs" --target orvex_tests
-  "$dir/tests/orvex_tests" --gtest_filter="$filter"
+  "$dir/tests/orvex_tests" --gtest_brief=1 --gtest_filter="$filter"
 }
 
 echo "== test suite =="
