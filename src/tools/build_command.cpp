@@ -40,7 +40,9 @@ const char kHelp[] =
     "  --label L       free text describing the resolution, e.g. \"5 arc-minutes\"\n"
     "grid only:\n"
     "  --dec N         decimation factor (default 1): keeps every Nth sample,\n"
-    "                  the highest elevation or the mean colour around it\n"
+    "                  the highest elevation or the mean colour around it; a\n"
+    "                  source whose size is not a whole number of N-sample steps\n"
+    "                  and tiles is cut to the largest that is (stderr says so)\n"
     "  --compress      deflate every tile (the default); --no-compress stores raw\n"
     "vector only:\n"
     "  --fill          the segments outline areas to fill (cleans them first)\n"
@@ -77,6 +79,21 @@ const char *or_null(const std::string &s)
     return s.empty() ? nullptr : s.c_str();
 }
 
+/* Says on standard error which of the source tile's last rows and columns
+ * a grid resolution leaves out: a size that is not a whole number of
+ * decimation windows and tiles is cut to the largest one that is. */
+void report_left_out(const Orvex &out, int index, Orvex *in, const orvextool::PlannedResolution &r)
+{
+    const OrvexGrid &g = *static_cast<const OrvexGrid *>(out.frame.resolutions[index].data);
+    const OrvexGrid &sg = *static_cast<const OrvexGrid *>(in->frame.resolutions[r.input_resolution].data);
+    long rows = g.nlat * r.dec, cols = g.nlon * r.dec;
+    if (rows == sg.nlat_per_tile && cols == sg.nlon_per_tile) return;
+    fprintf(stderr,
+            "orvex build: resolution %d (decimation %ld, %dx%d tiles) covers %ld of %ld source rows "
+            "and %ld of %ld source columns, from the first; the rest are left out\n",
+            index, r.dec, r.rows, r.cols, rows, sg.nlat_per_tile, cols, sg.nlon_per_tile);
+}
+
 /* Declares every resolution of the plan, in order. */
 int declare_all(Orvex &out, const orvextool::BuildPlan &plan, BuildInputs &inputs)
 {
@@ -89,8 +106,8 @@ int declare_all(Orvex &out, const orvextool::BuildPlan &plan, BuildInputs &input
         int index = static_cast<int>(out.frame.nresolutions);
         int rc;
         if (!r.vector)
-            rc = out.setResolutionHdrGrid(in, r.input_resolution, r.input_tile, r.dec, r.compress ? 1 : 0, r.rows,
-                                          r.cols, name.c_str(), or_null(r.label));
+            rc = out.setResolutionHdrGridFit(in, r.input_resolution, r.input_tile, r.dec, r.compress ? 1 : 0,
+                                             r.rows, r.cols, name.c_str(), or_null(r.label));
         else
             rc = out.setResolutionHdrVector(in, r.input_resolution, r.input_tile, r.rows, r.cols,
                                             r.add ? last_vector : -1, r.fill ? 1 : 0, r.level, name.c_str(),
@@ -98,6 +115,7 @@ int declare_all(Orvex &out, const orvextool::BuildPlan &plan, BuildInputs &input
         if (rc != 0)
             return fail("build", "cannot declare resolution " + std::to_string(r.add ? last_vector : index) + " from '" +
                                      r.source + "'");
+        if (!r.vector) report_left_out(out, index, in, r);
         if (r.vector && !r.add) last_vector = index;
     }
     return 0;
@@ -110,26 +128,45 @@ long count_tiles(const Orvex &out)
     return total;
 }
 
-/* Writes every tile of every resolution; the source tiles inflated for grid
- * tiles are trimmed to the memory budget as the build goes. */
+struct Written {
+    Progress *progress;
+    long done = 0;
+};
+
+void step_progress(void *arg, long done, long)
+{
+    Written *w = static_cast<Written *>(arg);
+    w->done = done;
+    w->progress->step();
+}
+
+/* Names tile number k of the whole build, counted over every resolution. */
+std::string tile_name(const Orvex &out, long k)
+{
+    for (long i = 0; i < out.frame.nresolutions; i++) {
+        long n = out.frame.resolutions[i].ntiles;
+        if (k < n) return "tile " + std::to_string(k) + " of resolution " + std::to_string(i);
+        k -= n;
+    }
+    return "a tile";
+}
+
+/* Writes every tile of every resolution, grid tiles on worker threads; the
+ * source tiles inflated for grid tiles are trimmed to the memory budget as
+ * the build turns from one source tile to the next. */
 int write_all(Orvex &out, const orvextool::BuildPlan &plan)
 {
     Progress progress(count_tiles(out), !plan.quiet && isatty(2));
-    long budget = plan.cache_mb * 1024L * 1024L;
-    for (int i = 0; i < static_cast<int>(out.frame.nresolutions); i++) {
-        const OrvexResolution &r = out.frame.resolutions[i];
-        for (int t = 0; t < static_cast<int>(r.ntiles); t++) {
-            int rc = r.map_type == ORVEX_MAP_GRID ? out.writeTileDataGrid(i, t, plan.gamma, plan.lightmin)
-                                                  : out.writeTileDataVector(i, t);
-            if (rc != 0) {
-                progress.finish();
-                return fail("build", "cannot write tile " + std::to_string(t) + " of resolution " + std::to_string(i));
-            }
-            out.cleanCache(budget, 1);
-            progress.step();
-        }
-    }
+    Written written{&progress};
+    OrvexWriteOptions options;
+    options.gamma = plan.gamma;
+    options.lightmin = plan.lightmin;
+    options.cache_budget = plan.cache_mb * 1024L * 1024L;
+    options.progress = step_progress;
+    options.progress_arg = &written;
+    int rc = out.writeData(options);
     progress.finish();
+    if (rc != 0) return fail("build", "cannot write " + tile_name(out, written.done));
     return 0;
 }
 

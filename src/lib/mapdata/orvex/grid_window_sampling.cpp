@@ -1,14 +1,16 @@
 // Making the samples of one output tile from windows of source samples:
 // the highest valid elevation of each window, or its average colour.
 //
-// Locating a source sample splits into a row that depends only on the
-// latitude and a column that depends only on the longitude. Both are found
-// once per tile, for every row and column the tile's windows visit, by the
-// very functions findPixelWithinTile uses, so the samples read are exactly
-// those the location rule names. Each output row is then made in two
-// passes: down the window rows into one value per source column (runs of
-// adjacent columns are read straight through), then across the window
-// columns of each output sample.
+// Every window sample is read by its row and column in the source tile,
+// never through a latitude and longitude: a round trip through degrees
+// truncates y * dlat / dlat to y - 1 for most steps that are not binary
+// fractions. Window rows outside the source tile are skipped; window
+// columns outside it are turned by whole turns when the tile reaches all
+// the way round, and skipped otherwise. The byte offsets of the rows and
+// columns a tile's windows visit are found once per tile. Each output row
+// is then made in two passes: down the window rows into one value per
+// source column (runs of adjacent columns are read straight through), then
+// across the window columns of each output sample.
 
 #include <limits.h>
 #include <math.h>
@@ -18,7 +20,7 @@
 
 #include "OrvexInternal.h"
 #include "grid_tile_writer.h"
-#include "tile_location.h"
+#include "sample_index.h"
 
 namespace {
 
@@ -28,8 +30,8 @@ struct Run {
     long k0, k1, off;
 };
 
-// Per tile: the byte offsets of the window rows and columns (-1 where the
-// location rule finds no sample), the column runs, and the working rows.
+// Per tile: the byte offsets of the window rows and columns (-1 where no
+// source sample lies), the column runs, and the working rows.
 struct Windows {
     long wlen = 0;            // window rows (and columns) per output sample
     long nrows = 0, ncols = 0;
@@ -75,15 +77,11 @@ struct Windows {
         out = reinterpret_cast<unsigned char *>(runs + ncols);
 
         for (long k = 0; k < nrows; k++) {
-            long y = j.ilat - j.dec0 + k;
-            rows[k] = -1;
-            if (y < 0 || y >= j.sg->nlat) continue;
-            long r = orvex_pixel_row(j.s, j.sg, j.ilat_tile_src, j.sg->lat_start + y * j.sg->dlat);
-            if (r >= 0) rows[k] = r * j.sg->nlon_per_tile * ss;
+            long y = j.ilat - j.dec0 + k;  // latitudes never wrap
+            rows[k] = y >= 0 && y < j.src_nlat ? y * j.src_nlon * ss : -1;
         }
         for (long k = 0; k < ncols; k++) {
-            long x = j.ilon - j.dec0 + k;  // no range test: longitudes are turned
-            long c = orvex_pixel_col(j.s, j.sg, j.ilon_tile_src, j.sg->lon_start + x * j.sg->dlon);
+            long c = orvex_turned_column(j.ilon - j.dec0 + k, j.src_nlon, j.period);
             cols[k] = c >= 0 ? c * ss : -1;
         }
         for (long k = 0; k < ncols;) {
@@ -141,10 +139,57 @@ void column_maxima(const OrvexTileJob &j, const Windows &w, long nlive, int32_t 
     }
 }
 
+// Lowers *zmin and raises *zmax to the valid samples of a row.
+void widen_range(const int16_t *v, long n, long *zmin, long *zmax)
+{
+    int32_t lo = INT32_MAX, hi = INT32_MIN;
+    for (long c = 0; c < n; c++) {
+        int32_t x = v[c];
+        bool valid = x != ORVEX_NODATA;
+        lo = valid && x < lo ? x : lo;
+        hi = valid && x > hi ? x : hi;
+    }
+    if (hi == INT32_MIN) return;
+    if (*zmin == ORVEX_NODATA || *zmin > lo) *zmin = lo;
+    if (*zmax == ORVEX_NODATA || *zmax < hi) *zmax = hi;
+}
+
+// Decimation 1: every window is one sample, so each output row is a copy
+// of the runs of its source row.
+template <bool Swap>
+int copy_elevation(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, long *zmin,
+                   long *zmax)
+{
+    int16_t *out = reinterpret_cast<int16_t *>(w.out);
+    const long out_rows = j.dg->nlat_per_tile, out_cols = j.dg->nlon_per_tile;
+    bool whole = w.nruns == 1 && w.runs[0].k0 == 0 && w.runs[0].k1 >= out_cols;
+    for (long r = 0; r < out_rows; r++) {
+        if (!whole || w.rows[r] < 0)
+            for (long c = 0; c < out_cols; c++) out[c] = ORVEX_NODATA;
+        if (w.rows[r] >= 0) {
+            const unsigned char *row = j.src + w.rows[r];
+            for (long k = 0; k < w.nruns; k++) {
+                const Run &run = w.runs[k];
+                long n = (run.k1 < out_cols ? run.k1 : out_cols) - run.k0;
+                if (!Swap) {
+                    memcpy(out + run.k0, row + run.off, static_cast<size_t>(n) * 2);
+                    continue;
+                }
+                for (long c = 0; c < n; c++)
+                    out[run.k0 + c] = static_cast<int16_t>(elevation_at<true>(row + run.off + 2 * c));
+            }
+        }
+        widen_range(out, out_cols, zmin, zmax);
+        if (sink.append(w.out, static_cast<size_t>(out_cols) * 2, 2) < 0) return -1;
+    }
+    return 0;
+}
+
 template <bool Swap>
 int sample_elevation(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, long *zmin,
                      long *zmax)
 {
+    if (j.dec == 1) return copy_elevation<Swap>(j, w, sink, zmin, zmax);
     int32_t *acc = reinterpret_cast<int32_t *>(w.acc);
     int16_t *out = reinterpret_cast<int16_t *>(w.out);
     const long out_rows = j.dg->nlat_per_tile, out_cols = j.dg->nlon_per_tile;
