@@ -40,7 +40,7 @@ Bytes terrain_bytes(long nlat, long nlon)
 {
     std::vector<int16_t> z = grid_terrain(nlat, nlon, 5);
     Bytes raw(z.size() * 2);
-    memcpy(raw.data(), z.data(), raw.size());
+    if (!raw.empty()) memcpy(raw.data(), z.data(), raw.size());
     return raw;
 }
 
