@@ -92,7 +92,7 @@ orvex_cli(render.bad_region fail "latitudes must satisfy" render map.orx -o x.pn
 orvex_cli(render.bad_width fail "--width '5' is not a whole number from 16 to 16384" render map.orx -o x.png --width 5)
 orvex_cli(render.not_grid fail "--grid 2 is not a grid resolution" render map.orx -o x.png --grid 2)
 orvex_cli(render.nothing fail "nothing to draw" render map.orx -o x.png --grid none --vector none)
-orvex_cli(render.unwritable fail "cannot create '/nonexistent/x.png'" render map.orx -o /nonexistent/x.png --width 32)
+orvex_cli(render.unwritable fail "cannot write '/nonexistent/x.png'.*No such file or directory" render map.orx -o /nonexistent/x.png --width 32)
 orvex_cli(render.huge_tiles fail "cannot open map 'bad-huge.orx'.*too large" render bad-huge.orx -o x.png --width 64)
 orvex_cli(render.broken_tile fail "cannot read the tiles of resolution 0.*inflate" render bad-payload.orx -o x.png --width 64)
 
@@ -131,3 +131,28 @@ orvex_cli(built.render pass "wrote built.png" render built.orx -o built.png --wi
 orvex_cli(built.render_both pass "wrote both.png \\(128 x 64\\), vector resolution 0,1" render built-both.orx -o both.png --width 128)
 set_tests_properties(cli.built.check cli.built.check_map cli.built.info cli.built.query cli.built.render cli.built.render_both
                      PROPERTIES FIXTURES_REQUIRED "cli_data;cli_built")
+
+# Interrupted commands: each signal at each step of a build (output created,
+# after the first and the last tile, flushed but not yet renamed) leaves
+# nothing at the output's name; a replaced map survives whole.
+function(orvex_interrupted name sig point out before)
+  add_test(NAME cli.interrupted.${name} COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cli/interrupted.sh
+           $<TARGET_FILE:orvex_command> ${CLI_DIR} ${sig} ${point} ${out} ${before} -- ${ARGN})
+  set_tests_properties(cli.interrupted.${name} PROPERTIES FIXTURES_REQUIRED cli_data
+                       ENVIRONMENT ORVEX_DATA=${CLI_DATA})
+endfunction()
+foreach(sig 1 2 9 15)
+  foreach(point created tile1 tile3 commit)
+    orvex_interrupted(build.${sig}.${point} ${sig} ${point} int-${sig}-${point}.orx ""
+                      build int-${sig}-${point}.orx --recipe mixed.recipe)
+  endforeach()
+endforeach()
+orvex_interrupted(build.overwrite.15 15 tile2 int-over15.orx map.orx
+                  build int-over15.orx --overwrite --recipe mixed.recipe)
+orvex_interrupted(build.overwrite.9 9 commit int-over9.orx map.orx
+                  build int-over9.orx --overwrite --recipe mixed.recipe)
+orvex_interrupted(render.2 2 written int-2.png "" render map.orx -o int-2.png --width 64)
+orvex_interrupted(render.9 9 commit int-9.png "" render map.orx -o int-9.png --width 64)
+set(SHAPES ${CMAKE_CURRENT_SOURCE_DIR}/data/shapefiles)
+orvex_interrupted(shp2db.15 15 imported1 int-15.db "" shp2db ${SHAPES}/rivers.shp ${SHAPES}/towns.shp int-15.db)
+orvex_interrupted(shp2db.9 9 commit int-9.db "" shp2db ${SHAPES}/rivers.shp int-9.db)

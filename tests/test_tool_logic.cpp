@@ -32,6 +32,15 @@ TEST(ToolRegion, RefusesMalformedRegions)
                             "-400/0/0/10", "0//0/10", "nan/10/0/10"})
         EXPECT_FALSE(parse_region(bad, &r, &why)) << bad;
     EXPECT_FALSE(parse_region("-180/190/0/10", &r, &why)); /* more than a turn */
+    /* A region of no width would silently draw the whole turn. */
+    for (const char *empty : {"10/10/30/40", "180/-180/0/10", "190/-170/0/10"}) {
+        EXPECT_FALSE(parse_region(empty, &r, &why)) << empty;
+        EXPECT_NE(why.find("is empty"), std::string::npos) << why;
+    }
+    for (const char *inverted : {"0/10/40/30", "0/10/-91/0", "0/10/0/90.5", "0/10/inf/10"})
+        EXPECT_FALSE(parse_region(inverted, &r, &why)) << inverted;
+    ASSERT_TRUE(parse_region("0/360/0/10", &r, &why)); /* a whole turn stays legal */
+    EXPECT_DOUBLE_EQ(r.width(), 360);
 }
 
 TEST(ToolArgs, StrictNumbersAndTiles)
