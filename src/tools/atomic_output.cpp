@@ -104,9 +104,13 @@ int move_no_replace(const char *from, const char *to)
     if (errno != EINVAL && errno != ENOSYS) return -1;
 #endif
     /* File systems without the flag: a hard link never replaces either. */
-    if (link(from, to) != 0) return -1;
-    unlink(from);
-    return 0;
+    if (link(from, to) == 0) return unlink(from), 0;
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) return -1;
+    /* Nor links: a last look, then a plain rename (not atomic against a
+     * writer racing for the same name, which is all such a file system
+     * allows). */
+    if (access(to, F_OK) == 0) return errno = EEXIST, -1;
+    return rename(from, to);
 }
 
 }  // namespace
