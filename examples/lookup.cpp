@@ -29,14 +29,13 @@ int main(int argc, char **argv)
         int tile;
         long row, col, offset;
         if (res->map_type != 0 ||
-            (map.findTile(res, lat, lon, &tile, &row, &col), tile < 0)) {
+            (map.findNearestPixel(res, lat, lon, &tile, &row, &col, &offset), tile < 0)) {
             printf(" outside\n");
             continue;
         }
         OrvexGrid *grid = (OrvexGrid *)res->data;
-        map.findPixelWithinTile(res, grid, row, col, lat, lon, &row, &col, &offset);
         unsigned char *samples;
-        if (offset < 0 || map.getTileGrid((int)r, tile, &samples) < 0) {
+        if (map.getTileGrid((int)r, tile, &samples) < 0) {
             printf(" unavailable\n");
             continue;
         }

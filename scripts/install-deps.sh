@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev libsqlite3-dev libshp-dev shapelib libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 libjpeg-turbo-progs
+  python3-numpy gdal-bin
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -16,6 +16,9 @@ run_suite() {
 
 echo "== test suite =="
 run_suite build/test
+echo "== real grids: every sample of maps of the relief grids Debian ships =="
+# Debian's own Python, which has numpy; the grids come from ferret-datasets.
+/usr/bin/python3 tests/scripts/real_grids.py build/test/src/tools/orvex build/realdata
 echo "== test suite with AddressSanitizer and UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

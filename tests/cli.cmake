@@ -58,10 +58,11 @@ orvex_cli(info.missing fail "orvex info: cannot open map 'missing.orx'.*datafile
 orvex_cli(info.bad_magic fail "cannot open map 'bad-magic.orx'.*magic" info bad-magic.orx)
 orvex_cli(info.too_many fail "too many arguments" info a.orx b.orx)
 # query
-orvex_cli(query.sample pass "Resolution 0 \"relief\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 0 column 0, elevation -1000.*Resolution 1 \"colour\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 0 column 0, colour 0 0 200.*Resolution 2 \"shore\" \\(vector\\): tile 0 \\(row 0, column 0\\), 2 segments" query 60 -150 map.orx)
-orvex_cli(query.nodata pass "Resolution 0 \"relief\" \\(grid\\): tile 3 \\(row 1, column 1\\), sample row 1 column 3, elevation no data" query -80 170 map.orx)
-orvex_cli(query.wrapped pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*sample row 0 column 0, elevation -1000" query 60 210 map.orx)
-orvex_cli(query.east_edge pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*sample row 0 column 0, elevation -1000.*Resolution 2 \"shore\" \\(vector\\): tile 0" query 60 180 map.orx)
+orvex_cli(query.sample pass "Resolution 0 \"relief\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 0 column 0, elevation -1000.*Resolution 1 \"colour\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 0 column 0, colour 0 0 200.*Resolution 2 \"shore\" \\(vector\\): tile 0 \\(row 0, column 0\\), 2 segments" query 90 -180 map.orx)
+orvex_cli(query.nearest pass "Resolution 0 \"relief\" \\(grid\\): tile 0 \\(row 0, column 0\\), sample row 1 column 1, elevation 10\n.*colour 60 30 200" query 60 -150 map.orx)
+orvex_cli(query.nodata pass "Resolution 0 \"relief\" \\(grid\\): tile 3 \\(row 1, column 1\\), sample row 1 column 3, elevation no data" query -45 135 map.orx)
+orvex_cli(query.wrapped pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*sample row 1 column 1, elevation 10" query 45 225 map.orx)
+orvex_cli(query.east_edge pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*sample row 0 column 0, elevation -1000.*Resolution 2 \"shore\" \\(vector\\): tile 0" query 90 180 map.orx)
 orvex_cli(query.default pass "Resolution 0 \"relief\"" query 10 10)
 orvex_cli(query.bad_latitude fail "latitude '95' is not a number from -90 to 90" query 95 0 map.orx)
 orvex_cli(query.not_a_number fail "longitude '1e' is not a number" query 10 1e map.orx)
@@ -116,7 +117,8 @@ set(ORVEX_CLI_CHECK "-DSAME=exists.orx|map.orx")
 orvex_cli(build.exists fail "cannot create 'exists.orx'.*Cannot overwrite existing file" build exists.orx --grid tiny.dem)
 set(ORVEX_CLI_CHECK "-DABSENT=built-bad.orx")
 orvex_cli(build.output_is_input fail "is also an input" build map.orx --overwrite --grid map.orx)
-orvex_cli(build.bad_decimation fail "cannot declare resolution 0.*decimation factor must be integer multiple of source width" build built-bad.orx --grid tiny.dem --dec 3)
+orvex_cli(build.cut_decimation pass "resolution 0 \\(decimation 3, 1x1 tiles\\) covers 3 of 4 source rows and 6 of 8 source columns" build built-cut.orx --grid tiny.dem --dec 3)
+orvex_cli(build.bad_decimation fail "cannot declare resolution 0.*4 source rows give no sample to each of 1 tile rows at decimation 5" build built-bad.orx --grid tiny.dem --dec 5)
 unset(ORVEX_CLI_CHECK)
 
 # build, then read back what was built
@@ -133,6 +135,18 @@ orvex_cli(built.render pass "wrote built.png" render built.orx -o built.png --wi
 orvex_cli(built.render_both pass "wrote both.png \\(128 x 64\\), vector resolution 0,1" render built-both.orx -o both.png --width 128)
 set_tests_properties(cli.built.check cli.built.check_map cli.built.info cli.built.query cli.built.render cli.built.render_both
                      PROPERTIES FIXTURES_REQUIRED "cli_data;cli_built")
+
+# An independent reader of the file layout (numpy) checks every sample of a
+# decimation cut to whole windows, and orvex query at sample positions.
+execute_process(COMMAND /usr/bin/python3 -c "import numpy" RESULT_VARIABLE ORVEX_NUMPY_MISSING
+                OUTPUT_QUIET ERROR_QUIET)
+if(ORVEX_NUMPY_MISSING EQUAL 0)
+  set_tests_properties(cli.build.cut_decimation PROPERTIES FIXTURES_SETUP cut_map)
+  add_test(NAME cli.cut.samples COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_grid_samples.py
+           built-cut.orx tiny.dem --query $<TARGET_FILE:orvex_command> WORKING_DIRECTORY ${CLI_DIR})
+  set_tests_properties(cli.cut.samples PROPERTIES FIXTURES_REQUIRED "cli_data;cut_map"
+                       PASS_REGULAR_EXPRESSION "decimation 3, 1 x 2 samples in 1 x 1 tiles: ok")
+endif()
 
 # Interrupted commands: each signal at each step of a build (output created,
 # after the first and the last tile, flushed but not yet renamed) leaves

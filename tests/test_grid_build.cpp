@@ -319,54 +319,6 @@ TEST_F(GridBuild, ColourAveragingAndAdjustment)
 
 // A source map of two tiles side by side; an output that takes the whole
 // grid from one tile finds no source sample for the other tile's half.
-TEST_F(GridBuild, WindowsOutsideTheRegisteredTileFindNothing)
-{
-    std::vector<uint8_t> pixels(4 * 8 * 3, 200);
-    std::string rgb = dir.path("h.rgb"), rgb_map = dir.path("h.orx");
-    grid_write_rgb(rgb, pixels, 4, 8, 0, 1, 0, 1);
-    auto raw = grid_open(rgb);
-    ASSERT_TRUE(raw);
-    ASSERT_EQ(grid_build(rgb_map, raw.get(), {{0, 0, 1, 1, 1, 2}}, false), 0);
-    auto map = grid_open(rgb_map);
-    ASSERT_TRUE(map);
-    std::string out_path = dir.path("h2.orx");
-    ASSERT_EQ(grid_build(out_path, map.get(), {{0, 0, 1, 0, 1, 1}}, false, 1, 0.5), 0);
-    auto out = grid_open(out_path);
-    ASSERT_TRUE(out);
-    unsigned char *buf;
-    ASSERT_EQ(out->getTileGrid(0, 0, &buf), 0);
-    for (long r = 0; r < 4; r++) {
-        for (long c = 0; c < 8; c++) {
-            const unsigned char *p = buf + (r * 8 + c) * 3;
-            int expected = c < 4 ? 227 : 0;  // lightened grey, or black
-            EXPECT_EQ(p[0], expected) << r << "," << c;
-            EXPECT_EQ(p[2], expected);
-        }
-    }
-
-    std::vector<int16_t> z(4 * 8, 55);
-    z[3] = 70;
-    std::string dem = dir.path("h.dem"), dem_map = dir.path("hd.orx"), dem_out = dir.path("hd2.orx");
-    grid_write_dem(dem, z, 4, 8, 0, 1, 0, 1, false);
-    auto draw = grid_open(dem);
-    ASSERT_TRUE(draw);
-    ASSERT_EQ(grid_build(dem_map, draw.get(), {{0, 0, 1, 1, 1, 2}}, false), 0);
-    auto dmap = grid_open(dem_map);
-    ASSERT_TRUE(dmap);
-    ASSERT_EQ(grid_build(dem_out, dmap.get(), {{0, 1, 1, 1, 1, 1}}, false), 0);
-    auto dout = grid_open(dem_out);
-    ASSERT_TRUE(dout);
-    ASSERT_EQ(dout->getTileGrid(0, 0, &buf), 0);
-    // Source columns count from the source grid's origin, whatever tile
-    // is registered: the first half lies in tile 0 and finds nothing.
-    EXPECT_EQ(elevation_at(buf + 6), -9999);
-    EXPECT_EQ(elevation_at(buf + 8), 55);
-    EXPECT_EQ(elevation_at(buf + 14), 55);
-    const OrvexGridTile &t = static_cast<OrvexGrid *>(dout->frame.resolutions[0].data)->tiles[0];
-    EXPECT_EQ(t.zmin, 55);
-    EXPECT_EQ(t.zmax, 55);
-}
-
 TEST_F(GridBuild, UncompressedTilesHoldExactlyTheirSamples)
 {
     std::vector<int16_t> z(6 * 8, -9999);
@@ -447,7 +399,8 @@ TEST_F(GridBuild, FilesEqualThoseOfTheLiteralWriter)
         {"region at 1/120 degree", false, false, false, 240, 360, 45, third, 10, third,
          {{0, 0, 2, 1, 2, 2}, {0, 0, 4, 1, 3, 1}, {0, 0, 5, 0, 2, 4}}, 1, 0},
         {"source of 3 x 4 tiles", false, false, true, 48, 96, 0, 1, 0, 1,
-         {{0, 5, 2, 1, 2, 3}, {0, 5, 3, 1, 1, 2}, {0, 0, 4, 1, 2, 2}, {0, 11, 1, 1, 1, 1}}, 1, 0},
+         {{0, 5, 2, 1, 2, 3}, {0, 5, 4, 1, 1, 2}, {0, 0, 4, 1, 2, 2}, {0, 11, 1, 1, 1, 1},
+          {0, 6, 3, 1, 1, 2, true}}, 1, 0},
         {"colour, plain", true, false, false, 36, 72, 90, -5, -180, 5,
          {{0, 0, 1, 1, 2, 2}, {0, 0, 2, 1, 3, 4}, {0, 0, 3, 0, 1, 1}}, 1, 0},
         {"colour, adjusted", true, false, false, 36, 72, 90, -5, -180, 5,

@@ -91,10 +91,10 @@ def convert_etopo(cdf_path, out_path):
     xs, _ = nc.values('ETOPO05_X')
     ys, _ = nc.values('ETOPO05_Y')
     z, (nlat, nlon) = nc.values('ROSE')
-    # Rows are written from the north; the row at the far pole repeats the
-    # pole and is left out, so that 2160 rows divide by the decimations.
+    # Rows are written from the north, every one of them, both poles
+    # included: orvex build cuts what a decimation or tiling cannot use.
     south_first = ys[0] < ys[-1]
-    rows = range(nlat - 1, 0, -1) if south_first else range(0, nlat - 1)
+    rows = range(nlat - 1, -1, -1) if south_first else range(0, nlat)
     out = array.array('h')
     for r in rows:
         out.extend(int(round(v)) for v in z[r * nlon:(r + 1) * nlon])
@@ -103,9 +103,9 @@ def convert_etopo(cdf_path, out_path):
     with open(out_path, 'wb') as f:
         out.tofile(f)
     dlon = (xs[-1] - xs[0]) / (len(xs) - 1)
-    write_pf(out_path, [('lat', 90.0 if south_first else ys[0]), ('dlat', -1.0 / 12 if south_first else 1.0 / 12),
-                        ('lon', xs[0]), ('dlon', 1.0 / round(1.0 / dlon)), ('nlat', nlat - 1), ('nlon', nlon)])
-    print('%s: %d x %d samples' % (out_path, nlon, nlat - 1))
+    write_pf(out_path, [('lat', max(ys[0], ys[-1])), ('dlat', -1.0 / 12),
+                        ('lon', xs[0]), ('dlon', 1.0 / round(1.0 / dlon)), ('nlat', nlat), ('nlon', nlon)])
+    print('%s: %d x %d samples' % (out_path, nlon, nlat))
 
 
 # ---- binary PPM (the colour image, decoded from JPEG by djpeg) -----------

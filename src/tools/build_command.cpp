@@ -41,7 +41,9 @@ const char kHelp[] =
     "  --label L       free text describing the resolution, e.g. \"5 arc-minutes\"\n"
     "grid only:\n"
     "  --dec N         decimation factor (default 1): keeps every Nth sample,\n"
-    "                  the highest elevation or the mean colour around it\n"
+    "                  the highest elevation or the mean colour around it; a\n"
+    "                  source whose size is not a whole number of N-sample steps\n"
+    "                  and tiles is cut to the largest that is (stderr says so)\n"
     "  --compress      deflate every tile (the default); --no-compress stores raw\n"
     "vector only:\n"
     "  --fill          the segments outline areas to fill (cleans them first)\n"
@@ -79,6 +81,21 @@ const char *or_null(const std::string &s)
     return s.empty() ? nullptr : s.c_str();
 }
 
+/* Says on standard error which of the source tile's last rows and columns
+ * a grid resolution leaves out: a size that is not a whole number of
+ * decimation windows and tiles is cut to the largest one that is. */
+void report_left_out(const Orvex &out, int index, Orvex *in, const orvextool::PlannedResolution &r)
+{
+    const OrvexGrid &g = *static_cast<const OrvexGrid *>(out.frame.resolutions[index].data);
+    const OrvexGrid &sg = *static_cast<const OrvexGrid *>(in->frame.resolutions[r.input_resolution].data);
+    long rows = g.nlat * r.dec, cols = g.nlon * r.dec;
+    if (rows == sg.nlat_per_tile && cols == sg.nlon_per_tile) return;
+    fprintf(stderr,
+            "orvex build: resolution %d (decimation %ld, %dx%d tiles) covers %ld of %ld source rows "
+            "and %ld of %ld source columns, from the first; the rest are left out\n",
+            index, r.dec, r.rows, r.cols, rows, sg.nlat_per_tile, cols, sg.nlon_per_tile);
+}
+
 /* Declares every resolution of the plan, in order. */
 int declare_all(Orvex &out, const orvextool::BuildPlan &plan, BuildInputs &inputs)
 {
@@ -91,8 +108,8 @@ int declare_all(Orvex &out, const orvextool::BuildPlan &plan, BuildInputs &input
         int index = static_cast<int>(out.frame.nresolutions);
         int rc;
         if (!r.vector)
-            rc = out.setResolutionHdrGrid(in, r.input_resolution, r.input_tile, r.dec, r.compress ? 1 : 0, r.rows,
-                                          r.cols, name.c_str(), or_null(r.label));
+            rc = out.setResolutionHdrGridFit(in, r.input_resolution, r.input_tile, r.dec, r.compress ? 1 : 0,
+                                             r.rows, r.cols, name.c_str(), or_null(r.label));
         else
             rc = out.setResolutionHdrVector(in, r.input_resolution, r.input_tile, r.rows, r.cols,
                                             r.add ? last_vector : -1, r.fill ? 1 : 0, r.level, name.c_str(),
@@ -100,6 +117,7 @@ int declare_all(Orvex &out, const orvextool::BuildPlan &plan, BuildInputs &input
         if (rc != 0)
             return fail("build", "cannot declare resolution " + std::to_string(r.add ? last_vector : index) + " from '" +
                                      r.source + "'");
+        if (!r.vector) report_left_out(out, index, in, r);
         if (r.vector && !r.add) last_vector = index;
     }
     return 0;

@@ -16,9 +16,9 @@ const char kHelp[] =
     "\n"
     "For every resolution of the map, prints the tile holding the position\n"
     "(decimal degrees, latitude first), the lattice row and column of that tile,\n"
-    "and for grids the sample row and column and the elevation or colour there;\n"
-    "\"outside\" when the resolution does not cover the position. Without MAP\n"
-    "the default map is used.\n";
+    "and for grids the sample nearest to the position (its row and column in the\n"
+    "tile) and the elevation or colour there; \"outside\" when the resolution does\n"
+    "not cover the position. Without MAP the default map is used.\n";
 
 int query_grid(Orvex &map, int index, double lat, double lon)
 {

@@ -52,28 +52,11 @@ int GridSampler::tile_samples(int tile, const unsigned char **samples)
 void GridSampler::locate(double lat, double lon, Sample *out)
 {
     long offset = -1;
-    map_->findTile(res_, lat, lon, &out->tile, &out->tilerow, &out->tilecol);
-    if (out->tile < 0 && covers_full_circle(*res_)) {
-        /* The east edge of a lattice that goes all round is its west edge. */
-        lon -= 360;
-        map_->findTile(res_, lat, lon, &out->tile, &out->tilerow, &out->tilecol);
-    }
+    map_->findNearestPixel(res_, lat, lon, &out->tile, &out->row, &out->col, &offset);
     if (out->tile < 0) return;
-    map_->findPixelWithinTile(res_, grid_, out->tilerow, out->tilecol, lat, lon, &out->row, &out->col, &offset);
-    if (offset < 0) {
-        /* A position on a tile's edge may round into the tile by one count
-         * and out of it by the other; a nudge toward the tile's centre
-         * settles it. */
-        double clat = grid_->lat_start + (static_cast<double>(out->tilerow) + 0.5) * res_->dlat_tiles;
-        double clon = grid_->lon_start + (static_cast<double>(out->tilecol) + 0.5) * res_->dlon_tiles;
-        double turns = round((lon - clon) / 360.0); /* in one step: a damaged lattice may be huge */
-        if (!isfinite(turns)) return;
-        lon -= 360.0 * turns;
-        lat += (clat > lat ? 1e-7 : -1e-7);
-        lon += (clon > lon ? 1e-7 : -1e-7);
-        map_->findPixelWithinTile(res_, grid_, out->tilerow, out->tilecol, lat, lon, &out->row, &out->col, &offset);
-    }
-    out->inside = offset >= 0;
+    out->tilerow = out->tile / res_->nlon_tiles;
+    out->tilecol = out->tile % res_->nlon_tiles;
+    out->inside = true;
 }
 
 int GridSampler::sample(double lat, double lon, Sample *out)

@@ -1,6 +1,6 @@
-// Reads grid samples at latitudes/longitudes through the library: the tile
-// from findTile, its samples from getTileGrid (through the shared cache),
-// the offset from findPixelWithinTile.
+// Reads grid samples at latitudes/longitudes through the library: the
+// sample nearest to the position from findNearestPixel, its tile's samples
+// from getTileGrid (through the shared cache).
 #ifndef ORVEX_TOOL_SAMPLER_H
 #define ORVEX_TOOL_SAMPLER_H
 
@@ -11,7 +11,7 @@ namespace orvexcli {
 struct Sample {
     int tile = -1;
     long tilerow = -1, tilecol = -1, row = -1, col = -1;
-    bool inside = false;   /* the position lies on a sample of the grid */
+    bool inside = false;   /* a sample of the grid lies within half a step */
     bool elevation = true; /* else colour */
     int z = ORVEX_NODATA;
     unsigned char rgb[3] = {0, 0, 0};

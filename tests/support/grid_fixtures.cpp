@@ -190,8 +190,9 @@ int grid_build(const std::string &out_path, Orvex *input, const std::vector<Grid
     Orvex out;
     if (out.setOutput(out_path.c_str()) < 0) return -1;
     for (const GridDecl &d : decls) {
-        if (out.setResolutionHdrGrid(input, d.input_resolution, d.input_tile, d.dec, d.compressed,
-                                     d.nlat_tiles, d.nlon_tiles, "test", "decimated") < 0)
+        auto declare = d.fit ? &Orvex::setResolutionHdrGridFit : &Orvex::setResolutionHdrGrid;
+        if ((out.*declare)(input, d.input_resolution, d.input_tile, d.dec, d.compressed,
+                           d.nlat_tiles, d.nlon_tiles, "test", "decimated") < 0)
             return -1;
     }
     return reference ? grid_reference_write_all(&out, gamma, lightmin)

@@ -72,6 +72,7 @@ struct GridDecl {
     int compressed;
     int nlat_tiles;
     int nlon_tiles;
+    bool fit = false;  // declared with setResolutionHdrGridFit
 };
 
 // An input object opened on `path` (read-only), or null.

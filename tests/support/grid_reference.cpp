@@ -118,8 +118,15 @@ int grid_reference_write_tile(Orvex *out, int output_resolution, int output_tile
         dec0 = (dec + 1) / 2;
         dec1 = dec0 + 1;
     }
-    long ilat_tile_src = in->tile / S->nlon_tiles;
-    long ilon_tile_src = in->tile - ilat_tile_src * S->nlon_tiles;
+    // The source tile's own rows and columns; a tile reaching all the way
+    // round repeats every `period` columns.
+    long src_nlat = SG->nlat_per_tile, src_nlon = SG->nlon_per_tile;
+    long period = 0;
+    if (SG->dlon != 0) {
+        double per_turn = 360.0 / fabs(SG->dlon);
+        long p = static_cast<long>(floor(per_turn + 0.5));
+        if (p >= 1 && p <= src_nlon) period = p;
+    }
     long zmin = -9999, zmax = -9999;
 
     for (long row = ilat; row < ilat + nlat; row += dec) {
@@ -127,14 +134,15 @@ int grid_reference_write_tile(Orvex *out, int output_resolution, int output_tile
             long rsum = 0, gsum = 0, bsum = 0, count = 0;
             int elev = -9999;
             for (long y = row - dec0; y < row + dec1; y++) {
-                if (y < 0 || y >= SG->nlat) continue;
-                double lat = SG->lat_start + y * SG->dlat;
-                for (long x = col - dec0; x < col + dec1; x++) {
-                    double lon = SG->lon_start + x * SG->dlon;
-                    long prow, pcol, offset;
-                    input->findPixelWithinTile(S, SG, ilat_tile_src, ilon_tile_src, lat, lon, &prow,
-                                               &pcol, &offset);
-                    if (offset == -1) continue;
+                if (y < 0 || y >= src_nlat) continue;
+                for (long xx = col - dec0; xx < col + dec1; xx++) {
+                    long x = xx;
+                    if (period > 0) {
+                        while (x < 0) x += period;
+                        while (x >= src_nlon) x -= period;
+                    }
+                    if (x < 0 || x >= src_nlon) continue;
+                    long offset = (y * src_nlon + x) * (DG->content == 1 ? 2 : 3);
                     if (DG->content == 1) {
                         short v;
                         if (S->data_type == 3) {

@@ -1,7 +1,8 @@
 // A plain, literal implementation of writing one grid tile: every source
-// sample of every window is located with findPixelWithinTile, one at a
-// time. It is the yardstick the library's tile writer must match byte for
-// byte (tests) and beat in speed (benchmark).
+// sample of every window is read one at a time by its row and column in
+// the source tile (columns past the edges turned by whole turns when the
+// tile reaches all the way round). It is the yardstick the library's tile
+// writer must match byte for byte (tests) and beat in speed (benchmark).
 #ifndef ORVEX_TESTS_GRID_REFERENCE_H
 #define ORVEX_TESTS_GRID_REFERENCE_H
 

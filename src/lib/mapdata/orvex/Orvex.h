@@ -232,9 +232,27 @@ public:
                  long *tilerow, long *tilecol);
     int findTile(int resolution, double lat, double lon, int *tile, long *tilerow,
                  long *tilecol);
+    /* A sample's position is the corner of its cell: a position between two
+     * samples belongs to the one before it in the direction of the step
+     * (the quotient is truncated toward zero), so a position a hair short
+     * of a sample's own answers the sample before. Display programs that
+     * want the sample nearest to a position call findNearestPixel. */
     int findPixelWithinTile(OrvexResolution *resolution, OrvexGrid *grid,
                             long ilat_tile, long ilon_tile, double lat, double lon,
                             long *row, long *col, long *offset);
+    /* The sample of a grid resolution nearest to a position: its tile, its
+     * row and column in the tile and its byte offset in the tile's samples
+     * (the buffer getTileGrid gives). Exact at every sample's own position
+     * whatever the step. A position up to half a step before the first
+     * sample, or anywhere in the last sample's cell up to and including
+     * its far edge (the grid's own area ends a whole step after the last
+     * sample), belongs to that sample. On a grid
+     * reaching all the way round,
+     * longitudes are turned by whole turns, so 180 and -180 name the same
+     * sample. Outside the grid, on a vector resolution or for a NaN every
+     * output is -1. Always returns 0. */
+    int findNearestPixel(OrvexResolution *resolution, double lat, double lon, int *tile,
+                         long *row, long *col, long *offset);
 
     /* Building. */
     int setOutput(const char *fname);
@@ -242,6 +260,18 @@ public:
                              long dec, int compressed, int nlat_tiles,
                              int nlon_tiles, const char *name,
                              const char *resolution_string);
+    /* As setResolutionHdrGrid, for source tiles whose size is not a whole
+     * number of windows or tiles: declares the largest grid of whole
+     * decimation steps, a whole number of samples per tile, counted from
+     * the input tile's first row and column. The source's last rows and
+     * columns beyond it are left out (a grid that repeats its first column
+     * at the east edge, or has a row at both poles, loses that repeat
+     * first); the declared size and position match the samples exactly.
+     * Fails only when not one sample per tile remains. */
+    int setResolutionHdrGridFit(Orvex *input, int input_resolution, int input_tile,
+                                long dec, int compressed, int nlat_tiles,
+                                int nlon_tiles, const char *name,
+                                const char *resolution_string);
     int setResolutionHdrVector(Orvex *input, int input_resolution, int input_tile,
                                int nlat_tiles, int nlon_tiles,
                                int output_resolution, int fill, int level,

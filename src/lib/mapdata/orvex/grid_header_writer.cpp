@@ -16,44 +16,51 @@ const long kGridHeader = offsetof(OrvexGrid, tiles);             // 104 bytes on
 
 // The input's resolution, its tile and the factors, checked in the order
 // the declaration reports them. Returns 0 or -1 with a registered message.
-int check_request(Orvex *input, int input_resolution, int input_tile, long dec, int nlat_tiles,
-                  int nlon_tiles)
+int check_request(const char *who, Orvex *input, int input_resolution, int input_tile, long dec,
+                  int nlat_tiles, int nlon_tiles)
 {
     if (!input || input_resolution < 0 || input_resolution >= input->frame.nresolutions) {
-        orvex_register_error(0, "%s: input resolution out of range\n", kWho);
+        orvex_register_error(0, "%s: input resolution out of range\n", who);
         return -1;
     }
     const OrvexResolution &s = input->frame.resolutions[input_resolution];
     if (s.map_type != ORVEX_MAP_GRID || !s.data) {
-        orvex_register_error(0, "%s: input map type must be grid\n", kWho);
+        orvex_register_error(0, "%s: input map type must be grid\n", who);
         return -1;
     }
     if (input_tile < 0 || input_tile >= s.ntiles) {
-        orvex_register_error(0, "%s: input tile out of range\n", kWho);
+        orvex_register_error(0, "%s: input tile out of range\n", who);
         return -1;
     }
     // Every division below needs these to be 1 or more.
     if (dec < 1) {
-        orvex_register_error(0, "%s: decimation factor %ld must be at least 1\n", kWho, dec);
+        orvex_register_error(0, "%s: decimation factor %ld must be at least 1\n", who, dec);
         return -1;
     }
     if (nlat_tiles < 1 || nlon_tiles < 1) {
         orvex_register_error(0, "%s: nlat_tiles %d and nlon_tiles %d must both be at least 1\n",
-                             kWho, nlat_tiles, nlon_tiles);
+                             who, nlat_tiles, nlon_tiles);
         return -1;
     }
     const OrvexGrid &sg = *static_cast<const OrvexGrid *>(s.data);
-    if (sg.nlon < 1 || sg.nlat < 1) {
-        orvex_register_error(0, "%s: source grid of %ld x %ld samples holds nothing\n", kWho,
-                             sg.nlat, sg.nlon);
+    if (sg.nlon_per_tile < 1 || sg.nlat_per_tile < 1) {
+        orvex_register_error(0, "%s: source tile of %ld x %ld samples holds nothing\n", who,
+                             sg.nlat_per_tile, sg.nlon_per_tile);
         return -1;
     }
-    if (dec * (sg.nlon / dec) != sg.nlon) {
+    return 0;
+}
+
+// The declared grid decimates the chosen input tile, so the tile's own size
+// must be a whole number of windows.
+int check_whole_windows(const OrvexGrid &sg, long dec)
+{
+    if (sg.nlon_per_tile % dec != 0) {
         orvex_register_error(
             0, "%s: decimation factor must be integer multiple of source width\n", kWho);
         return -1;
     }
-    if (dec * (sg.nlat / dec) != sg.nlat) {
+    if (sg.nlat_per_tile % dec != 0) {
         orvex_register_error(
             0, "%s: decimation factor must be integer multiple of source height\n", kWho);
         return -1;
@@ -61,10 +68,18 @@ int check_request(Orvex *input, int input_resolution, int input_tile, long dec, 
     return 0;
 }
 
+// The most samples, a whole number per tile, that `n` source samples give
+// at decimation `dec` over `ntiles` tiles; 0 when not even one per tile.
+long fitted_samples(long n, long dec, long ntiles)
+{
+    return n / dec / ntiles * ntiles;
+}
+
 // The new resolution record R and grid header G, from the input resolution
-// S (grid SG) and the chosen input tile.
+// S (grid SG), the chosen input tile and the decimated size, nlat x nlon
+// samples counted from the tile's corner.
 void derive_records(const OrvexResolution &s, int input_tile, long dec, int compressed,
-                    int nlat_tiles, int nlon_tiles, const char *name,
+                    int nlat_tiles, int nlon_tiles, long nlat, long nlon, const char *name,
                     const char *resolution_string, OrvexResolution *r, OrvexGrid *g)
 {
     const OrvexGrid &sg = *static_cast<const OrvexGrid *>(s.data);
@@ -76,8 +91,8 @@ void derive_records(const OrvexResolution &s, int input_tile, long dec, int comp
     g->content = sg.content;
     g->dlon = dec * sg.dlon;
     g->dlat = dec * sg.dlat;
-    g->nlon = sg.nlon / dec;
-    g->nlat = sg.nlat / dec;
+    g->nlon = nlon;
+    g->nlat = nlat;
     g->nlon_per_tile = g->nlon / nlon_tiles;
     g->nlat_per_tile = g->nlat / nlat_tiles;
 
@@ -141,24 +156,18 @@ int write_tile_index(int fd, OrvexGrid *g, long ntiles)
     return 0;
 }
 
-}  // namespace
-
-int Orvex::setResolutionHdrGrid(Orvex *input, int input_resolution, int input_tile, long dec,
-                                int compressed, int nlat_tiles, int nlon_tiles, const char *name,
-                                const char *resolution_string)
+// Declares a grid of nlat x nlon decimated samples: the records are built,
+// checked against the tiling, appended to the model and written, with the
+// input registered for the new resolution.
+int declare_grid(Orvex *o, Orvex *input, int input_resolution, int input_tile, long dec,
+                 int compressed, int nlat_tiles, int nlon_tiles, long nlat, long nlon,
+                 const char *name, const char *resolution_string)
 {
-    if (fd == -1) {
-        orvex_register_error(0, "%s: first need to open output file with setOutput()\n", kWho);
-        return -1;
-    }
-    if (orvex_output_accepts_declaration(this, kWho) < 0) return -1;
-    if (check_request(input, input_resolution, input_tile, dec, nlat_tiles, nlon_tiles) < 0)
-        return -1;
-
+    OrvexFrame &frame = o->frame;
     OrvexResolution r;
     OrvexGrid g;
-    derive_records(input->frame.resolutions[input_resolution], input_tile, dec, compressed,
-                   nlat_tiles, nlon_tiles, name, resolution_string, &r, &g);
+    derive_records(input->frame.resolutions[input_resolution], input_tile, dec, compressed, nlat_tiles, nlon_tiles, nlat, nlon, name,
+                   resolution_string, &r, &g);
     if (check_tiling(g, nlat_tiles, nlon_tiles) < 0) return -1;
 
     if (!orvex_grow_resolutions(frame, kWho)) return -1;
@@ -171,7 +180,7 @@ int Orvex::setResolutionHdrGrid(Orvex *input, int input_resolution, int input_ti
     r.data = grid;
     long number = frame.nresolutions;
     frame.resolutions[number] = r;
-    if (setInputArr(input, input_resolution, input_tile, static_cast<int>(number)) < 0) {
+    if (o->setInputArr(input, input_resolution, input_tile, static_cast<int>(number)) < 0) {
         // The record lies beyond the count, so teardown would not see it.
         free(grid);
         frame.resolutions[number].data = nullptr;
@@ -181,14 +190,76 @@ int Orvex::setResolutionHdrGrid(Orvex *input, int input_resolution, int input_ti
     frame.nresolutions = number + 1;
 
     long count = frame.nresolutions;
-    int rc = orvex_write_at(fd, nresolutions_offset, &count, sizeof count);
+    int rc = orvex_write_at(o->fd, o->nresolutions_offset, &count, sizeof count);
     if (rc != ORVEX_IO_OK) return report_io(rc);
-    if (orvex_write_all(fd, &r, kResolutionRecord) != ORVEX_IO_OK ||
-        orvex_write_all(fd, grid, kGridHeader) != ORVEX_IO_OK)
+    if (orvex_write_all(o->fd, &r, kResolutionRecord) != ORVEX_IO_OK ||
+        orvex_write_all(o->fd, grid, kGridHeader) != ORVEX_IO_OK)
         return report_io(ORVEX_IO_WRITE);
-    if (write_tile_index(fd, grid, r.ntiles) < 0) return -1;
-    long end = orvex_tell(fd);
+    if (write_tile_index(o->fd, grid, r.ntiles) < 0) return -1;
+    long end = orvex_tell(o->fd);
     if (end < 0) return report_io(ORVEX_IO_SEEK);
-    OrvexPrivate::endOfHeaders(this) = end;
+    OrvexPrivate::endOfHeaders(o) = end;
     return 0;
+}
+
+// The tests every declaration makes before it looks at sizes.
+int check_output_and_request(Orvex *o, const char *who, Orvex *input, int input_resolution,
+                             int input_tile, long dec, int nlat_tiles, int nlon_tiles)
+{
+    if (o->fd == -1) {
+        orvex_register_error(0, "%s: first need to open output file with setOutput()\n", who);
+        return -1;
+    }
+    if (orvex_output_accepts_declaration(o, who) < 0) return -1;
+    return check_request(who, input, input_resolution, input_tile, dec, nlat_tiles, nlon_tiles);
+}
+
+const OrvexGrid &input_grid(Orvex *input, int input_resolution)
+{
+    return *static_cast<const OrvexGrid *>(input->frame.resolutions[input_resolution].data);
+}
+
+}  // namespace
+
+int Orvex::setResolutionHdrGrid(Orvex *input, int input_resolution, int input_tile, long dec,
+                                int compressed, int nlat_tiles, int nlon_tiles, const char *name,
+                                const char *resolution_string)
+{
+    if (check_output_and_request(this, kWho, input, input_resolution, input_tile, dec, nlat_tiles,
+                                 nlon_tiles) < 0)
+        return -1;
+    const OrvexGrid &sg = input_grid(input, input_resolution);
+    if (check_whole_windows(sg, dec) < 0) return -1;
+    return declare_grid(this, input, input_resolution, input_tile, dec, compressed, nlat_tiles,
+                        nlon_tiles, sg.nlat_per_tile / dec, sg.nlon_per_tile / dec, name,
+                        resolution_string);
+}
+
+int Orvex::setResolutionHdrGridFit(Orvex *input, int input_resolution, int input_tile, long dec,
+                                   int compressed, int nlat_tiles, int nlon_tiles,
+                                   const char *name, const char *resolution_string)
+{
+    const char *who = "Orvex::setResolutionHdrGridFit";
+    if (check_output_and_request(this, who, input, input_resolution, input_tile, dec, nlat_tiles,
+                                 nlon_tiles) < 0)
+        return -1;
+    const OrvexGrid &sg = input_grid(input, input_resolution);
+    long nlat = fitted_samples(sg.nlat_per_tile, dec, nlat_tiles);
+    long nlon = fitted_samples(sg.nlon_per_tile, dec, nlon_tiles);
+    if (nlat == 0) {
+        orvex_register_error(0,
+                             "%s: %ld source rows give no sample to each of %d tile rows at "
+                             "decimation %ld: use fewer tile rows or a smaller decimation\n",
+                             who, sg.nlat_per_tile, nlat_tiles, dec);
+        return -1;
+    }
+    if (nlon == 0) {
+        orvex_register_error(0,
+                             "%s: %ld source columns give no sample to each of %d tile columns at "
+                             "decimation %ld: use fewer tile columns or a smaller decimation\n",
+                             who, sg.nlon_per_tile, nlon_tiles, dec);
+        return -1;
+    }
+    return declare_grid(this, input, input_resolution, input_tile, dec, compressed, nlat_tiles,
+                        nlon_tiles, nlat, nlon, name, resolution_string);
 }

@@ -9,6 +9,7 @@
 
 #include "OrvexInternal.h"
 #include "grid_tile_writer.h"
+#include "sample_index.h"
 
 namespace {
 
@@ -49,22 +50,26 @@ int orvex_grid_tile_prepare(Orvex *o, int output_resolution, int output_tile, Or
     if (output_tile < 0 || output_tile >= d.ntiles) return fail(0, "output tile out of range");
     if (in->tile < 0 || in->tile >= s.ntiles) return fail(0, "registered input tile out of range");
 
-    j->s = &s;
     j->sg = static_cast<const OrvexGrid *>(s.data);
     OrvexGrid *dg = static_cast<OrvexGrid *>(d.data);
     j->dg = dg;
     *entry = &dg->tiles[output_tile];
     j->dec = dg->decimation_factor;
     if (j->dec < 1) return fail(0, "decimation factor must be at least 1");
-    // Source rows and columns count from the source grid's origin.
+    // The output covers the registered source tile from its corner: source
+    // rows and columns count from there, and the declared samples must lie
+    // inside it.
+    j->src_nlat = j->sg->nlat_per_tile;
+    j->src_nlon = j->sg->nlon_per_tile;
+    if (dg->nlon > j->src_nlon / j->dec)
+        return fail(0, "decimation factor must be integer multiple of source width");
+    if (dg->nlat > j->src_nlat / j->dec)
+        return fail(0, "decimation factor must be integer multiple of source height");
     long ilat_tile = output_tile / d.nlon_tiles;
     long ilon_tile = output_tile - ilat_tile * d.nlon_tiles;
     j->ilat = ilat_tile * dg->nlat_per_tile * j->dec;
     j->ilon = ilon_tile * dg->nlon_per_tile * j->dec;
-    if (j->sg->nlon % j->dec != 0)
-        return fail(0, "decimation factor must be integer multiple of source width");
-    if (j->sg->nlat % j->dec != 0)
-        return fail(0, "decimation factor must be integer multiple of source height");
+    j->period = orvex_turn_columns(j->sg->dlon, j->src_nlon);
 
     unsigned char *src = nullptr;
     if (input->getTileGrid(in->resolution, in->tile, &src) < 0) return fail(0, "getTileGrid() error");
@@ -72,8 +77,6 @@ int orvex_grid_tile_prepare(Orvex *o, int output_resolution, int output_tile, Or
     // Odd factors: a window of dec samples; even ones: dec + 1, centred.
     j->dec0 = j->dec % 2 ? j->dec / 2 : (j->dec + 1) / 2;
     j->dec1 = j->dec % 2 ? j->dec / 2 + 1 : j->dec0 + 1;
-    j->ilat_tile_src = in->tile / s.nlon_tiles;
-    j->ilon_tile_src = in->tile - j->ilat_tile_src * s.nlon_tiles;
     j->swap = s.data_type == ORVEX_DATA_DEMB;
     return 0;
 }

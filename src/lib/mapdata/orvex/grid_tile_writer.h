@@ -79,13 +79,13 @@ private:
 
 /* What one output tile is made from, resolved by the tile writer. */
 struct OrvexTileJob {
-    const OrvexResolution *s;  /* source resolution and its grid */
-    const OrvexGrid *sg;
+    const OrvexGrid *sg;       /* source grid */
     const OrvexGrid *dg;       /* output grid */
     const unsigned char *src;  /* the source tile's samples */
+    long src_nlat, src_nlon;   /* rows and columns of the source tile */
+    long period;               /* source columns per whole turn; 0: a region */
     long dec, dec0, dec1;      /* factor; the window reaches dec0 back, dec1 - 1 forward */
-    long ilat, ilon;           /* first source row and column, from the source origin */
-    long ilat_tile_src, ilon_tile_src;
+    long ilat, ilon;           /* first source row and column, from the source tile's corner */
     bool swap;                 /* big-endian source elevations */
 };
 

@@ -1,14 +1,16 @@
 // Making the samples of one output tile from windows of source samples:
 // the highest valid elevation of each window, or its average colour.
 //
-// Locating a source sample splits into a row that depends only on the
-// latitude and a column that depends only on the longitude. Both are found
-// once per tile, for every row and column the tile's windows visit, by the
-// very functions findPixelWithinTile uses, so the samples read are exactly
-// those the location rule names. Each output row is then made in two
-// passes: down the window rows into one value per source column (runs of
-// adjacent columns are read straight through), then across the window
-// columns of each output sample.
+// Every window sample is read by its row and column in the source tile,
+// never through a latitude and longitude: a round trip through degrees
+// truncates y * dlat / dlat to y - 1 for most steps that are not binary
+// fractions. Window rows outside the source tile are skipped; window
+// columns outside it are turned by whole turns when the tile reaches all
+// the way round, and skipped otherwise. The byte offsets of the rows and
+// columns a tile's windows visit are found once per tile. Each output row
+// is then made in two passes: down the window rows into one value per
+// source column (runs of adjacent columns are read straight through), then
+// across the window columns of each output sample.
 
 #include <limits.h>
 #include <math.h>
@@ -18,7 +20,7 @@
 
 #include "OrvexInternal.h"
 #include "grid_tile_writer.h"
-#include "tile_location.h"
+#include "sample_index.h"
 
 namespace {
 
@@ -28,8 +30,8 @@ struct Run {
     long k0, k1, off;
 };
 
-// Per tile: the byte offsets of the window rows and columns (-1 where the
-// location rule finds no sample), the column runs, and the working rows.
+// Per tile: the byte offsets of the window rows and columns (-1 where no
+// source sample lies), the column runs, and the working rows.
 struct Windows {
     long wlen = 0;            // window rows (and columns) per output sample
     long nrows = 0, ncols = 0;
@@ -75,15 +77,11 @@ struct Windows {
         out = reinterpret_cast<unsigned char *>(runs + ncols);
 
         for (long k = 0; k < nrows; k++) {
-            long y = j.ilat - j.dec0 + k;
-            rows[k] = -1;
-            if (y < 0 || y >= j.sg->nlat) continue;
-            long r = orvex_pixel_row(j.s, j.sg, j.ilat_tile_src, j.sg->lat_start + y * j.sg->dlat);
-            if (r >= 0) rows[k] = r * j.sg->nlon_per_tile * ss;
+            long y = j.ilat - j.dec0 + k;  // latitudes never wrap
+            rows[k] = y >= 0 && y < j.src_nlat ? y * j.src_nlon * ss : -1;
         }
         for (long k = 0; k < ncols; k++) {
-            long x = j.ilon - j.dec0 + k;  // no range test: longitudes are turned
-            long c = orvex_pixel_col(j.s, j.sg, j.ilon_tile_src, j.sg->lon_start + x * j.sg->dlon);
+            long c = orvex_turned_column(j.ilon - j.dec0 + k, j.src_nlon, j.period);
             cols[k] = c >= 0 ? c * ss : -1;
         }
         for (long k = 0; k < ncols;) {

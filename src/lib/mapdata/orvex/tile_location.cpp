@@ -8,7 +8,6 @@
 #include <math.h>
 
 #include "OrvexInternal.h"
-#include "tile_location.h"
 
 namespace {
 
@@ -71,8 +70,7 @@ bool turn_into_span(double &lon, double start, double end, double width)
     return false;
 }
 
-}  // namespace
-
+// Sample row of `lat` inside the tile at lattice row ilat_tile, or -1.
 long orvex_pixel_row(const OrvexResolution *resolution, const OrvexGrid *grid, long ilat_tile,
                      double lat)
 {
@@ -80,6 +78,8 @@ long orvex_pixel_row(const OrvexResolution *resolution, const OrvexGrid *grid, l
     return truncated_index((lat - lat_start) / grid->dlat, grid->nlat_per_tile);
 }
 
+// Sample column of `lon` inside the tile at lattice column ilon_tile,
+// turning the longitude by whole turns into the tile, or -1.
 long orvex_pixel_col(const OrvexResolution *resolution, const OrvexGrid *grid, long ilon_tile,
                      double lon)
 {
@@ -89,6 +89,8 @@ long orvex_pixel_col(const OrvexResolution *resolution, const OrvexGrid *grid, l
     if (!turn_into_span(lon, lon_start, lon_end, grid->dlon)) return -1;
     return truncated_index((lon - lon_start) / grid->dlon, grid->nlon_per_tile);
 }
+
+}  // namespace
 
 int Orvex::findTile(OrvexResolution *resolution, double lat, double lon, int *tile, long *tilerow,
                     long *tilecol)
