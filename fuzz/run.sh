@@ -6,10 +6,16 @@
 # corpus grows only by what adds coverage; FUZZ_KEEP=0 leaves it untouched
 # (the test suite's short runs). Findings are kept as build/fuzz/findings/
 # TARGET/crash-* (leak-, timeout-, oom-); the run then fails.
+#   fuzz/run.sh --minimise [TARGET...]
+# shrinks the kept corpora instead: each becomes its named seed files (the
+# real files it was seeded with, always kept) and, of the inputs runs added
+# (named by their SHA-1), the fewest that reach all the code they reach.
 # FUZZ_BUILD_DIR overrides the build folder (build/fuzz).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
+minimise=0
+if [ "${1:-}" = --minimise ]; then minimise=1; fi
 seconds=${1:-60}
 shift || true
 build=${FUZZ_BUILD_DIR:-build/fuzz}
@@ -40,6 +46,33 @@ build_targets=()
 for t in "${targets[@]}"; do build_targets+=(--target "fuzz_$t"); done
 cmake --build "$build" -j"$jobs" "${build_targets[@]}" || exit 1
 
+size_of() { find "$1" -type f -printf '%s\n' | awk '{n += $1} END {print n + 0}'; }
+
+# Merges the added inputs of one corpus into a copy of its named seeds.
+minimise_corpus() {
+  local t=$1 corpus=fuzz/corpus/$1 work=$build/minimise/$1
+  rm -rf "$work"
+  mkdir -p "$work/kept" "$work/added"
+  for f in "$corpus"/*; do
+    if [[ $(basename "$f") =~ ^[0-9a-f]{40}$ ]]; then cp "$f" "$work/added/"; else cp "$f" "$work/kept/"; fi
+  done
+  local before="$(find "$corpus" -type f | wc -l) files, $(size_of "$corpus") bytes"
+  # shellcheck disable=SC2046
+  if ! "$build/fuzz/fuzz_$t" -merge=1 $(target_options "$t") "$work/kept" "$work/added" >"$work.log" 2>&1; then
+    echo "$t: merge failed, corpus left as it was (log: $work.log)"
+    return 1
+  fi
+  rm -f "$corpus"/*
+  cp "$work/kept"/* "$corpus/"
+  echo "$t: $before -> $(find "$corpus" -type f | wc -l) files, $(size_of "$corpus") bytes"
+}
+
+if [ "$minimise" = 1 ]; then
+  failed=0
+  for t in "${targets[@]}"; do minimise_corpus "$t" || failed=1; done
+  exit "$failed"
+fi
+
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 
@@ -65,7 +98,7 @@ for t in "${targets[@]}"; do
     "$build/fuzz/fuzz_$t" -merge=1 $(target_options "$t") "$corpus" "$scratch" >>"$log" 2>&1
   fi
   files=$(find "$corpus" -type f | wc -l)
-  bytes=$(find "$corpus" -type f -printf '%s\n' | awk '{n += $1} END {print n + 0}')
+  bytes=$(size_of "$corpus")
   found=$(find "$findings" -type f -newer "$log.start" | wc -l)
   if [ "$rc" -ne 0 ] || [ "$found" -ne 0 ]; then
     failed=1
