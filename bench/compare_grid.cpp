@@ -6,7 +6,7 @@
 //               (GDAL looks for the header beside the data file's own name).
 // The same seed gives the same bytes on any run.
 //
-// Usage: compare_grid OUT NLAT NLON SEED
+// Usage: compare_grid OUT NLAT NLON SEED   (prints the sea's share)
 //
 // Terrain: smooth noise on a lattice that wraps round in longitude, summed
 // over octaves on a coarse grid (one point every kCoarse samples), then
@@ -119,17 +119,21 @@ double along(const std::vector<double> &line, long col)
 }
 
 // One output row: sea where the continents' field is below the sea level;
-// on land a rise from the coast plus ridges, plus fine detail.
-void make_row(const Coarse &c, long row, long nlat, long nlon, uint64_t seed,
+// on land a rise from the coast plus ridges, plus fine detail. Returns
+// the count of sea samples.
+long make_row(const Coarse &c, long row, long nlat, long nlon, uint64_t seed,
               std::vector<double> &land, std::vector<double> &height, std::vector<uint8_t> &bytes)
 {
     coarse_row(c, c.land, row, land);
     coarse_row(c, c.height, row, height);
     double v = static_cast<double>(row) / nlat;
+    long sea = 0;
     for (long col = 0; col < nlon; col++) {
         double above = along(land, col) - c.sea_level;
         long z = kNoData;
-        if (above >= 0) {
+        if (above < 0) {
+            sea++;
+        } else {
             double u = static_cast<double>(col) / nlon;
             double rise = 1200 * above + along(height, col) * 2500 * sqrt(above < 0.5 ? above * 2 : 1);
             double detail = fractal(seed, 20, 2, nlon / 16, u, v) * (20 + 0.05 * rise);
@@ -139,6 +143,7 @@ void make_row(const Coarse &c, long row, long nlat, long nlon, uint64_t seed,
         bytes[static_cast<size_t>(2 * col)] = static_cast<uint8_t>(w & 0xff);
         bytes[static_cast<size_t>(2 * col + 1)] = static_cast<uint8_t>(w >> 8);
     }
+    return sea;
 }
 
 bool write_text(const std::string &path, const std::string &text)
@@ -192,13 +197,16 @@ int main(int argc, char **argv)
     std::vector<double> land(static_cast<size_t>(coarse.cols)), height(land.size());
     std::vector<uint8_t> bytes(static_cast<size_t>(2 * nlon));
     bool ok = true;
+    long sea = 0;
     for (long row = 0; row < nlat && ok; row++) {
-        make_row(coarse, row, nlat, nlon, seed, land, height, bytes);
+        sea += make_row(coarse, row, nlat, nlon, seed, land, height, bytes);
         ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     }
     if (fclose(f) != 0 || !ok || !write_headers(out, nlat, nlon)) {
         fprintf(stderr, "%s: cannot write %s or its headers\n", argv[0], out.c_str());
         return 1;
     }
+    printf("seed %llu, %.1f %% no-data sea\n", static_cast<unsigned long long>(seed),
+           100.0 * sea / (static_cast<double>(nlat) * nlon));
     return 0;
 }
