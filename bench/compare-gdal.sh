@@ -19,8 +19,8 @@ Usage: bench/compare-gdal.sh [OPTIONS]
   --threads LIST  thread counts to run (default "1 2")
   --seed N        the grid's seed (default 1)
   --lookups N     random point look-ups per run (default 1000000)
-  --build DIR     use this build of the project (configured already) instead of
-                  building build/bench in Release
+  --build DIR     use the programs of this build of the project as they are
+                  (default: build build/bench in Release)
   --work DIR      where the grid and the outputs go (default build/bench/compare)
   --out FILE      write the results table to FILE too
 EOF
@@ -58,16 +58,21 @@ install_gdal() {
 }
 
 build_tools() {
-  local jobs
-  jobs=$(nproc); [ "$jobs" -gt 2 ] && jobs=2
+  local jobs program
   if [ -z "$build" ]; then
     build=$root/build/bench
+    jobs=$(nproc); [ "$jobs" -gt 2 ] && jobs=2
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVEX_BUILD_TESTS=OFF >/dev/null
-  else
-    cmake "$build" >/dev/null   # picks up GDAL if it was installed since
+    cmake --build "$build" -j"$jobs" --target orvex_command compare_grid compare_run \
+          compare_read_orvex compare_read_gdal >/dev/null
   fi
-  cmake --build "$build" -j"$jobs" --target orvex_command compare_grid compare_run \
-        compare_read_orvex compare_read_gdal >/dev/null
+  build=$(cd "$build" && pwd)
+  for program in src/tools/orvex bench/compare_grid bench/compare_run bench/compare_read_orvex \
+                 bench/compare_read_gdal; do
+    [ -x "$build/$program" ] && continue
+    say "$build/$program is missing: build it there (GDAL's reader needs libgdal-dev at configure time)"
+    exit 1
+  done
   orvex=$build/src/tools/orvex
   run=$build/bench/compare_run
 }
@@ -77,7 +82,6 @@ build_tools() {
 make_grid() {
   nlat=$(awk -v s="$scale" 'BEGIN { n = int(135 * s + 0.5); print 80 * (n < 1 ? 1 : n) }')
   nlon=$((2 * nlat))
-  mkdir -p "$work"
   grid=$work/grid-${nlat}x${nlon}-seed$seed.dem
   bil=${grid%.dem}.bil
   if [ ! -s "$grid.info" ]; then
@@ -206,6 +210,8 @@ check_same_samples() {
 install_gdal
 build_tools
 work=${work:-$root/build/bench/compare}
+mkdir -p "$work"
+work=$(cd "$work" && pwd)   # the library takes a bare name for a map in its data folders
 make_grid
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 run_all
