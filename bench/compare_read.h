@@ -49,6 +49,24 @@ std::vector<Position> compare_positions(const SampleGrid &grid, long count, uint
 // benchmark exits.
 double compare_threads(int threads, const std::function<bool(int, int64_t *)> &work,
                        int64_t *checksum);
+// Looks up every position, split in equal slices among `threads` threads:
+// lookup(thread, position, &sample) gives the sample or returns false.
+// Returns the wall seconds as compare_threads does.
+template <class Lookup>
+double compare_lookups(const std::vector<Position> &points, int threads, Lookup lookup,
+                       int64_t *checksum)
+{
+    return compare_threads(threads, [&](int t, int64_t *sum) {
+        size_t first = points.size() * t / threads, end = points.size() * (t + 1) / threads;
+        for (size_t i = first; i < end; i++) {
+            int16_t z;
+            if (!lookup(t, points[i], &z)) return false;
+            *sum += z;
+        }
+        return true;
+    }, checksum);
+}
+
 void compare_print(const ReadJob &job, const SampleGrid &grid, double seconds, int64_t checksum);
 
 // The sum of a rectangle of little-endian int16 samples, `stride` samples a

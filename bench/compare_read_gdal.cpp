@@ -121,18 +121,11 @@ double read_points(const ReadJob &job, int64_t *checksum)
     for (const Handle &h : handles) warm(h, b);
     double gt[6];
     std::vector<Position> points = compare_positions(grid_of(handles[0], gt), job.count, job.seed);
-    return compare_threads(job.threads, [&](int t, int64_t *sum) {
-        GDALRasterBandH band = handles[static_cast<size_t>(t)].band;
-        size_t first = points.size() * t / job.threads, end = points.size() * (t + 1) / job.threads;
-        for (size_t i = first; i < end; i++) {
-            int col = static_cast<int>(floor((points[i].lon - gt[0]) / gt[1]));
-            int row = static_cast<int>(floor((points[i].lat - gt[3]) / gt[5]));
-            int16_t z;
-            if (GDALRasterIO(band, GF_Read, col, row, 1, 1, &z, 1, 1, GDT_Int16, 0, 0) != CE_None)
-                return read_failed("GDALRasterIO");
-            *sum += z;
-        }
-        return true;
+    return compare_lookups(points, job.threads, [&](int t, const Position &p, int16_t *z) {
+        int col = static_cast<int>(floor((p.lon - gt[0]) / gt[1]));
+        int row = static_cast<int>(floor((p.lat - gt[3]) / gt[5]));
+        return GDALRasterIO(handles[static_cast<size_t>(t)].band, GF_Read, col, row, 1, 1, z, 1, 1,
+                            GDT_Int16, 0, 0) == CE_None || read_failed("GDALRasterIO");
     }, checksum);
 }
 

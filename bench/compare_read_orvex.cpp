@@ -81,18 +81,13 @@ double read_points(const ReadJob &job, int64_t *checksum)
         if (map->getTileGrid(0, static_cast<int>(i), &samples) < 0) exit(tile_failed(static_cast<int>(i)));
     }
     std::vector<Position> points = compare_positions(grid_of(*map), job.count, job.seed);
-    return compare_threads(job.threads, [&](int t, int64_t *sum) {
-        size_t first = points.size() * t / job.threads, end = points.size() * (t + 1) / job.threads;
-        for (size_t i = first; i < end; i++) {
-            int tile;
-            long row, col, offset;
-            unsigned char *samples;
-            map->findNearestPixel(res, points[i].lat, points[i].lon, &tile, &row, &col, &offset);
-            if (tile < 0 || map->getTileGrid(0, tile, &samples) < 0) return tile_failed(tile);
-            int16_t z;
-            memcpy(&z, samples + offset, 2);
-            *sum += z;
-        }
+    return compare_lookups(points, job.threads, [&](int, const Position &p, int16_t *z) {
+        int tile;
+        long row, col, offset;
+        unsigned char *samples;
+        map->findNearestPixel(res, p.lat, p.lon, &tile, &row, &col, &offset);
+        if (tile < 0 || map->getTileGrid(0, tile, &samples) < 0) return tile_failed(tile);
+        memcpy(z, samples + offset, 2);
         return true;
     }, checksum);
 }
