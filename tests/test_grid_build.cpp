@@ -17,16 +17,7 @@
 
 namespace {
 
-class GridBuild : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        Orvex().cleanCache(0, 1);
-        elog_clear_register(0);
-    }
-    void TearDown() override { elog_clear_register(0); }
-    GridTempDir dir;
-};
+class GridBuild : public GridTest {};
 
 std::vector<uint8_t> inflate_all(const uint8_t *p, size_t n, size_t expected)
 {

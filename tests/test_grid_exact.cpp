@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -160,15 +161,18 @@ void check_resolution(Orvex *map, int res, const Source &s, const Area &a, long 
     EXPECT_EQ(bad, 0);
 }
 
-class GridExact : public ::testing::Test {
+class GridExact : public GridTest {
 protected:
-    void SetUp() override
+    // A compressed map of the source in rows x cols tiles, opened; null when
+    // it cannot be made.
+    std::unique_ptr<Orvex> tiled_map(const Source &s, const std::string &name, int rows, int cols)
     {
-        Orvex().cleanCache(0, 1);
-        elog_clear_register(0);
+        std::string src = dir.path(name + ".dem"), tiled = dir.path(name + ".orx");
+        write_source(s, src);
+        auto raw = grid_open(src);
+        if (!raw || grid_build(tiled, raw.get(), {{0, 0, 1, 1, rows, cols}}, false) != 0) return nullptr;
+        return grid_open(tiled);
     }
-    void TearDown() override { elog_clear_register(0); }
-    GridTempDir dir;
     int serial = 0;
 };
 
@@ -224,12 +228,7 @@ TEST_F(GridExact, MapsFromAnyTileHoldThatTilesSamples)
 {
     const double twelfth = 0.083333333333333;
     Source s = make_source(60, 96, 50, -twelfth, 7, twelfth);
-    std::string src = dir.path("t.dem"), tiled = dir.path("t.orx");
-    write_source(s, src);
-    auto raw = grid_open(src);
-    ASSERT_TRUE(raw);
-    ASSERT_EQ(grid_build(tiled, raw.get(), {{0, 0, 1, 1, 2, 2}}, false), 0);
-    auto parent = grid_open(tiled);
+    auto parent = tiled_map(s, "t", 2, 2);
     ASSERT_TRUE(parent);
     for (int tile = 0; tile < 4; tile++) {
         SCOPED_TRACE("input tile " + std::to_string(tile));
@@ -257,12 +256,8 @@ TEST_F(GridExact, MapsFromAnyTileHoldThatTilesSamples)
 TEST_F(GridExact, WholeCircleTileOfATiledMapWraps)
 {
     Source s = make_source(24, 360, 60, -1, -180, 1);
-    std::string src = dir.path("w.dem"), tiled = dir.path("w.orx"), out = dir.path("w1.orx");
-    write_source(s, src);
-    auto raw = grid_open(src);
-    ASSERT_TRUE(raw);
-    ASSERT_EQ(grid_build(tiled, raw.get(), {{0, 0, 1, 1, 2, 1}}, false), 0);
-    auto parent = grid_open(tiled);
+    std::string out = dir.path("w1.orx");
+    auto parent = tiled_map(s, "w", 2, 1);
     ASSERT_TRUE(parent);
     ASSERT_EQ(grid_build(out, parent.get(), {{0, 1, 4, 1, 1, 1}}, false), 0);
     auto map = grid_open(out);

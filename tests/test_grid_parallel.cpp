@@ -24,14 +24,8 @@ struct Result {
     int cached = 0;
 };
 
-class GridParallel : public ::testing::Test {
+class GridParallel : public GridTest {
 protected:
-    void SetUp() override
-    {
-        Orvex().cleanCache(0, 1);
-        elog_clear_register(0);
-    }
-    void TearDown() override { elog_clear_register(0); }
 
     // Declares `decls` from `input` in a new file and writes every tile on
     // `threads` threads, the nth call of `kind` failing when nth > 0.
@@ -75,7 +69,6 @@ protected:
         return map_path;
     }
 
-    GridTempDir dir;
     int serial = 0;
 };
 

@@ -1,6 +1,7 @@
 // A map file holding grid and vector resolutions, written tile by tile with
 // the two tile writers, reads back whole: grid tiles equal to those of a
 // grid-only build, shorelines equal to those of a vector-only build.
+// writeData makes the same file on any number of threads.
 
 #include <gtest/gtest.h>
 #include <string.h>
@@ -136,6 +137,97 @@ TEST(VectorMixedBuild, GridAndVectorResolutionsReadBackWhole)
     int lon;
     memcpy(&lon, reinterpret_cast<const uint8_t *>(mt.segments[0].pts) + 8, 4);
     EXPECT_EQ(lon, 180500000);
+}
+
+struct Counted {
+    long calls = 0, last = 0, total = 0;
+    bool in_order = true;
+};
+
+void count_progress(void *arg, long done, long total)
+{
+    Counted *c = static_cast<Counted *>(arg);
+    c->in_order = c->in_order && done == c->last + 1;
+    c->calls++;
+    c->last = done;
+    c->total = total;
+}
+
+// writeData on 1, 2 and 5 threads writes the file the two tile writers make
+// tile by tile, reports every tile in order and trims the cache as asked.
+TEST(VectorMixedBuild, WriteDataMakesTheTileByTileFileOnAnyThreads)
+{
+    VectorTempDir dir;
+    std::string dem_path = dir.path("land.dem");
+    grid_write_dem(dem_path, grid_terrain(24, 48, 5), 24, 48, -10, 1.25, 30, 0.5, false);
+    std::string shore_path = dir.write("shore.gshhs", gshhs_file_bytes(shores(), GshhsLayout::New44));
+    std::string reference = dir.path("ref.orx");
+    {
+        Orvex dem, shore, out;
+        ASSERT_EQ(dem.setInput(dem_path.c_str(), 0, nullptr), 0);
+        ASSERT_EQ(shore.setInput(shore_path.c_str(), 0, nullptr), 0);
+        ASSERT_EQ(out.setOutput(reference.c_str()), 0);
+        ASSERT_EQ(declare(out, dem, shore, true, true), 0);
+        ASSERT_EQ(write_tile_by_tile(out), 0);
+    }
+    std::vector<uint8_t> want = grid_read_file(reference);
+    for (const char *threads : {"1", "2", "5"}) {
+        SCOPED_TRACE(std::string(threads) + " threads");
+        GridThreads use(threads);
+        std::string path = dir.path(std::string("w") + threads + ".orx");
+        Orvex dem, shore, out;
+        ASSERT_EQ(dem.setInput(dem_path.c_str(), 0, nullptr), 0);
+        ASSERT_EQ(shore.setInput(shore_path.c_str(), 0, nullptr), 0);
+        ASSERT_EQ(out.setOutput(path.c_str()), 0);
+        ASSERT_EQ(declare(out, dem, shore, true, true), 0);
+        Counted counted;
+        OrvexWriteOptions options;
+        options.progress = count_progress;
+        options.progress_arg = &counted;
+        options.cache_budget = 0;
+        testing::internal::CaptureStdout();
+        int rc = out.writeData(options);
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(rc, 0) << testing::PrintToString(vector_take_messages());
+        EXPECT_EQ(counted.calls, 4);
+        EXPECT_EQ(counted.total, 4);
+        EXPECT_TRUE(counted.in_order);
+        EXPECT_EQ(grid_read_file(path), want);
+    }
+}
+
+// A failing vector tile is named as such; tiles after it are not written.
+TEST(VectorMixedBuild, WriteDataNamesTheWriterOfTheFailingTile)
+{
+    VectorTempDir dir;
+    std::string dem_path = dir.path("land.dem");
+    grid_write_dem(dem_path, grid_terrain(8, 16, 3), 8, 16, -10, 1.25, 30, 0.5, false);
+    std::string shore_path = dir.write("shore.gshhs", gshhs_file_bytes(shores(), GshhsLayout::New44));
+    for (const char *threads : {"1", "3"}) {
+        SCOPED_TRACE(std::string(threads) + " threads");
+        GridThreads use(threads);
+        Orvex dem, shore, out;
+        ASSERT_EQ(dem.setInput(dem_path.c_str(), 0, nullptr), 0);
+        ASSERT_EQ(shore.setInput(shore_path.c_str(), 0, nullptr), 0);
+        ASSERT_EQ(out.setOutput(dir.path(std::string("f") + threads + ".orx").c_str()), 0);
+        ASSERT_EQ(declare(out, dem, shore, true, true), 0);
+        // The vector's input is gone: its tile fails where its turn comes.
+        Tbl *list = static_cast<Tbl *>(getarr(out.src_arr, "1"));
+        ASSERT_TRUE(list);
+        static_cast<OrvexInput *>(gettbl(list, 0))->resolution = 7;
+        elog_clear_register(0);
+        Counted counted;
+        OrvexWriteOptions options;
+        options.progress = count_progress;
+        options.progress_arg = &counted;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(out.writeData(options), -1);
+        testing::internal::GetCapturedStdout();
+        std::vector<std::string> m = vector_take_messages();
+        ASSERT_GE(m.size(), 2u);
+        EXPECT_EQ(m.back().rfind("Orvex::writeData: writeTileDataVector() error.", 0), 0u) << m.back();
+        EXPECT_EQ(counted.last, 2);  // both grid tiles before it
+    }
 }
 
 }  // namespace

@@ -128,26 +128,45 @@ long count_tiles(const Orvex &out)
     return total;
 }
 
-/* Writes every tile of every resolution; the source tiles inflated for grid
- * tiles are trimmed to the memory budget as the build goes. */
+struct Written {
+    Progress *progress;
+    long done = 0;
+};
+
+void step_progress(void *arg, long done, long)
+{
+    Written *w = static_cast<Written *>(arg);
+    w->done = done;
+    w->progress->step();
+}
+
+/* Names tile number k of the whole build, counted over every resolution. */
+std::string tile_name(const Orvex &out, long k)
+{
+    for (long i = 0; i < out.frame.nresolutions; i++) {
+        long n = out.frame.resolutions[i].ntiles;
+        if (k < n) return "tile " + std::to_string(k) + " of resolution " + std::to_string(i);
+        k -= n;
+    }
+    return "a tile";
+}
+
+/* Writes every tile of every resolution, grid tiles on worker threads; the
+ * source tiles inflated for grid tiles are trimmed to the memory budget as
+ * the build turns from one source tile to the next. */
 int write_all(Orvex &out, const orvextool::BuildPlan &plan)
 {
     Progress progress(count_tiles(out), !plan.quiet && isatty(2));
-    long budget = plan.cache_mb * 1024L * 1024L;
-    for (int i = 0; i < static_cast<int>(out.frame.nresolutions); i++) {
-        const OrvexResolution &r = out.frame.resolutions[i];
-        for (int t = 0; t < static_cast<int>(r.ntiles); t++) {
-            int rc = r.map_type == ORVEX_MAP_GRID ? out.writeTileDataGrid(i, t, plan.gamma, plan.lightmin)
-                                                  : out.writeTileDataVector(i, t);
-            if (rc != 0) {
-                progress.finish();
-                return fail("build", "cannot write tile " + std::to_string(t) + " of resolution " + std::to_string(i));
-            }
-            out.cleanCache(budget, 1);
-            progress.step();
-        }
-    }
+    Written written{&progress};
+    OrvexWriteOptions options;
+    options.gamma = plan.gamma;
+    options.lightmin = plan.lightmin;
+    options.cache_budget = plan.cache_mb * 1024L * 1024L;
+    options.progress = step_progress;
+    options.progress_arg = &written;
+    int rc = out.writeData(options);
     progress.finish();
+    if (rc != 0) return fail("build", "cannot write " + tile_name(out, written.done));
     return 0;
 }
 

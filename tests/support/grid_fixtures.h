@@ -3,6 +3,7 @@
 #ifndef ORVEX_TESTS_GRID_FIXTURES_H
 #define ORVEX_TESTS_GRID_FIXTURES_H
 
+#include <gtest/gtest.h>
 #include <stdint.h>
 
 #include <memory>
@@ -16,6 +17,19 @@
 class GridTempDir : public orvex_test::TempDir {
 public:
     std::string path(const std::string &name) const { return file(name); }
+};
+
+// A grid test: it starts with an empty cache and register, ends with an
+// empty register, and has a temporary folder.
+class GridTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Orvex().cleanCache(0, 1);
+        elog_clear_register(0);
+    }
+    void TearDown() override { elog_clear_register(0); }
+    GridTempDir dir;
 };
 
 // The messages in this thread's register, oldest first; the register is

@@ -171,6 +171,21 @@ struct ORVEX_API OrvexCache {
     OrvexCache();
 };
 
+/* How writeData writes a whole output: the colour adjustment of its grid
+ * tiles, how much of the shared cache the inflated source tiles may keep,
+ * and a progress hook. */
+struct ORVEX_API OrvexWriteOptions {
+    double gamma;       /* lightness gamma of colour tiles (1: unchanged) */
+    double lightmin;    /* lightness floor of colour tiles (0: unchanged) */
+    long cache_budget;  /* bytes of inflated tiles the cache keeps whenever the
+                           build turns to another source tile (cleanCache with
+                           clean_all set); below 0: never trimmed */
+    void (*progress)(void *arg, long done, long total); /* after every tile,
+                           on the calling thread; may be null */
+    void *progress_arg;
+    OrvexWriteOptions(); /* gamma 1, lightmin 0, budget -1, no hook */
+};
+
 /* A decoded GSHHS polygon header, host order. */
 struct ORVEX_API GSHHSHdr {
     int id;
@@ -281,6 +296,14 @@ public:
     int writeDataGrid(double gamma, double lightmin);
     int writeTileDataVector(int output_resolution, int output_tile);
     int writeDataVector();
+    /* Every tile of every resolution, grid and vector alike, in resolution
+     * and tile order: the file writeTileDataGrid and writeTileDataVector
+     * called tile by tile would make, byte for byte, with the grid tiles
+     * made and deflated on worker threads as writeDataGrid makes them. At
+     * the first failing tile it registers "Orvex::writeData:
+     * writeTileDataGrid() error." (or writeTileDataVector()) and returns
+     * -1; else 0. */
+    int writeData(const OrvexWriteOptions &options);
 
     /* Scanning inputs. */
     static char *checkInputFile(const char *fname, int *type, Pf **pf,

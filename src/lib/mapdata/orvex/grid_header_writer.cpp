@@ -214,6 +214,16 @@ int check_output_and_request(Orvex *o, const char *who, Orvex *input, int input_
     return check_request(who, input, input_resolution, input_tile, dec, nlat_tiles, nlon_tiles);
 }
 
+// A decimation and tiling that leave not one sample per tile.
+int refuse_empty(const char *who, long n, const char *what, int ntiles, long dec)
+{
+    orvex_register_error(0,
+                         "%s: %ld source %s give no sample to each of %d tile %s at decimation "
+                         "%ld: use fewer tile %s or a smaller decimation\n",
+                         who, n, what, ntiles, what, dec, what);
+    return -1;
+}
+
 const OrvexGrid &input_grid(Orvex *input, int input_resolution)
 {
     return *static_cast<const OrvexGrid *>(input->frame.resolutions[input_resolution].data);
@@ -246,20 +256,8 @@ int Orvex::setResolutionHdrGridFit(Orvex *input, int input_resolution, int input
     const OrvexGrid &sg = input_grid(input, input_resolution);
     long nlat = fitted_samples(sg.nlat_per_tile, dec, nlat_tiles);
     long nlon = fitted_samples(sg.nlon_per_tile, dec, nlon_tiles);
-    if (nlat == 0) {
-        orvex_register_error(0,
-                             "%s: %ld source rows give no sample to each of %d tile rows at "
-                             "decimation %ld: use fewer tile rows or a smaller decimation\n",
-                             who, sg.nlat_per_tile, nlat_tiles, dec);
-        return -1;
-    }
-    if (nlon == 0) {
-        orvex_register_error(0,
-                             "%s: %ld source columns give no sample to each of %d tile columns at "
-                             "decimation %ld: use fewer tile columns or a smaller decimation\n",
-                             who, sg.nlon_per_tile, nlon_tiles, dec);
-        return -1;
-    }
+    if (nlat == 0) return refuse_empty(who, sg.nlat_per_tile, "rows", nlat_tiles, dec);
+    if (nlon == 0) return refuse_empty(who, sg.nlon_per_tile, "columns", nlon_tiles, dec);
     return declare_grid(this, input, input_resolution, input_tile, dec, compressed, nlat_tiles,
                         nlon_tiles, nlat, nlon, name, resolution_string);
 }

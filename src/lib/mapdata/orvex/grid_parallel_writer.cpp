@@ -2,7 +2,8 @@
 // most of a build's time, so worker threads prepare, sample and deflate
 // tiles into memory, while the calling thread alone touches the file: it
 // takes the payloads in tile order and makes the very writes, seeks and
-// index patches a tile-by-tile build makes. The file, its final position
+// index patches a tile-by-tile build makes. Vector tiles of a mixed build
+// are written by the calling thread itself when their turn comes. The file, its final position
 // and the error register therefore come out the same; a ring of a few
 // slots per worker bounds the payloads waiting to be written.
 //
@@ -36,6 +37,7 @@ enum Outcome {
     kPrepareFailed,  // failed before the payload: only its messages to register
     kSampleFailed,   // failed part way: the payload so far, then the messages
     kRedo,           // the worker's buffers ran out of memory: the writer makes the tile itself
+    kVector,         // a vector tile: the writer writes it in its turn
 };
 
 struct Slot {
@@ -124,7 +126,10 @@ void register_again(const OrvexChunks &messages)
 
 class ParallelBuild {
 public:
-    ParallelBuild(Orvex *o, double gamma, double lightmin) : o_(o), gamma_(gamma), lightmin_(lightmin) {}
+    ParallelBuild(Orvex *o, OrvexBuildRun *run)
+        : o_(o), run_(run), gamma_(run->gamma), lightmin_(run->lightmin)
+    {
+    }
     ~ParallelBuild()
     {
         delete_array(slots_, static_cast<size_t>(nslots_));
@@ -148,8 +153,10 @@ private:
     bool keep_messages(Slot &s);
     int write_all();
     int write(Slot &s);
+    void after_tile(const Slot &s, long written);
 
     Orvex *o_;
+    OrvexBuildRun *run_;
     double gamma_, lightmin_;
     std::mutex mutex_;
     std::condition_variable wake_workers_, wake_writer_;
@@ -265,6 +272,8 @@ void ParallelBuild::make(Slot &s)
 // A tile's work up to the file, in the order of writeTileDataGrid.
 Outcome ParallelBuild::make_payload(Slot &s)
 {
+    if (run_->mixed && o_->frame.resolutions[s.resolution].map_type == ORVEX_MAP_VECTOR)
+        return kVector;
     OrvexTileJob job;
     if (orvex_grid_tile_prepare(o_, s.resolution, s.tile, &job, &s.entry) < 0) return kPrepareFailed;
     OrvexPayloadSink sink(-1, job.dg->compressed != 0, &s.payload);
@@ -293,6 +302,8 @@ int ParallelBuild::write_all()
         }
         int rc = write(s);
         int error = errno;
+        if (rc < 0) run_->failed_vector = s.outcome == kVector;
+        else after_tile(s, k + 1);
         {
             // A failed tile is not counted as written: a resolution waiting
             // for every earlier tile must not start reading its source.
@@ -310,9 +321,23 @@ int ParallelBuild::write_all()
     return 0;
 }
 
+// Reports progress and, when the next tile turns to another source tile,
+// trims the cache: every tile before it is written and none after it is
+// handed out yet, so no worker holds a cached tile.
+void ParallelBuild::after_tile(const Slot &s, long written)
+{
+    if (run_->progress) run_->progress(run_->progress_arg, written, total_);
+    if (run_->cache_budget < 0) return;
+    int r = s.resolution;
+    if (s.tile + 1 < o_->frame.resolutions[r].ntiles) return;
+    for (r++; r < o_->frame.nresolutions && o_->frame.resolutions[r].ntiles <= 0; r++) {}
+    if (r >= o_->frame.nresolutions || drain_[r]) o_->cleanCache(run_->cache_budget, 1);
+}
+
 // The file's part of the tile, as writeTileDataGrid does it.
 int ParallelBuild::write(Slot &s)
 {
+    if (s.outcome == kVector) return o_->writeTileDataVector(s.resolution, s.tile);
     if (s.outcome == kRedo) return o_->writeTileDataGrid(s.resolution, s.tile, gamma_, lightmin_);
     if (s.outcome != kPrepareFailed) {
         unsigned long nbuf;
@@ -348,14 +373,33 @@ int orvex_grid_worker_count(const Orvex *o)
     return static_cast<int>(n < tiles ? n : tiles > 1 ? tiles : 1);
 }
 
-int orvex_write_grid_tiles_parallel(Orvex *o, double gamma, double lightmin, int workers)
+int orvex_write_tiles_parallel(Orvex *o, OrvexBuildRun *run, int workers)
 {
     int saved = errno;
     int rc = 1;
     {
-        ParallelBuild build(o, gamma, lightmin);
+        ParallelBuild build(o, run);
         if (build.setup(workers)) rc = build.run(workers);
     }
     if (rc > 0) errno = saved;  // nothing was done
     return rc;
+}
+
+int orvex_write_tiles_in_turn(Orvex *o, OrvexBuildRun *run)
+{
+    long total = tiles_in_all(o), done = 0;
+    for (int r = 0; r < o->frame.nresolutions; r++) {
+        bool vector = run->mixed && o->frame.resolutions[r].map_type == ORVEX_MAP_VECTOR;
+        for (long t = 0; t < o->frame.resolutions[r].ntiles; t++) {
+            int rc = vector ? o->writeTileDataVector(r, static_cast<int>(t))
+                            : o->writeTileDataGrid(r, static_cast<int>(t), run->gamma, run->lightmin);
+            if (rc < 0) {
+                run->failed_vector = vector;
+                return -1;
+            }
+            if (run->progress) run->progress(run->progress_arg, ++done, total);
+            if (run->cache_budget >= 0) o->cleanCache(run->cache_budget, 1);
+        }
+    }
+    return 0;
 }

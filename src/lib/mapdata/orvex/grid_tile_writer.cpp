@@ -110,18 +110,6 @@ int orvex_grid_complete_entry(Orvex *o, const OrvexGridTile &entry, unsigned lon
     return 0;
 }
 
-namespace {
-
-int write_tiles_in_turn(Orvex *o, double gamma, double lightmin)
-{
-    for (int r = 0; r < o->frame.nresolutions; r++)
-        for (long t = 0; t < o->frame.resolutions[r].ntiles; t++)
-            if (o->writeTileDataGrid(r, static_cast<int>(t), gamma, lightmin) < 0) return -1;
-    return 0;
-}
-
-}  // namespace
-
 int Orvex::writeTileDataGrid(int output_resolution, int output_tile, double gamma, double lightmin)
 {
     OrvexTileJob job;
@@ -139,11 +127,36 @@ int Orvex::writeTileDataGrid(int output_resolution, int output_tile, double gamm
 // Deflate dominates a build, so tiles are made on several threads when
 // there are several of both; one thread, or a parallel build that cannot
 // get its threads or memory, writes them one by one.
+static int write_build(Orvex *o, OrvexBuildRun *run)
+{
+    int workers = orvex_grid_worker_count(o);
+    int rc = workers > 1 ? orvex_write_tiles_parallel(o, run, workers) : 1;
+    if (rc > 0) rc = orvex_write_tiles_in_turn(o, run);
+    return rc;
+}
+
 int Orvex::writeDataGrid(double gamma, double lightmin)
 {
-    int workers = orvex_grid_worker_count(this);
-    int rc = workers > 1 ? orvex_write_grid_tiles_parallel(this, gamma, lightmin, workers) : 1;
-    if (rc > 0) rc = write_tiles_in_turn(this, gamma, lightmin);
+    OrvexBuildRun run;
+    run.gamma = gamma;
+    run.lightmin = lightmin;
+    int rc = write_build(this, &run);
     if (rc < 0) orvex_register_error(1, "Orvex::writeData: writeTileDataGrid() error.\n");
+    return rc;
+}
+
+int Orvex::writeData(const OrvexWriteOptions &options)
+{
+    OrvexBuildRun run;
+    run.gamma = options.gamma;
+    run.lightmin = options.lightmin;
+    run.mixed = true;
+    run.cache_budget = options.cache_budget;
+    run.progress = options.progress;
+    run.progress_arg = options.progress_arg;
+    int rc = write_build(this, &run);
+    if (rc < 0)
+        orvex_register_error(1, "Orvex::writeData: %s() error.\n",
+                             run.failed_vector ? "writeTileDataVector" : "writeTileDataGrid");
     return rc;
 }

@@ -109,12 +109,25 @@ int orvex_grid_mark_payload_start(Orvex *o, const OrvexGridTile &entry);
 int orvex_grid_complete_entry(Orvex *o, const OrvexGridTile &entry, unsigned long nbuf, long zmin,
                               long zmax);
 
+/* A whole build: writeDataGrid writes grid tiles only, writeData vector
+ * tiles too (made by the writing thread itself, in their turn). */
+struct OrvexBuildRun {
+    double gamma = 1.0, lightmin = 0.0;
+    bool mixed = false;
+    long cache_budget = -1;  /* trims the cache to this when turning to another source; < 0: never */
+    void (*progress)(void *, long, long) = nullptr;
+    void *progress_arg = nullptr;
+    bool failed_vector = false;  /* out: the failing tile was a vector tile */
+};
+
 /* Writes every tile of every resolution with `workers` threads making the
- * payloads, the calling thread writing them in tile order. Same file, same
- * register as writing them one by one. 0, -1 (the failing tile's messages
- * registered, not the caller's), or 1 when no thread or memory could be had
- * for it and nothing was done. */
-int orvex_write_grid_tiles_parallel(Orvex *o, double gamma, double lightmin, int workers);
+ * grid payloads, the calling thread writing them in tile order. Same file,
+ * same register as writing them one by one. 0, -1 (the failing tile's
+ * messages registered, not the caller's), or 1 when no thread or memory
+ * could be had for it and nothing was done. */
+int orvex_write_tiles_parallel(Orvex *o, OrvexBuildRun *run, int workers);
+/* The same, one tile after the other on the calling thread. */
+int orvex_write_tiles_in_turn(Orvex *o, OrvexBuildRun *run);
 /* Threads for building the object's tiles: ORVEX_THREADS when set to a
  * count, else the hardware's, at most 8; never more than the tiles. */
 int orvex_grid_worker_count(const Orvex *o);

@@ -139,10 +139,57 @@ void column_maxima(const OrvexTileJob &j, const Windows &w, long nlive, int32_t 
     }
 }
 
+// Lowers *zmin and raises *zmax to the valid samples of a row.
+void widen_range(const int16_t *v, long n, long *zmin, long *zmax)
+{
+    int32_t lo = INT32_MAX, hi = INT32_MIN;
+    for (long c = 0; c < n; c++) {
+        int32_t x = v[c];
+        bool valid = x != ORVEX_NODATA;
+        lo = valid && x < lo ? x : lo;
+        hi = valid && x > hi ? x : hi;
+    }
+    if (hi == INT32_MIN) return;
+    if (*zmin == ORVEX_NODATA || *zmin > lo) *zmin = lo;
+    if (*zmax == ORVEX_NODATA || *zmax < hi) *zmax = hi;
+}
+
+// Decimation 1: every window is one sample, so each output row is a copy
+// of the runs of its source row.
+template <bool Swap>
+int copy_elevation(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, long *zmin,
+                   long *zmax)
+{
+    int16_t *out = reinterpret_cast<int16_t *>(w.out);
+    const long out_rows = j.dg->nlat_per_tile, out_cols = j.dg->nlon_per_tile;
+    bool whole = w.nruns == 1 && w.runs[0].k0 == 0 && w.runs[0].k1 >= out_cols;
+    for (long r = 0; r < out_rows; r++) {
+        if (!whole || w.rows[r] < 0)
+            for (long c = 0; c < out_cols; c++) out[c] = ORVEX_NODATA;
+        if (w.rows[r] >= 0) {
+            const unsigned char *row = j.src + w.rows[r];
+            for (long k = 0; k < w.nruns; k++) {
+                const Run &run = w.runs[k];
+                long n = (run.k1 < out_cols ? run.k1 : out_cols) - run.k0;
+                if (!Swap) {
+                    memcpy(out + run.k0, row + run.off, static_cast<size_t>(n) * 2);
+                    continue;
+                }
+                for (long c = 0; c < n; c++)
+                    out[run.k0 + c] = static_cast<int16_t>(elevation_at<true>(row + run.off + 2 * c));
+            }
+        }
+        widen_range(out, out_cols, zmin, zmax);
+        if (sink.append(w.out, static_cast<size_t>(out_cols) * 2, 2) < 0) return -1;
+    }
+    return 0;
+}
+
 template <bool Swap>
 int sample_elevation(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, long *zmin,
                      long *zmax)
 {
+    if (j.dec == 1) return copy_elevation<Swap>(j, w, sink, zmin, zmax);
     int32_t *acc = reinterpret_cast<int32_t *>(w.acc);
     int16_t *out = reinterpret_cast<int16_t *>(w.out);
     const long out_rows = j.dg->nlat_per_tile, out_cols = j.dg->nlon_per_tile;

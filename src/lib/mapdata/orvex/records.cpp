@@ -22,6 +22,11 @@ ORVEX_ZEROING_CONSTRUCTOR(OrvexInput)
 ORVEX_ZEROING_CONSTRUCTOR(OrvexCache)
 ORVEX_ZEROING_CONSTRUCTOR(GSHHSHdr)
 
+OrvexWriteOptions::OrvexWriteOptions()
+    : gamma(1.0), lightmin(0.0), cache_budget(-1), progress(nullptr), progress_arg(nullptr)
+{
+}
+
 namespace {
 
 const char *const data_type_names[] = {"orx", "rgb", "dem", "demb", "gshhs", "esri"};
