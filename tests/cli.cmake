@@ -24,7 +24,9 @@ add_test(NAME cli.setup COMMAND ${CMAKE_COMMAND} -E chdir ${CLI_DIR} sh -c
   "rm -f built*.orx exists.orx && $<TARGET_FILE:orvex_testdata> sources . && \
    $<TARGET_FILE:orvex_testdata> map map.orx && $<TARGET_FILE:orvex_testdata> map data/maps/orx/default.orx && \
    for d in magic truncate payload range points overlap unwritten huge; do \
-     $<TARGET_FILE:orvex_testdata> map bad-$d.orx $d || exit 1; done && cp map.orx exists.orx")
+     $<TARGET_FILE:orvex_testdata> map bad-$d.orx $d || exit 1; done && cp map.orx exists.orx && \
+   printf '\\211PNG\\r\\n\\032\\n\\000\\000\\000\\015IHDR' > fake.png && \
+   printf 'SQLite format 3\\000\\020\\000' > fake.db && : > zero.orx")
 set_tests_properties(cli.setup PROPERTIES FIXTURES_SETUP cli_data)
 
 # orvex_cli(NAME pass|fail REGEX [ARGS...]): one command line and what it
@@ -52,7 +54,7 @@ orvex_cli(info.default pass "Map: .*data/maps/orx/default.orx \\([0-9]+ bytes, 3
 orvex_cli(info.empty pass "0 resolutions" info empty.orx)
 orvex_cli(info.raw_grid pass "data type dem.*Grid: 8 x 4 samples.*Compression: none" info tiny.dem)
 orvex_cli(info.gshhs pass "vector, data type gshhs.*Segments: 3, points 12" info shore.gshhs)
-orvex_cli(info.missing fail "orvex info: cannot open map 'missing.orx'.*datafile\\(maps/orx/missing.orx\\)" info missing.orx)
+orvex_cli(info.missing fail "orvex info: cannot open map 'missing.orx'.*datafile: cannot open maps/orx/missing.orx: No such file or directory \\(tried .*/data/maps/orx/missing.orx, .*datafile\\(maps/orx/missing.orx\\)" info missing.orx)
 orvex_cli(info.bad_magic fail "cannot open map 'bad-magic.orx'.*magic" info bad-magic.orx)
 orvex_cli(info.too_many fail "too many arguments" info a.orx b.orx)
 # query
@@ -93,7 +95,7 @@ orvex_cli(render.bad_region fail "latitudes must satisfy" render map.orx -o x.pn
 orvex_cli(render.bad_width fail "--width '5' is not a whole number from 16 to 16384" render map.orx -o x.png --width 5)
 orvex_cli(render.not_grid fail "--grid 2 is not a grid resolution" render map.orx -o x.png --grid 2)
 orvex_cli(render.nothing fail "nothing to draw" render map.orx -o x.png --grid none --vector none)
-orvex_cli(render.unwritable fail "cannot create '/nonexistent/x.png'" render map.orx -o /nonexistent/x.png --width 32)
+orvex_cli(render.unwritable fail "cannot write '/nonexistent/x.png'.*No such file or directory" render map.orx -o /nonexistent/x.png --width 32)
 orvex_cli(render.huge_tiles fail "cannot open map 'bad-huge.orx'.*too large" render bad-huge.orx -o x.png --width 64)
 orvex_cli(render.broken_tile fail "cannot read the tiles of resolution 0.*inflate" render bad-payload.orx -o x.png --width 64)
 
@@ -145,3 +147,76 @@ if(ORVEX_NUMPY_MISSING EQUAL 0)
   set_tests_properties(cli.cut.samples PROPERTIES FIXTURES_REQUIRED "cli_data;cut_map"
                        PASS_REGULAR_EXPRESSION "decimation 3, 1 x 2 samples in 1 x 1 tiles: ok")
 endif()
+
+# Interrupted commands: each signal at each step of a build (output created,
+# after the first and the last tile, flushed but not yet renamed) leaves
+# nothing at the output's name; a replaced map survives whole.
+function(orvex_interrupted name sig point out before)
+  add_test(NAME cli.interrupted.${name} COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cli/interrupted.sh
+           $<TARGET_FILE:orvex_command> ${CLI_DIR} ${sig} ${point} ${out} ${before} -- ${ARGN})
+  set_tests_properties(cli.interrupted.${name} PROPERTIES FIXTURES_REQUIRED cli_data
+                       ENVIRONMENT ORVEX_DATA=${CLI_DATA})
+endfunction()
+foreach(sig 1 2 9 15)
+  foreach(point created tile1 tile3 commit)
+    orvex_interrupted(build.${sig}.${point} ${sig} ${point} int-${sig}-${point}.orx ""
+                      build int-${sig}-${point}.orx --recipe mixed.recipe)
+  endforeach()
+endforeach()
+orvex_interrupted(build.overwrite.15 15 tile2 int-over15.orx map.orx
+                  build int-over15.orx --overwrite --recipe mixed.recipe)
+orvex_interrupted(build.overwrite.9 9 commit int-over9.orx map.orx
+                  build int-over9.orx --overwrite --recipe mixed.recipe)
+orvex_interrupted(render.2 2 written int-2.png "" render map.orx -o int-2.png --width 64)
+orvex_interrupted(render.9 9 commit int-9.png "" render map.orx -o int-9.png --width 64)
+set(SHAPES ${CMAKE_CURRENT_SOURCE_DIR}/data/shapefiles)
+orvex_interrupted(shp2db.15 15 imported1 int-15.db "" shp2db ${SHAPES}/rivers.shp ${SHAPES}/towns.shp int-15.db)
+orvex_interrupted(shp2db.9 9 commit int-9.db "" shp2db ${SHAPES}/rivers.shp int-9.db)
+
+# What a file given as a map really is, when it is not one.
+set(ORVEX_CLI_CHECK -DSTATUS=1)
+orvex_cli(check.kind.png fail "orvex check: 'fake.png' is a PNG image, not a map file" check fake.png)
+orvex_cli(check.kind.raw_grid fail "'tiny.dem' is a raw grid \\(with its parameter file beside it\\), not a map file" check tiny.dem)
+orvex_cli(check.kind.gshhs fail "'shore.gshhs' is a GSHHS shoreline file, not a map file" check shore.gshhs)
+orvex_cli(check.kind.sqlite fail "'fake.db' is an SQLite database, not a map file" check fake.db)
+orvex_cli(check.kind.shapefile fail "is a shapefile \\(.shp or .shx\\), not a map file" check ${SHAPES}/towns.shp)
+orvex_cli(check.kind.empty fail "'zero.orx' is an empty file, not a map file" check zero.orx)
+orvex_cli(check.kind.text fail "'mixed.recipe' is a text file, not a map file" check mixed.recipe)
+orvex_cli(info.kind.png fail "orvex info: 'fake.png' is a PNG image, not a map file" info fake.png)
+orvex_cli(info.kind.text fail "orvex info: 'broken.recipe' is a text file, not a map file" info broken.recipe)
+orvex_cli(render.kind.sqlite fail "orvex render: 'fake.db' is an SQLite database, not a map file" render fake.db -o x.png)
+# A damaged map is still reported by what is wrong with it.
+orvex_cli(check.kind.damaged fail "not a readable map file.*magic" check bad-magic.orx)
+
+# Usage mistakes exit 2 in every command.
+set(ORVEX_CLI_CHECK -DSTATUS=2)
+orvex_cli(usage.no_command fail "Usage: orvex COMMAND")
+orvex_cli(usage.unknown_command fail "unknown command" frobnicate)
+orvex_cli(usage.info fail "too many arguments" info a.orx b.orx)
+orvex_cli(usage.query fail "expected LAT LON" query 10)
+orvex_cli(usage.check fail "expected exactly one MAP" check)
+orvex_cli(usage.build fail "no output file given" build --grid tiny.dem)
+orvex_cli(usage.render fail "no output file given" render map.orx)
+orvex_cli(usage.shp2db fail "usage: orvex shp2db" shp2db)
+orvex_cli(usage.shp2db_one fail "usage: orvex shp2db" shp2db out.db)
+orvex_cli(usage.shp2db_option fail "unknown option --frobnicate" shp2db --frobnicate a.shp out.db)
+# Regions that are empty or inverted are refused; W > E crosses 180 degrees.
+orvex_cli(region.empty fail "'10/10/30/40' is empty: W and E are the same meridian" render map.orx -o x.png --region 10/10/30/40)
+orvex_cli(region.same_meridian fail "is empty" render map.orx -o x.png --region 180/-180/0/10)
+orvex_cli(region.inverted fail "latitudes must satisfy -90 <= S < N <= 90" render map.orx -o x.png --region 0/10/40/30)
+orvex_cli(region.flat fail "latitudes must satisfy" render map.orx -o x.png --region 0/10/30/30)
+orvex_cli(region.pole fail "latitudes must satisfy" render map.orx -o x.png --region 0/10/-100/0)
+orvex_cli(region.not_numbers fail "'a/b/c/d' is not W/E/S/N in degrees" render map.orx -o x.png --region a/b/c/d)
+orvex_cli(region.nan fail "is not W/E/S/N in degrees" render map.orx -o x.png --region 0/10/nan/20)
+unset(ORVEX_CLI_CHECK)
+orvex_cli(region.dateline pass "wrote dateline2.png \\(64 x 64\\)" render map.orx -o dateline2.png --region 170/-170/-50/-30 --width 64)
+
+# Parameter files: the file, the key and the value are named before the
+# library's message.
+file(WRITE ${CLI_DIR}/badstep.dem.pf "lat 90\nlon -180\ndlat -45\ndlon 0.33x\nnlat 4\nnlon 8\n")
+file(WRITE ${CLI_DIR}/zerostep.dem.pf "lat 90\nlon -180\ndlat 0\ndlon 45\nnlat 4\nnlon 8\n")
+add_test(NAME cli.pf.setup COMMAND ${CMAKE_COMMAND} -E chdir ${CLI_DIR} sh -c "cp tiny.dem badstep.dem && cp tiny.dem zerostep.dem")
+set_tests_properties(cli.pf.setup PROPERTIES FIXTURES_SETUP cli_pf FIXTURES_REQUIRED cli_data)
+orvex_cli(pf.not_a_number fail "parameter file ./badstep.dem.pf: key dlon: cannot use value '0.33x' \\(not a number\\).*Orvex::scanInput: Cannot find dlon in parameter file" info badstep.dem)
+orvex_cli(pf.zero_step fail "parameter file ./zerostep.dem.pf: key dlat: cannot use value '0' \\(a step of zero\\).*Cannot find dlat in parameter file" build zs.orx --grid zerostep.dem)
+set_tests_properties(cli.pf.not_a_number cli.pf.zero_step PROPERTIES FIXTURES_REQUIRED "cli_data;cli_pf")

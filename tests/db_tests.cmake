@@ -5,5 +5,6 @@ find_path(ORVEX_TEST_SHAPELIB_INCLUDE_DIR shapefil.h REQUIRED)
 find_library(ORVEX_TEST_SHAPELIB_LIBRARY shp REQUIRED)
 target_include_directories(orvex_tests PRIVATE ${ORVEX_TEST_SHAPELIB_INCLUDE_DIR}
                                                ${PROJECT_SOURCE_DIR}/src/tools)
-target_sources(orvex_tests PRIVATE ${PROJECT_SOURCE_DIR}/src/tools/shp2db_command.cpp)
+target_sources(orvex_tests PRIVATE ${PROJECT_SOURCE_DIR}/src/tools/shp2db_command.cpp
+                                   ${PROJECT_SOURCE_DIR}/src/tools/atomic_output.cpp)
 target_link_libraries(orvex_tests PRIVATE SQLite::SQLite3 ${ORVEX_TEST_SHAPELIB_LIBRARY})

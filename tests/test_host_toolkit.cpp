@@ -86,7 +86,30 @@ TEST(DataFile, SearchesTheFoldersOfTheEnvironmentInOrder)
     path = datafile(nullptr, "maps/x.orx");
     EXPECT_EQ(std::string(path), a.file("maps/x.orx"));
     free(path);
+    unsetenv("ORVEX_DATA");
+}
+
+TEST(DataFile, AFailedSearchSaysWhyAndWhereItLooked)
+{
+    TempDir a, b;
+    mkdir(a.file("maps").c_str(), 0755);
+    mkdir(b.file("maps").c_str(), 0755);
+    std::string env = a.path() + ":" + b.path();
+    setenv("ORVEX_DATA", env.c_str(), 1);
+    elog_clear_register(0);
     EXPECT_EQ(datafile(nullptr, "maps/missing.orx"), nullptr);
+    ASSERT_EQ(elog_count(), 1);
+    std::string tried = a.file("maps/missing.orx") + ", " + b.file("maps/missing.orx") + ", " +
+                        datafile_install_dir() + "/maps/missing.orx";
+    EXPECT_EQ(std::string(elog_message(0)),
+              "datafile: cannot open maps/missing.orx: No such file or directory (tried " + tried + ")\n");
+    // A folder where the file should be says more than an absent file.
+    elog_clear_register(0);
+    mkdir(b.file("maps/missing.orx").c_str(), 0755);
+    EXPECT_EQ(datafile(nullptr, "maps/missing.orx"), nullptr);
+    ASSERT_EQ(elog_count(), 1);
+    EXPECT_NE(std::string(elog_message(0)).find("maps/missing.orx: not a regular file (tried"), std::string::npos);
+    elog_clear_register(0);
     unsetenv("ORVEX_DATA");
 }
 
@@ -114,9 +137,21 @@ TEST(ParameterFile, ReadsKeysCommentsAndRepeatedKeys)
     EXPECT_EQ(parse_param(pf, "bigendian", PF_YESNO, 0, &big), 0);
     EXPECT_EQ(big, 1);
     EXPECT_STREQ(pfget_string(pf, "name"), "two words");
+    elog_clear_register(0);
     EXPECT_LT(parse_param(pf, "bad", PF_INT, 1, &bad), 0);
     EXPECT_LT(parse_param(pf, "bad", PF_DOUBLE, 0, &lat), 0);
     EXPECT_LT(parse_param(pf, "huge", PF_INT, 1, &huge), 0);
+    // Each unusable value is registered with the file, the key and the value.
+    std::string where = "parameter file " + dir.file("g.dem.pf") + ": key ";
+    ASSERT_EQ(elog_count(), 3);
+    EXPECT_EQ(std::string(elog_message(0)),
+              where + "bad: cannot use value '12abc' (not a whole number within the range of an int)\n");
+    EXPECT_EQ(std::string(elog_message(1)), where + "bad: cannot use value '12abc' (not a number)\n");
+    EXPECT_EQ(std::string(elog_message(2)),
+              where + "huge: cannot use value '99999999999' (not a whole number within the range of an int)\n");
+    EXPECT_EQ(pf_refuse(pf, "nlat", "too many rows"), -1);
+    EXPECT_EQ(std::string(elog_message(3)), where + "nlat: cannot use value '20' (too many rows)\n");
+    elog_clear_register(0);
     double preset = 7;
     EXPECT_EQ(parse_param(pf, "dlat", PF_DOUBLE, 0, &preset), 0);
     EXPECT_EQ(preset, 7);
@@ -141,6 +176,7 @@ TEST(ParameterFile, YesNoWordsInAnyCase)
         EXPECT_EQ(b, 0);
         pffree(pf);
     }
+    elog_clear_register(0);
 }
 
 TEST(ParameterFile, MissingFileIsAFailure)

@@ -1,9 +1,12 @@
 // The host toolkit's shapefile database: opening, look-ups and queries,
 // decoding shape records, importing shapefiles, and the shp2db command.
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <math.h>
 #include <shapefil.h>
+#include <string.h>
+#include <unistd.h>
 
 #include "db_support.h"
 #include "shp2db_command.h"
@@ -424,8 +427,8 @@ TEST_F(ShapeDatabase, Shp2dbCommand)
     EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("usage: orvex shp2db", 0), 0u);
 
     testing::internal::CaptureStderr();
-    EXPECT_EQ(run_shp2db({"shp2db", "only.db"}), 1);
-    EXPECT_EQ(run_shp2db({"shp2db", "-x", "a.shp", "only.db"}), 1);
+    EXPECT_EQ(run_shp2db({"shp2db", "only.db"}), 2);
+    EXPECT_EQ(run_shp2db({"shp2db", "-x", "a.shp", "only.db"}), 2);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("unknown option -x"), std::string::npos);
 
@@ -449,6 +452,25 @@ TEST_F(ShapeDatabase, Shp2dbCommand)
     EXPECT_NE(err.find("the 1 file(s) before it were imported"), std::string::npos);
     EXPECT_EQ(db_query_text(out, "SELECT count(*) FROM shapefile"), "5");
     EXPECT_EQ(elog_count(), 0);  // the command empties the register it printed
+
+    // A failure into a database the command would create leaves nothing,
+    // not even the files imported before it.
+    std::string fresh = dir.file("fresh.db");
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run_shp2db({"shp2db", a + ".shp", dir.file("missing.shp"), fresh}), 1);
+    testing::internal::GetCapturedStdout();
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(fresh + " was not created"), std::string::npos) << err;
+    EXPECT_NE(access(fresh.c_str(), F_OK), 0);
+    DIR *folder = opendir(dir.path().c_str());
+    ASSERT_NE(folder, nullptr);
+    while (struct dirent *e = readdir(folder)) EXPECT_EQ(strstr(e->d_name, ".tmp-"), nullptr) << e->d_name;
+    closedir(folder);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run_shp2db({"shp2db", a + ".shp", fresh}), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(db_query_text(fresh, "SELECT count(*) FROM shapefile"), "2");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "build_plan.h"
 #include "palette.h"
 #include "raster.h"
+#include "file_kind.h"
 #include "region.h"
 
 using namespace orvextool;
@@ -32,6 +33,15 @@ TEST(ToolRegion, RefusesMalformedRegions)
                             "-400/0/0/10", "0//0/10", "nan/10/0/10"})
         EXPECT_FALSE(parse_region(bad, &r, &why)) << bad;
     EXPECT_FALSE(parse_region("-180/190/0/10", &r, &why)); /* more than a turn */
+    /* A region of no width would silently draw the whole turn. */
+    for (const char *empty : {"10/10/30/40", "180/-180/0/10", "190/-170/0/10"}) {
+        EXPECT_FALSE(parse_region(empty, &r, &why)) << empty;
+        EXPECT_NE(why.find("is empty"), std::string::npos) << why;
+    }
+    for (const char *inverted : {"0/10/40/30", "0/10/-91/0", "0/10/0/90.5", "0/10/inf/10"})
+        EXPECT_FALSE(parse_region(inverted, &r, &why)) << inverted;
+    ASSERT_TRUE(parse_region("0/360/0/10", &r, &why)); /* a whole turn stays legal */
+    EXPECT_DOUBLE_EQ(r.width(), 360);
 }
 
 TEST(ToolArgs, StrictNumbersAndTiles)
@@ -173,4 +183,53 @@ TEST(ToolBuildPlan, RefusesMisplacedOptions)
     EXPECT_TRUE(refused({"out.orx", "--grid"}));
     EXPECT_TRUE(refused({"out.orx", "--grid", "a.dem", "--type", "tiff"}));
     EXPECT_TRUE(refused({"out.orx", "--grid", "a.dem", "--lightmin", "2"}));
+}
+
+namespace {
+
+std::string kind_of(const std::string &bytes, bool has_pf = false)
+{
+    return orvextool::describe_non_map(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
+                                       static_cast<long>(bytes.size()), has_pf);
+}
+
+/* A first GSHHS header: id, points, flag, then west east south north in
+ * big-endian microdegrees. */
+std::string gshhs_head(int id, int points, int west, int east, int south, int north)
+{
+    std::string h;
+    for (int v : {id, points, 0x700, west, east, south, north}) {
+        unsigned u = static_cast<unsigned>(v);
+        for (int shift : {24, 16, 8, 0}) h += static_cast<char>((u >> shift) & 0xff);
+    }
+    return h;
+}
+
+}  // namespace
+
+TEST(ToolFileKind, TellsCommonFilesFromTheirFirstBytes)
+{
+    EXPECT_EQ(kind_of(""), "an empty file");
+    EXPECT_EQ(kind_of(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)), "a PNG image");
+    EXPECT_EQ(kind_of(std::string("SQLite format 3\0\x10\0", 18)), "an SQLite database");
+    EXPECT_EQ(kind_of(std::string("\0\0\x27\x0a\0\0\0\0", 8)), "a shapefile (.shp or .shx)");
+    EXPECT_EQ(kind_of("\x1f\x8b\x08\x00zzzz"), "a gzip-compressed file");
+    EXPECT_EQ(kind_of("lat 90\nlon -180\n"), "a text file");
+    EXPECT_EQ(kind_of(gshhs_head(0, 5, 0, 360000000, -60000000, 80000000)), "a GSHHS shoreline file");
+    /* Any samples with a parameter file beside them are a raw grid. */
+    EXPECT_EQ(kind_of(std::string("\0\x01\0\x02", 4), true), "a raw grid (with its parameter file beside it)");
+}
+
+TEST(ToolFileKind, LeavesMapsAndUnknownBytesToTheReader)
+{
+    /* A map's own magic, even when damaged further on, is the reader's. */
+    EXPECT_EQ(kind_of(std::string("ORX0    \xff\xff\xff\xff", 12)), "");
+    EXPECT_EQ(kind_of(std::string("ORX0    ", 8), true), "");
+    EXPECT_EQ(kind_of(std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8)), "");
+    /* A box off the Earth or a later polygon first is no GSHHS header. */
+    EXPECT_EQ(kind_of(gshhs_head(0, 5, 0, 360000000, -95000000, 80000000)), "");
+    EXPECT_EQ(kind_of(gshhs_head(3, 5, 0, 360000000, -60000000, 80000000)), "");
+    EXPECT_EQ(kind_of(gshhs_head(0, 0, 0, 360000000, -60000000, 80000000)), "");
+    /* Text with a control byte is not text. */
+    EXPECT_EQ(kind_of(std::string("lat 90\x01", 7)), "");
 }

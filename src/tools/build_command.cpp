@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "atomic_output.h"
 #include "build_inputs.h"
 #include "build_plan.h"
 #include "commands.h"
@@ -59,8 +60,9 @@ const char kHelp[] =
     "  --overwrite     replace OUT.orx if it exists\n"
     "  --quiet         no progress line\n"
     "\n"
-    "Progress is shown on standard error when it is a terminal. A build that\n"
-    "fails removes its unfinished output.\n"
+    "Progress is shown on standard error when it is a terminal. The map is\n"
+    "written as .OUT.orx.tmp-PID beside OUT.orx and renamed to OUT.orx only when\n"
+    "complete: a failed or interrupted build leaves OUT.orx as it was.\n"
     "\n"
     "Example:\n"
     "  orvex build world.orx --grid etopo5.dem --dec 2 --tiles 3x6 --label 10min \\\n"
@@ -138,6 +140,7 @@ void step_progress(void *arg, long done, long)
     Written *w = static_cast<Written *>(arg);
     w->done = done;
     w->progress->step();
+    test_checkpoint("tile" + std::to_string(done));
 }
 
 /* Names tile number k of the whole build, counted over every resolution. */
@@ -170,19 +173,34 @@ int write_all(Orvex &out, const orvextool::BuildPlan &plan)
     return 0;
 }
 
+/* The output is written under a temporary name and replaces an existing
+ * file only on success and only when asked, so the check comes first. */
 int prepare_output(const orvextool::BuildPlan &plan, BuildInputs &inputs)
 {
     if (inputs.is_input_path(plan.output))
         return usage_error("build", "the output '" + plan.output + "' is also an input");
     struct stat st;
-    if (plan.overwrite && stat(plan.output.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return usage_error("build", "'" + plan.output + "' is not a regular file");
-        if (unlink(plan.output.c_str()) != 0) {
-            perror(plan.output.c_str());
-            return fail("build", "cannot replace '" + plan.output + "'");
-        }
-    }
+    if (stat(plan.output.c_str(), &st) != 0) return 0;
+    if (!plan.overwrite)
+        return fail("build", "cannot create '" + plan.output +
+                                 "': Cannot overwrite existing file (--overwrite replaces it)");
+    if (!S_ISREG(st.st_mode)) return usage_error("build", "'" + plan.output + "' is not a regular file");
     return 0;
+}
+
+/* Declares and writes the whole map into `path`; the tile and resolution
+ * counts go to *resolutions and *tiles. */
+int write_map(const orvextool::BuildPlan &plan, BuildInputs &inputs, const std::string &path, long *resolutions,
+              long *tiles)
+{
+    Orvex out;
+    if (out.setOutput(path.c_str()) != 0) return fail("build", "cannot create '" + plan.output + "'");
+    test_checkpoint("created");
+    int rc = declare_all(out, plan, inputs);
+    if (rc == 0) rc = write_all(out, plan);
+    *resolutions = out.frame.nresolutions;
+    *tiles = count_tiles(out);
+    return rc;
 }
 
 int run_build(const orvextool::BuildPlan &plan)
@@ -190,24 +208,19 @@ int run_build(const orvextool::BuildPlan &plan)
     auto start = std::chrono::steady_clock::now();
     BuildInputs inputs;
     if (inputs.open_all(plan) != 0) return 1;
-    if (prepare_output(plan, inputs) != 0) return 2;
-    int rc;
-    {
-        Orvex out;
-        if (out.setOutput(plan.output.c_str()) != 0) return fail("build", "cannot create '" + plan.output + "'");
-        rc = declare_all(out, plan, inputs);
-        if (rc == 0) rc = write_all(out, plan);
-        if (rc == 0) {
-            double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            struct stat st;
-            long size = stat(plan.output.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
-            long n = out.frame.nresolutions, tiles = count_tiles(out);
-            fprintf(stderr, "orvex build: wrote %s: %s, %s, %ld bytes in %.1f s\n", plan.output.c_str(),
-                    count_of(n, "resolution").c_str(), count_of(tiles, "tile").c_str(), size, seconds);
-        }
-    }
-    if (rc != 0) unlink(plan.output.c_str()); /* no half-built map stays behind */
-    return rc;
+    if (int rc = prepare_output(plan, inputs)) return rc;
+    AtomicOutput file(plan.output);
+    if (!file.ready()) return fail("build", "cannot protect '" + plan.output + "' (name too long)");
+    long n = 0, tiles = 0;
+    if (int rc = write_map(plan, inputs, file.temp_path(), &n, &tiles)) return rc; /* file discards it */
+    std::string why;
+    if (file.commit(plan.overwrite, &why) != 0) return fail("build", why);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    struct stat st;
+    long size = stat(plan.output.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
+    fprintf(stderr, "orvex build: wrote %s: %s, %s, %ld bytes in %.1f s\n", plan.output.c_str(),
+            count_of(n, "resolution").c_str(), count_of(tiles, "tile").c_str(), size, seconds);
+    return 0;
 }
 
 }  // namespace

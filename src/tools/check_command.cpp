@@ -258,7 +258,7 @@ int check_command(int argc, char **argv)
     if (argc != 2) return usage_error("check", "expected exactly one MAP");
     Orvex map;
     if (map.setInput(local_name(argv[1]).c_str(), 0, "orx") != 0)
-        return fail("check", std::string("'") + argv[1] + "' is not a readable map file");
+        return fail_to_open("check", argv[1], std::string("'") + argv[1] + "' is not a readable map file");
     Checker checker(map);
     long problems = checker.run();
     if (problems > 0) {

@@ -3,7 +3,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "file_kind.h"
 
 namespace orvexcli {
 
@@ -54,6 +57,36 @@ std::string local_name(const std::string &name)
     return access(name.c_str(), F_OK) == 0 ? "./" + name : name;
 }
 
+namespace {
+
+/* What a file on disk is when it is recognisably not a map; empty for a
+ * map, an unknown kind, or a name left to the data folders. */
+std::string non_map_kind(const std::string &path)
+{
+    if (path.empty() || (path[0] != '/' && path[0] != '.')) return "";
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f) return "";
+    unsigned char head[orvextool::kFileKindHead];
+    size_t n = fread(head, 1, sizeof head, f);
+    struct stat st;
+    long size = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long>(st.st_size) : -1;
+    fclose(f);
+    if (size < 0) return "";
+    bool has_pf = access((path + ".pf").c_str(), F_OK) == 0;
+    return orvextool::describe_non_map(head, n, size, has_pf);
+}
+
+}  // namespace
+
+int fail_to_open(const char *command, const char *name, const std::string &what, bool read_as_map)
+{
+    std::string kind = name && read_as_map ? non_map_kind(local_name(name)) : std::string();
+    if (kind.empty()) return fail(command, what);
+    /* The reader's complaint (a wrong magic number) says less than this. */
+    elog_clear_register(0);
+    return fail(command, std::string("'") + name + "' is " + kind + ", not a map file");
+}
+
 int open_map(const char *command, const char *name, Orvex *map)
 {
     std::string path = name ? local_name(name) : std::string();
@@ -61,7 +94,9 @@ int open_map(const char *command, const char *name, Orvex *map)
     std::string what = name ? std::string("cannot open map '") + name + "'"
                             : std::string("cannot open the default map (maps/orx/default.orx in "
                                           "ORVEX_DATA or ") + datafile_install_dir() + ")";
-    return fail(command, what);
+    /* A raw grid or GSHHS file opened by its suffix failed as what it is. */
+    bool read_as_map = !name || type_for(name) || has_suffix(name, ".orx");
+    return fail_to_open(command, name, what, read_as_map);
 }
 
 std::string field_text(const char *field, size_t size)

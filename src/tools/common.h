@@ -23,6 +23,12 @@ bool wants_help(int argc, char **argv);
  * look up as maps/orx/NAME in the data folders. */
 std::string local_name(const std::string &name);
 
+/* Fails as above after a map named `name` could not be opened: when it
+ * was read as a map file and is recognisably something else, with "'NAME'
+ * is a PNG image, not a map file" (and no register), else with `what` and
+ * the register. */
+int fail_to_open(const char *command, const char *name, const std::string &what, bool read_as_map = true);
+
 /* Opens a map for reading: the default map found under "maps/orx" when
  * `name` is null. Returns 0, or fails as above. */
 int open_map(const char *command, const char *name, Orvex *map);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "args.h"
+#include "atomic_output.h"
 #include "commands.h"
 #include "common.h"
 #include "render.h"
@@ -166,6 +167,19 @@ int choose_vectors(Orvex &map, const RenderOptions &o, double pixel_degrees, std
     return 0;
 }
 
+/* The PNG appears at its name whole or not at all; an existing file there
+ * is replaced. */
+int save_png(const orvextool::Image &image, const std::string &path)
+{
+    AtomicOutput file(path);
+    if (!file.ready()) return fail("render", "cannot protect '" + path + "' (name too long)");
+    std::string why;
+    if (write_png(image, file.temp_path(), &why) != 0) return fail("render", "cannot write '" + path + "': " + why);
+    test_checkpoint("written");
+    if (file.commit(true, &why) != 0) return fail("render", why);
+    return 0;
+}
+
 int render(Orvex &map, const RenderOptions &o)
 {
     View view;
@@ -185,8 +199,7 @@ int render(Orvex &map, const RenderOptions &o)
         rasterise_vectors(map, vectors, view, &layer);
         compose_vectors(layer, grid >= 0, &image);
     }
-    std::string why;
-    if (write_png(image, o.output, &why) != 0) return fail("render", why);
+    if (save_png(image, o.output) != 0) return 1;
     fprintf(stderr, "orvex render: wrote %s (%ld x %ld)", o.output.c_str(), view.width, view.height);
     if (grid >= 0) fprintf(stderr, ", grid resolution %d", grid);
     for (size_t k = 0; k < vectors.size(); k++) fprintf(stderr, "%s%d", k ? "," : ", vector resolution ", vectors[k]);

@@ -1,6 +1,7 @@
 # Runs one orvex command line and checks its exit status and output.
 #   -DCOMMAND=prog  -DARGS="a|b|c"  -DEXPECT=pass|fail  [-DMATCH=regex]
 #   [-DWORKDIR=dir] [-DDATA=dir for ORVEX_DATA]
+#   [-DSTATUS=the exact exit status expected]
 #   [-DABSENT=file that must not exist afterwards]
 #   [-DSAME="a|b": two files that must be equal afterwards]
 # The output checked is standard output and standard error together.
@@ -21,6 +22,9 @@ if(EXPECT STREQUAL "fail" AND status EQUAL 0)
 endif()
 if(EXPECT STREQUAL "fail" AND NOT status MATCHES "^[0-9]+$")
   message(FATAL_ERROR "expected a clean failure, got '${status}'")
+endif()
+if(DEFINED STATUS AND NOT status EQUAL STATUS)
+  message(FATAL_ERROR "expected exit status ${STATUS}, got ${status}")
 endif()
 if(DEFINED MATCH AND NOT all MATCHES "${MATCH}")
   message(FATAL_ERROR "output does not match '${MATCH}'")

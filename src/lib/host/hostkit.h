@@ -66,8 +66,12 @@ int pfread(const char *data_path, Pf **pf);
  * or PF_YESNO (int*, from yes/no, y/n, true/false, on/off, 1/0 in any
  * case) at value and returns 0. A missing key returns -1 when required and
  * 0, leaving *value untouched, when not; a value that does not parse
- * completely always returns -2. */
+ * completely (or a double that is not finite) always returns -2 and
+ * registers "parameter file PATH: key KEY: cannot use value 'TEXT' (WHY)". */
 int parse_param(Pf *pf, const char *key, int kind, int required, void *value);
+/* For a value that parsed but that the caller cannot use: registers the
+ * same message with the caller's reason and returns -1. */
+int pf_refuse(Pf *pf, const char *key, const char *why);
 /* The raw text of a key, or null. */
 const char *pfget_string(Pf *pf, const char *key);
 void pffree(Pf *pf);

@@ -1,10 +1,12 @@
 // Parameter files: the sidecar "key value" files that describe raw grids.
-// The toolkit reports failures by result only; the caller names the file
-// and the key in its own message.
+// A missing key is reported by result only; a value that cannot be used is
+// registered here, naming the file, the key and the value, so that the
+// caller's own message follows the one that says what was wrong.
 
 #include <ctype.h>
 #include <errno.h>
 #include <limits.h>
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -16,6 +18,7 @@
 #include "hostkit.h"
 
 struct Pf {
+    std::string path;
     std::map<std::string, std::string> values;
 };
 
@@ -46,7 +49,7 @@ bool parse_double(const std::string &text, double *out)
     char *end = nullptr;
     errno = 0;
     double v = strtod(text.c_str(), &end);
-    if (*end != '\0' || errno == ERANGE) return false;
+    if (*end != '\0' || errno == ERANGE || !isfinite(v)) return false;
     *out = v;
     return true;
 }
@@ -73,6 +76,34 @@ bool parse_yesno(const std::string &text, int *out)
     return false;
 }
 
+void log_text(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    elog_log(0, format, args);
+    va_end(args);
+}
+
+void log_refusal(const Pf *pf, const char *key, const char *value, const char *why)
+{
+    log_text("parameter file %s: key %s: cannot use value '%s' (%s)\n", pf->path.c_str(), key, value, why);
+}
+
+const char *unreadable_because(int kind, const std::string &text)
+{
+    switch (kind) {
+    case PF_DOUBLE: {
+        char *end = nullptr;
+        strtod(text.c_str(), &end);
+        bool whole = !text.empty() && *end == '\0';
+        return whole ? "not a finite number" : "not a number";
+    }
+    case PF_INT: return "not a whole number within the range of an int";
+    case PF_YESNO: return "not yes or no";
+    default: return "no such kind of value";
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -95,6 +126,7 @@ int pfread(const char *data_path, Pf **pf)
         delete set;
         return -1;
     }
+    set->path = std::string(data_path) + ".pf";
     pffree(*pf);
     *pf = set;
     return 0;
@@ -113,7 +145,17 @@ int parse_param(Pf *pf, const char *key, int kind, int required, void *value)
     case PF_YESNO: ok = parse_yesno(text, static_cast<int *>(value)); break;
     default: ok = false;
     }
-    return ok ? 0 : -2;
+    if (ok) return 0;
+    log_refusal(pf, key, text.c_str(), unreadable_because(kind, text));
+    return -2;
+}
+
+int pf_refuse(Pf *pf, const char *key, const char *why)
+{
+    if (!pf || !key) return -1;
+    const char *value = pfget_string(pf, key);
+    log_refusal(pf, key, value ? value : "", why ? why : "unusable");
+    return -1;
 }
 
 const char *pfget_string(Pf *pf, const char *key)

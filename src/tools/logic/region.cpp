@@ -43,6 +43,10 @@ bool parse_region(const char *text, Region *region, std::string *why)
         return false;
     }
     if (r.east <= r.west) r.east += 360; /* crosses the 180 degree meridian */
+    if (r.width() <= 0 || v[0] == v[1]) {
+        *why = "'" + s + "' is empty: W and E are the same meridian";
+        return false;
+    }
     if (r.width() > 360) {
         *why = "a region spans at most 360 degrees of longitude";
         return false;

@@ -3,6 +3,7 @@
 // by its parameter file. The scan builds one grid resolution whose one
 // uncompressed tile is the mapped file itself; no sample is read or copied.
 
+#include <math.h>
 #include <stdlib.h>
 
 #include "OrvexInternal.h"
@@ -21,10 +22,21 @@ struct RawGeometry {
 };
 
 // Reads one key; a missing or unreadable value registers the one message
-// the scan gives for every key.
+// the scan gives for every key (the toolkit has already said what was
+// wrong with an unreadable value).
 bool read_key(Pf *pf, const char *key, int kind, int required, void *value)
 {
     if (parse_param(pf, key, kind, required, value) >= 0) return true;
+    orvex_register_error(0, "Orvex::scanInput: Cannot find %s in parameter file.\n", key);
+    return false;
+}
+
+// A value that parsed but cannot describe a grid is refused like a missing
+// one, after the toolkit's message naming the file, the key and the value.
+bool usable(Pf *pf, const char *key, bool ok, const char *why)
+{
+    if (ok) return true;
+    pf_refuse(pf, key, why);
     orvex_register_error(0, "Orvex::scanInput: Cannot find %s in parameter file.\n", key);
     return false;
 }
@@ -37,41 +49,79 @@ bool read_step_or_density(Pf *pf, const char *step_key, const char *density_key,
     if (!read_key(pf, step_key, PF_DOUBLE, 0, step)) return false;
     if (*step != 0.0) return true;
     double density = 0.0;
-    if (!read_key(pf, density_key, PF_DOUBLE, 1, &density)) return false;
+    if (!read_key(pf, density_key, PF_DOUBLE, 1, &density) ||
+        !usable(pf, density_key, density > 0.0 && isfinite(1.0 / density),
+                "not a positive number of samples per degree"))
+        return false;
     *step = 1.0 / density;
     return true;
 }
 
+bool read_step(Pf *pf, const char *key, double *step)
+{
+    return read_key(pf, key, PF_DOUBLE, 1, step) && usable(pf, key, *step != 0.0, "a step of zero");
+}
+
+bool read_latitude(Pf *pf, double *lat)
+{
+    return read_key(pf, "lat", PF_DOUBLE, 1, lat) &&
+           usable(pf, "lat", *lat >= -90.0 && *lat <= 90.0, "not a latitude from -90 to 90");
+}
+
+bool read_longitude(Pf *pf, double *lon)
+{
+    return read_key(pf, "lon", PF_DOUBLE, 1, lon) &&
+           usable(pf, "lon", *lon >= -360.0 && *lon <= 360.0, "not a longitude from -360 to 360");
+}
+
+// Rounding of the steps written in a parameter file (1/12 as
+// 0.083333333333333) must not refuse a grid that ends exactly at a pole or
+// spans exactly one turn.
+const double kSlack = 1e-6;
+
+// The rows must be at least one and end no further than a pole.
+bool read_rows(Pf *pf, RawGeometry *g)
+{
+    if (!read_key(pf, "nlat", PF_INT, 1, &g->nlat) ||
+        !usable(pf, "nlat", g->nlat > 0, "not a positive number of rows"))
+        return false;
+    double last = g->lat + (g->nlat - 1.0) * g->dlat;
+    return usable(pf, "nlat", last >= -90.0 - kSlack && last <= 90.0 + kSlack,
+                  "the last row would lie beyond a pole");
+}
+
+// The columns must be at least one and span no more than one turn (a
+// repeated first column at the end is common and allowed).
+bool read_columns(Pf *pf, RawGeometry *g)
+{
+    if (!read_key(pf, "nlon", PF_INT, 1, &g->nlon) ||
+        !usable(pf, "nlon", g->nlon > 0, "not a positive number of columns"))
+        return false;
+    double span = (g->nlon - 1.0) * fabs(g->dlon);
+    return usable(pf, "nlon", span <= 360.0 + kSlack, "the columns would span more than 360 degrees");
+}
+
 bool read_rgb_geometry(Pf *pf, RawGeometry *g)
 {
-    return read_key(pf, "lat", PF_DOUBLE, 1, &g->lat) &&
-           read_step_or_density(pf, "dlat", "pplat", &g->dlat) &&
-           read_key(pf, "lon", PF_DOUBLE, 1, &g->lon) &&
-           read_step_or_density(pf, "dlon", "pplon", &g->dlon) &&
-           read_key(pf, "nlat", PF_INT, 1, &g->nlat) && read_key(pf, "nlon", PF_INT, 1, &g->nlon);
+    return read_latitude(pf, &g->lat) && read_step_or_density(pf, "dlat", "pplat", &g->dlat) &&
+           read_longitude(pf, &g->lon) && read_step_or_density(pf, "dlon", "pplon", &g->dlon) &&
+           read_rows(pf, g) && read_columns(pf, g);
 }
 
 bool read_dem_geometry(Pf *pf, RawGeometry *g)
 {
     g->bigendian = 0;
-    return read_key(pf, "lat", PF_DOUBLE, 1, &g->lat) &&
-           read_key(pf, "dlat", PF_DOUBLE, 1, &g->dlat) &&
-           read_key(pf, "lon", PF_DOUBLE, 1, &g->lon) &&
-           read_key(pf, "dlon", PF_DOUBLE, 1, &g->dlon) &&
-           read_key(pf, "nlat", PF_INT, 1, &g->nlat) && read_key(pf, "nlon", PF_INT, 1, &g->nlon) &&
+    return read_latitude(pf, &g->lat) && read_step(pf, "dlat", &g->dlat) && read_longitude(pf, &g->lon) &&
+           read_step(pf, "dlon", &g->dlon) && read_rows(pf, g) && read_columns(pf, g) &&
            read_key(pf, "bigendian", PF_YESNO, 0, &g->bigendian);
 }
 
 // The samples the parameter file announces must all lie inside the file,
-// so that no reader of the one tile can reach past the mapping.
+// so that no reader of the one tile can reach past the mapping. The counts
+// are positive here.
 bool samples_fit_file(const Orvex *object, const RawGeometry &g, long sample_size)
 {
     const char *path = object->fname ? object->fname : "(unnamed)";
-    if (g.nlat <= 0 || g.nlon <= 0) {
-        orvex_register_error(0, "Orvex::scanInput: %s: nlat %d and nlon %d must both be positive.\n",
-                             path, g.nlat, g.nlon);
-        return false;
-    }
     // Below 2^64 for any two ints and 3 bytes a sample.
     unsigned long needed = static_cast<unsigned long>(g.nlat) * static_cast<unsigned long>(g.nlon) *
                            static_cast<unsigned long>(sample_size);
