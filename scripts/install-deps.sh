@@ -5,7 +5,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 packages=(
   build-essential cmake pkg-config
-  zlib1g-dev libsqlite3-dev libshp-dev shapelib libpng-dev
+  zlib1g-dev libdeflate-dev libsqlite3-dev libshp-dev shapelib libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 libjpeg-turbo-progs
   python3-numpy gdal-bin

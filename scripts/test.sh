@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: once as built for use, once
 # with AddressSanitizer and UndefinedBehaviorSanitizer (any report fails).
+# Then the test program alone twice more: built with zlib as the tile codec
+# instead of libdeflate, and the threaded cache and grid tests built with
+# ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -14,6 +17,16 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure -j"$jobs")
 }
 
+# The test program alone, built in its own folder with the given options,
+# run on the tests matching a filter.
+run_program() {
+  local dir=$1 filter=$2; shift 2
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX="$PWD/$dir/prefix" \
+        -DORVEX_BUILD_BENCH=OFF "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs" --target orvex_tests
+  "$dir/tests/orvex_tests" --gtest_brief=1 --gtest_filter="$filter"
+}
+
 echo "== test suite =="
 run_suite build/test
 echo "== real grids: every sample of maps of the relief grids Debian ships =="
@@ -23,3 +36,8 @@ echo "== test suite with AddressSanitizer and UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build/sanitize -DORVEX_SANITIZE=ON -DORVEX_BUILD_BENCH=OFF
+echo "== test program with zlib as the tile codec =="
+run_program build/test-zlib '*' -DORVEX_CODEC=zlib
+echo "== threaded cache and grid tests with ThreadSanitizer =="
+TSAN_OPTIONS=halt_on_error=1 \
+  run_program build/test-tsan 'TileCache*:CacheStress*:TileCodec*:GridParallel*' -DORVEX_TSAN=ON

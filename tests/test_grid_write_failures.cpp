@@ -321,10 +321,14 @@ TEST_F(GridFailures, FailingCallsWhileWritingTiles)
                     failures++;
                     EXPECT_EQ(rc, -1) << threads << " threads, call " << n;
                     ASSERT_EQ(m.size(), 2u) << threads << " threads, call " << n;
+                    // Allocations: the window tables, and with libdeflate the
+                    // buffer a tile is gathered in and deflated into.
                     const char *expected = kind == GridFailingCall::kWrite   ? "write() error.: "
                                            : kind == GridFailingCall::kLseek ? "lseek() error.: "
                                                                              : "malloc(window tables) error.: ";
-                    EXPECT_EQ(m[0].rfind(kTile + expected, 0), 0u) << m[0];
+                    bool deflate_buffer = kind == GridFailingCall::kMalloc && compressed &&
+                                          m[0].rfind(kTile + "malloc(deflate buffer) error.: ", 0) == 0;
+                    EXPECT_TRUE(deflate_buffer || m[0].rfind(kTile + expected, 0) == 0) << m[0];
                     EXPECT_EQ(m[1].rfind("Orvex::writeData: writeTileDataGrid() error.: ", 0), 0u);
                 }
                 if (kind != GridFailingCall::kRealloc) {

@@ -6,10 +6,14 @@
 #include <string.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "grid_fixtures.h"
+#include "tile_codec.h"
 
 namespace {
 
@@ -238,6 +242,172 @@ TEST_F(TileCache, AnyDestructorEmptiesTheCache)
     ASSERT_EQ(x.getTileGrid(0, 1, &out), 0);
     EXPECT_EQ(first_sample(out), 1);
     EXPECT_EQ(orvex_cache_count(), 1);
+}
+
+TEST_F(TileCache, TrimmingByCountFreesOldestFirstAndMayExceedNoLimit)
+{
+    auto payloads = numbered_payloads(2, true);
+    Orvex x, y;
+    grid_fake_input(&x, {2}, 10, 5, true, payloads);
+    grid_fake_input(&y, {2}, 10, 5, true, payloads);
+    unsigned char *out, *y1;
+    ASSERT_EQ(x.getTileGrid(0, 0, &out), 0);
+    ASSERT_EQ(y.getTileGrid(0, 0, &out), 0);
+    ASSERT_EQ(x.getTileGrid(0, 1, &out), 0);
+    ASSERT_EQ(y.getTileGrid(0, 1, &y1), 0);
+    EXPECT_EQ(x.cleanCacheEntries(4, 1), 0);
+    EXPECT_EQ(x.cleanCacheEntries(-1, 1), 0);
+    EXPECT_EQ(orvex_cache_count(), 4);
+    x.cleanCacheEntries(3, 0);  // X's oldest
+    EXPECT_EQ(orvex_cache_count(), 3);
+    x.cleanCacheEntries(1, 0);  // X's other one; Y's stay
+    EXPECT_EQ(orvex_cache_count(), 2);
+    EXPECT_EQ(orvex_cache_bytes(), 200u);
+    x.cleanCacheEntries(1, 1);  // the oldest of any object: Y's first
+    EXPECT_EQ(orvex_cache_count(), 1);
+    EXPECT_EQ(orvex_cache_bytes(), 100u);
+    ASSERT_EQ(y.getTileGrid(0, 1, &out), 0);
+    EXPECT_EQ(out, y1);
+    EXPECT_EQ(orvex_cache_count(), 1);
+}
+
+// The README's display loop on a map of more tiles than the table holds:
+// trimming by bytes alone frees nothing when the tiles are small, trimming
+// by count as well lets every request through.
+TEST_F(TileCache, TrimmingByCountMakesRoomInAFullTable)
+{
+    auto payloads = numbered_payloads(1, true);
+    Orvex o;
+    grid_fake_input(&o, {2500}, 10, 5, true, payloads);
+    unsigned char *out;
+    for (int t = 0; t < 2500; t++) {
+        ASSERT_EQ(o.getTileGrid(0, t, &out), 0) << t;
+        EXPECT_EQ(first_sample(out), 0);
+        o.cleanCache(64L << 20, 0);
+        o.cleanCacheEntries(500, 0);
+        ASSERT_LE(orvex_cache_count(), 500);
+    }
+    ASSERT_EQ(o.getTileGrid(0, 2499, &out), 0);  // the newest stayed
+    EXPECT_EQ(orvex_cache_count(), 500);
+    ASSERT_EQ(o.getTileGrid(0, 0, &out), 0);  // the oldest went
+    EXPECT_EQ(orvex_cache_count(), 501);
+}
+
+// An inflate held at a gate: the first inflate made while `hold` is set
+// waits until the gate opens. Counts the inflates begun.
+struct Gate {
+    static std::mutex m;
+    static std::condition_variable cv;
+    static bool open, hold;
+    static std::atomic<int> made;
+    static void *(*real)(void);
+
+    static void *held_inflater()
+    {
+        if (made++ == 0 && hold) {
+            std::unique_lock<std::mutex> l(m);
+            cv.wait(l, [] { return open; });
+        }
+        return real();
+    }
+    Gate()
+    {
+        open = false;
+        hold = true;
+        made = 0;
+        real = orvex_sys_inflater_new;
+        orvex_sys_inflater_new = held_inflater;
+    }
+    ~Gate() { orvex_sys_inflater_new = real; }
+    static void wait_for_first()
+    {
+        while (made.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    static void release()
+    {
+        // Let a second requester reach its wait first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::lock_guard<std::mutex> l(m);
+        open = true;
+        cv.notify_all();
+    }
+};
+std::mutex Gate::m;
+std::condition_variable Gate::cv;
+bool Gate::open, Gate::hold;
+std::atomic<int> Gate::made;
+void *(*Gate::real)(void);
+
+// While one miss inflates: hits and other misses go through, the pending
+// tile counts toward the 1000, trimming leaves it, and a second request for
+// it waits and gets the same tile, inflated once.
+TEST_F(TileCache, AMissInflatingHoldsUpNoOtherRequest)
+{
+    auto payloads = numbered_payloads(1001, true);
+    Orvex o;
+    grid_fake_input(&o, {1001}, 10, 5, true, payloads);
+    unsigned char *out;
+    for (int t = 0; t < 998; t++) ASSERT_EQ(o.getTileGrid(0, t, &out), 0);
+    Gate gate;
+    unsigned char *a = nullptr, *b = nullptr;
+    std::thread first([&] { o.getTileGrid(0, 998, &a); });
+    Gate::wait_for_first();
+    std::thread second([&] { o.getTileGrid(0, 998, &b); });
+    ASSERT_EQ(o.getTileGrid(0, 5, &out), 0);  // a hit
+    EXPECT_EQ(first_sample(out), 5);
+    ASSERT_EQ(o.getTileGrid(0, 999, &out), 0);  // another miss
+    EXPECT_EQ(first_sample(out), 999);
+    EXPECT_EQ(orvex_cache_count(), 1000);
+    EXPECT_EQ(o.getTileGrid(0, 1000, &out), -1);
+    EXPECT_EQ(grid_take_messages(),
+              std::vector<std::string>{"Orvex::getTileGrid: Attempt to exceed max cache dimension.\n"});
+    o.cleanCacheEntries(0, 0);
+    EXPECT_EQ(orvex_cache_count(), 1);  // the pending one
+    EXPECT_EQ(orvex_cache_bytes(), 0u);
+    Gate::release();
+    first.join();
+    second.join();
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(first_sample(a), 998);
+    EXPECT_EQ(Gate::made.load(), 2);  // tiles 998 and 999
+    EXPECT_EQ(orvex_cache_count(), 1);
+    EXPECT_EQ(orvex_cache_bytes(), 100u);
+}
+
+// A held inflate that fails: the cache is as before, and the request that
+// waited for it tries for itself and reports the same failure.
+TEST_F(TileCache, AFailedMissLeavesItsWaiterToTryItself)
+{
+    std::vector<std::vector<uint8_t>> payloads = {grid_deflate(grid_samples(50, 1)), {1, 2, 3, 4}};
+    Orvex o;
+    grid_fake_input(&o, {2}, 10, 5, true, payloads);
+    unsigned char *out;
+    ASSERT_EQ(o.getTileGrid(0, 0, &out), 0);
+    Gate gate;
+    std::vector<std::string> ma, mb;
+    int ra = 0, rb = 0;
+    std::thread first([&] {
+        ra = o.getTileGrid(0, 1, &out);
+        ma = grid_take_messages();
+    });
+    Gate::wait_for_first();
+    std::thread second([&] {
+        unsigned char *p;
+        rb = o.getTileGrid(0, 1, &p);
+        mb = grid_take_messages();
+    });
+    Gate::release();
+    first.join();
+    second.join();
+    const std::vector<std::string> inflate_error = {"Orvex::getTileGrid: inflate() error.\n"};
+    EXPECT_EQ(ra, -1);
+    EXPECT_EQ(rb, -1);
+    EXPECT_EQ(ma, inflate_error);
+    EXPECT_EQ(mb, inflate_error);
+    EXPECT_EQ(Gate::made.load(), 2);
+    EXPECT_EQ(orvex_cache_count(), 1);
+    EXPECT_EQ(orvex_cache_bytes(), 100u);
 }
 
 // Readers of two shared objects verify every tile they get while cleaners,

@@ -1,6 +1,8 @@
 // Sampling a grid resolution at the centre of every pixel. Each pixel is
 // located on its own through findTile and findPixelWithinTile, so tile edges
-// leave no seam and longitudes past 180 degrees wrap like any other.
+// leave no seam and longitudes past 180 degrees wrap like any other. The
+// picture is drawn in bands of columns narrow enough that their tiles stay
+// cached from one row to the next, whatever the tiles' size and count.
 #include <math.h>
 
 #include <vector>
@@ -14,12 +16,17 @@ namespace orvexcli {
 namespace {
 
 const double kMetresPerDegree = 111320.0;
+/* Tile columns a band of pixels may cross, less one: the band's tiles of
+ * two lattice rows stay well inside the cache's 1000 entries. */
+const long kBandTiles = 256;
 
-/* Elevations (NaN for no data) or colours of one row of pixel centres. */
-int sample_row(GridSampler &sampler, const View &view, long j, std::vector<float> *z, orvextool::Image *image)
+/* Elevations (NaN for no data) or colours of pixel centres i0 to i1 - 1 of
+ * one row. */
+int sample_row(GridSampler &sampler, const View &view, long j, long i0, long i1, std::vector<float> *z,
+               orvextool::Image *image)
 {
     double lat = view.region.north - (static_cast<double>(j) + 0.5) * view.dlat();
-    for (long i = 0; i < view.width; i++) {
+    for (long i = i0; i < i1; i++) {
         double lon = view.region.west + (static_cast<double>(i) + 0.5) * view.dlon();
         Sample s;
         if (sampler.sample(lat, lon, &s) != 0) return -1;
@@ -80,6 +87,21 @@ void shade_elevations(const std::vector<float> &z, const View &view, orvextool::
     }
 }
 
+/* Pixels per band of columns: as many as cross at most kBandTiles + 1 tile
+ * columns, and no more tiles than the memory budget holds twice over, so
+ * that every tile is inflated once per band however narrow the tiles are.
+ * Tiles too big for that gain nothing from bands. */
+long band_width(const OrvexResolution &res, const View &view, long cache_bytes)
+{
+    long bytes = tile_bytes(*grid_of(res));
+    long tiles = bytes > 0 ? cache_bytes / 2 / bytes : kBandTiles;
+    if (tiles > kBandTiles) tiles = kBandTiles;
+    if (tiles < 1) return view.width;
+    double pixels = floor(static_cast<double>(tiles) * fabs(res.dlon_tiles) / view.dlon());
+    if (!(pixels < static_cast<double>(view.width))) return view.width;
+    return pixels < 1 ? 1 : static_cast<long>(pixels);
+}
+
 }  // namespace
 
 int draw_grid(Orvex &map, int res, const View &view, long cache_bytes, orvextool::Image *image)
@@ -89,10 +111,16 @@ int draw_grid(Orvex &map, int res, const View &view, long cache_bytes, orvextool
     bool elevation = grid->content == 1;
     std::vector<float> z;
     if (elevation) z.assign(static_cast<size_t>(view.width * view.height), NAN);
-    for (long j = 0; j < view.height; j++) {
-        if (sample_row(sampler, view, j, elevation ? &z : nullptr, image) != 0) return -1;
-        map.cleanCache(cache_bytes, 0);
-        sampler.forget();
+    long band = band_width(map.frame.resolutions[res], view, cache_bytes);
+    for (long i0 = 0; i0 < view.width; i0 += band) {
+        long i1 = i0 + band < view.width ? i0 + band : view.width;
+        for (long j = 0; j < view.height; j++) {
+            if (sample_row(sampler, view, j, i0, i1, elevation ? &z : nullptr, image) != 0) return -1;
+            // The band's tiles of this lattice row and the last are newest.
+            map.cleanCache(cache_bytes, 0);
+            map.cleanCacheEntries(2 * (kBandTiles + 1), 0);
+            sampler.forget();
+        }
     }
     if (elevation) shade_elevations(z, view, image);
     return 0;

@@ -4,19 +4,26 @@
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
-#include <zlib.h>
+
+#include "tile_codec.h"
 
 namespace {
 
+// Deflating goes through the library's codec (zlib or libdeflate, as
+// built), fed the very pieces the literal loop flushes; what is under test
+// here is the sampling and the file layout around the streams.
 struct Out {
     int fd;
     bool compressed;
-    z_stream zs;
+    OrvexTileDeflater deflater{emit, this};
     unsigned char inbuf[4196];
     size_t n = 0;
-    unsigned char outbuf[3600];
     unsigned long nbuf = 0;
 
+    static int emit(void *self, const unsigned char *p, size_t len)
+    {
+        return static_cast<Out *>(self)->put(p, len) ? 0 : -1;
+    }
     bool put(const void *p, size_t len)
     {
         if (write(fd, p, len) != static_cast<ssize_t>(len)) return false;
@@ -26,42 +33,14 @@ struct Out {
     bool flush()
     {
         if (n == 0) return true;
-        if (!compressed) {
-            bool ok = put(inbuf, n);
-            n = 0;
-            return ok;
-        }
-        zs.next_in = inbuf;
-        zs.avail_in = static_cast<uInt>(n);
+        bool ok = compressed ? deflater.put(inbuf, n) == 0 : put(inbuf, n);
         n = 0;
-        do {
-            zs.next_out = outbuf;
-            zs.avail_out = sizeof outbuf;
-            int rc = deflate(&zs, Z_NO_FLUSH);
-            if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
-            size_t have = sizeof outbuf - zs.avail_out;
-            if (have && !put(outbuf, have)) return false;
-        } while (zs.avail_out == 0);
-        return true;
+        return ok;
     }
     bool finish()
     {
         if (!flush()) return false;
-        if (!compressed) return true;
-        int rc;
-        for (;;) {
-            zs.next_in = nullptr;
-            zs.avail_in = 0;
-            zs.next_out = outbuf;
-            zs.avail_out = sizeof outbuf;
-            rc = deflate(&zs, Z_FINISH);
-            if (rc != Z_OK && rc != Z_STREAM_END) return false;
-            size_t have = sizeof outbuf - zs.avail_out;
-            if (have == 0) break;
-            if (!put(outbuf, have)) return false;
-        }
-        deflateEnd(&zs);
-        return rc == Z_STREAM_END;
+        return !compressed || deflater.finish() == 0;
     }
 };
 
@@ -104,8 +83,7 @@ int grid_reference_write_tile(Orvex *out, int output_resolution, int output_tile
     Out o;
     o.fd = out->fd;
     o.compressed = DG->compressed != 0;
-    memset(&o.zs, 0, sizeof o.zs);
-    if (o.compressed && deflateInit(&o.zs, Z_DEFAULT_COMPRESSION) != Z_OK) return -1;
+    if (o.compressed && o.deflater.open(0) < 0) return -1;
 
     long s0 = lseek(out->fd, 0, SEEK_CUR);
     if (!write_long_at(out->fd, reinterpret_cast<long>(entry->buf), s0)) return -1;

@@ -243,6 +243,10 @@ public:
     /* Tile access. */
     int getTileGrid(int resolution, int tile, unsigned char **out);
     int cleanCache(long maxsize, int clean_all);
+    /* Like cleanCache, but by count: frees cached tiles, oldest first, until
+     * at most maxentries entries are in use (the cache holds at most 1000);
+     * only this object's tiles unless clean_all. Always returns 0. */
+    int cleanCacheEntries(long maxentries, int clean_all);
     int findTile(OrvexResolution *resolution, double lat, double lon, int *tile,
                  long *tilerow, long *tilecol);
     int findTile(int resolution, double lat, double lon, int *tile, long *tilerow,

@@ -178,6 +178,10 @@ int orvex_output_accepts_declaration(Orvex *o, const char *who);
  * to the caller. */
 OrvexResolution *orvex_grow_resolutions(OrvexFrame &frame, const char *who);
 
+/* Bytes of one inflated tile of the grid: its samples times 2 (elevation)
+ * or 3 (colour). */
+size_t orvex_grid_tile_bytes(const OrvexGrid *grid);
+
 /* The tile cache's entry count and total of inflated bytes. */
 int orvex_cache_count(void);
 size_t orvex_cache_bytes(void);

@@ -277,7 +277,7 @@ Outcome ParallelBuild::make_payload(Slot &s)
     OrvexTileJob job;
     if (orvex_grid_tile_prepare(o_, s.resolution, s.tile, &job, &s.entry) < 0) return kPrepareFailed;
     OrvexPayloadSink sink(-1, job.dg->compressed != 0, &s.payload);
-    if (sink.open() < 0) return kPrepareFailed;
+    if (sink.open(orvex_grid_tile_bytes(job.dg)) < 0) return kPrepareFailed;
     if (orvex_sample_tile(job, sink, gamma_, lightmin_, &s.zmin, &s.zmax) < 0 || sink.finish() < 0)
         return sink.out_of_memory() ? kRedo : kSampleFailed;
     return kMade;

@@ -1,7 +1,9 @@
 // The payload of one grid tile: samples gathered in a small buffer and
 // appended at the end of the file, deflated into one zlib stream at the
-// default level or written as they are. Memory does not grow with the tile,
-// unless the payload is kept in memory for a parallel build.
+// default level or written as they are. Memory does not grow with the tile
+// beyond what the deflater needs (nothing with zlib, the tile and its
+// compressed bound with libdeflate), unless the payload is kept in memory
+// for a parallel build.
 
 #include <stdlib.h>
 #include <string.h>
@@ -54,23 +56,15 @@ bool OrvexChunks::next(size_t *pos, const unsigned char **p, size_t *n) const
 }
 
 OrvexPayloadSink::OrvexPayloadSink(int fd, bool compressed, OrvexChunks *memory)
-    : fd_(fd), compressed_(compressed), memory_(memory)
+    : fd_(fd), compressed_(compressed), memory_(memory), deflater_(emit, this)
 {
-    memset(&zs_, 0, sizeof zs_);
 }
 
-OrvexPayloadSink::~OrvexPayloadSink()
-{
-    if (stream_open_) deflateEnd(&zs_);
-}
+OrvexPayloadSink::~OrvexPayloadSink() = default;
 
-int OrvexPayloadSink::open()
+int OrvexPayloadSink::open(size_t expected)
 {
-    if (!compressed_) return 0;
-    if (deflateInit(&zs_, Z_DEFAULT_COMPRESSION) != Z_OK)
-        return orvex_tile_writer_fail(0, "deflateInit() error.");
-    stream_open_ = true;
-    return 0;
+    return compressed_ ? deflater_.open(expected) : 0;
 }
 
 int OrvexPayloadSink::append(const unsigned char *samples, size_t nbytes, size_t sample_size)
@@ -91,49 +85,20 @@ int OrvexPayloadSink::append(const unsigned char *samples, size_t nbytes, size_t
 int OrvexPayloadSink::flush()
 {
     if (used_ == 0) return 0;
-    int rc = compressed_ ? deflate_buffer() : write_bytes(in_, used_);
+    int rc = compressed_ ? deflater_.put(in_, used_) : write_bytes(in_, used_);
     used_ = 0;
     return rc;
-}
-
-int OrvexPayloadSink::deflate_buffer()
-{
-    zs_.next_in = in_;
-    zs_.avail_in = static_cast<uInt>(used_);
-    do {
-        zs_.next_out = out_;
-        zs_.avail_out = sizeof out_;
-        int rc = deflate(&zs_, Z_NO_FLUSH);
-        // Z_BUF_ERROR only says that no progress was possible: the previous
-        // call filled the output buffer exactly and nothing is left.
-        if (rc != Z_OK && rc != Z_BUF_ERROR) return orvex_tile_writer_fail(0, "deflate() error.");
-        size_t have = sizeof out_ - zs_.avail_out;
-        if (have > 0 && write_bytes(out_, have) < 0) return -1;
-    } while (zs_.avail_out == 0);
-    return 0;
 }
 
 int OrvexPayloadSink::finish()
 {
     if (flush() < 0) return -1;
-    if (!compressed_) return 0;
-    int rc;
-    zs_.next_in = nullptr;
-    zs_.avail_in = 0;
-    for (;;) {
-        zs_.next_out = out_;
-        zs_.avail_out = sizeof out_;
-        rc = deflate(&zs_, Z_FINISH);
-        if (rc != Z_OK && rc != Z_STREAM_END) return orvex_tile_writer_fail(0, "deflate() error.");
-        size_t have = sizeof out_ - zs_.avail_out;
-        if (have == 0) break;
-        if (write_bytes(out_, have) < 0) return -1;
-        if (rc == Z_STREAM_END) break;
-    }
-    deflateEnd(&zs_);
-    stream_open_ = false;
-    if (rc != Z_STREAM_END) return orvex_tile_writer_fail(0, "deflate() error.");
-    return 0;
+    return compressed_ ? deflater_.finish() : 0;
+}
+
+int OrvexPayloadSink::emit(void *sink, const unsigned char *p, size_t n)
+{
+    return static_cast<OrvexPayloadSink *>(sink)->write_bytes(p, n);
 }
 
 int OrvexPayloadSink::write_bytes(const unsigned char *p, size_t n)

@@ -116,7 +116,7 @@ int Orvex::writeTileDataGrid(int output_resolution, int output_tile, double gamm
     OrvexGridTile *entry = nullptr;
     if (orvex_grid_tile_prepare(this, output_resolution, output_tile, &job, &entry) < 0) return -1;
     OrvexPayloadSink sink(fd, job.dg->compressed != 0);
-    if (sink.open() < 0) return -1;
+    if (sink.open(orvex_grid_tile_bytes(job.dg)) < 0) return -1;
     if (orvex_grid_mark_payload_start(this, *entry) < 0) return -1;
     long zmin, zmax;
     if (orvex_sample_tile(job, sink, gamma, lightmin, &zmin, &zmax) < 0) return -1;

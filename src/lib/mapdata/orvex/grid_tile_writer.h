@@ -7,9 +7,8 @@
 #define ORVEX_GRID_TILE_WRITER_H
 
 #include <stddef.h>
-#include <zlib.h>
-
 #include "Orvex.h"
+#include "tile_codec.h"
 
 /* Registers "Orvex::writeTileDataGrid: <what>\n" and returns -1. */
 int orvex_tile_writer_fail(int flag, const char *what);
@@ -38,7 +37,7 @@ private:
 
 /* Gathers a tile's sample bytes in a 4196-byte buffer, flushed whenever it
  * holds more than 4192 bytes, and appends them to the file deflated into one
- * zlib stream (through a 3600-byte buffer) or as they are. */
+ * zlib stream (by OrvexTileDeflater) or as they are. */
 class OrvexPayloadSink {
 public:
     /* Appends to the file fd, or keeps each write in `memory` when given. */
@@ -47,8 +46,9 @@ public:
     OrvexPayloadSink(const OrvexPayloadSink &) = delete;
     OrvexPayloadSink &operator=(const OrvexPayloadSink &) = delete;
 
-    /* Prepares the zlib stream when compressing. 0 or -1 (registered). */
-    int open();
+    /* Prepares the deflater when compressing, for a tile of `expected`
+     * sample bytes (a hint). 0 or -1 (registered). */
+    int open(size_t expected = 0);
     /* Appends whole samples of sample_size bytes, flushing exactly where
      * adding them one at a time would. 0 or -1 (registered). */
     int append(const unsigned char *samples, size_t nbytes, size_t sample_size);
@@ -62,17 +62,15 @@ public:
 
 private:
     int flush();
-    int deflate_buffer();
     int write_bytes(const unsigned char *p, size_t n);
+    static int emit(void *sink, const unsigned char *p, size_t n);
 
     int fd_;
     bool compressed_;
     OrvexChunks *memory_;
     bool out_of_memory_ = false;
-    bool stream_open_ = false;
-    z_stream zs_;
+    OrvexTileDeflater deflater_;
     unsigned char in_[4196];
-    unsigned char out_[3600];
     size_t used_ = 0;
     unsigned long payload_ = 0;
 };

@@ -1,70 +1,62 @@
 // Grid tile retrieval and the process-wide cache of inflated tiles. The
 // cache is a fixed table of entries in the order they were added, guarded
 // by one mutex; it never evicts on its own, callers trim it with
-// cleanCache, and every object's destructor empties it.
+// cleanCache or cleanCacheEntries, and every object's destructor empties
+// it.
+//
+// A miss claims its entry under the mutex (a pending entry, which counts
+// toward the table's limit), inflates without the mutex and publishes the
+// tile under it again, so hits and other misses never wait behind an
+// inflate; a second request for a pending tile waits for that tile alone.
+// Hits are served from a hash index read without any lock: it changes
+// only under the mutex, inside a sequence count that readers check.
 
+#include <limits.h>
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
-#include <zlib.h>
 
 #include <atomic>
 
 #include "OrvexInternal.h"
+#include "tile_codec.h"
 
 namespace {
 
 const int kCacheEntries = 1000;
 
 OrvexCache orvex_cache[kCacheEntries];
-int orvex_ncache = 0;
-// Read without the mutex by cleanCache's quick test, so kept atomic.
+bool orvex_cache_pending[kCacheEntries];  // claimed by a miss still inflating
+// Both read without the mutex by the trimming calls' quick tests.
+std::atomic<int> orvex_ncache{0};
 std::atomic<size_t> orvex_cache_size{0};
 pthread_mutex_t orvex_cache_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t orvex_cache_settled = PTHREAD_COND_INITIALIZER;  // a pending tile was settled
+int orvex_cache_waiters = 0;
 
-size_t inflated_size(const OrvexGrid *grid)
-{
-    size_t sample = grid->content == 1 ? 2 : 3;
-    return static_cast<size_t>(grid->nlat_per_tile) * static_cast<size_t>(grid->nlon_per_tile) *
-           sample;
-}
+struct CacheLock {
+    CacheLock() { pthread_mutex_lock(&orvex_cache_mutex); }
+    ~CacheLock() { pthread_mutex_unlock(&orvex_cache_mutex); }
+};
 
-// Inflates one tile's payload into a new buffer of its full size. Returns
-// the buffer, or null with a registered message; nothing is left behind.
-unsigned char *inflate_tile(const OrvexGridTile &entry, size_t size)
-{
-    z_stream zs;
-    memset(&zs, 0, sizeof zs);
-    if (inflateInit(&zs) != Z_OK) {
-        orvex_register_error(0, "Orvex::getTileGrid: deflateInit() error.\n");
-        return nullptr;
-    }
-    unsigned char *buf = static_cast<unsigned char *>(orvex_calloc(size ? size : 1, 1));
-    if (!buf) {
-        orvex_register_error(1, "Orvex::getTileGrid: malloc(stream) error.\n");
-        inflateEnd(&zs);
-        return nullptr;
-    }
-    zs.next_in = entry.buf;
-    zs.avail_in = static_cast<uInt>(entry.nbuf);
-    zs.next_out = buf;
-    zs.avail_out = static_cast<uInt>(size);
-    int rc = inflate(&zs, Z_NO_FLUSH);
-    inflateEnd(&zs);
-    if (rc != Z_STREAM_END) {
-        orvex_register_error(0, "Orvex::getTileGrid: inflate() error.\n");
-        free(buf);
-        return nullptr;
-    }
-    return buf;
-}
+// ---- The hash index --------------------------------------------------
+// Open addressing with linear probing over twice the entries. A slot names
+// an entry by its key, its position + 1 (0 when free) and its stream (null
+// while pending). Every field is atomic so that lock-free readers may race
+// with a change; the version is odd while one is under way, and a reader
+// keeps what it read only when the version was even and unchanged. Fields
+// are stored with release and loaded with acquire, so that a reader that
+// sees any part of a change also sees the version made odd before it.
+const int kIndexSlots = 2048;  // a power of two
 
-// An index over the entries in use, so that a hit costs a probe or two
-// instead of a scan of up to 1000 entries. Open addressing with linear
-// probing; a slot holds the entry's position + 1, 0 when free. Guarded by
-// the cache mutex like the entries; rebuilt whenever cleanCache moves them.
-const int kIndexSlots = 4096;  // a power of two, over twice the entries
-unsigned short orvex_cache_index[kIndexSlots];
+struct IndexSlot {
+    std::atomic<const Orvex *> object;
+    std::atomic<int> resolution, tile, position;
+    std::atomic<unsigned char *> stream;
+};
+
+IndexSlot orvex_cache_index[kIndexSlots];
+std::atomic<unsigned> orvex_index_version{0};
 
 unsigned slot_of(const Orvex *object, int resolution, int tile)
 {
@@ -75,36 +67,204 @@ unsigned slot_of(const Orvex *object, int resolution, int tile)
     return static_cast<unsigned>(h) & (kIndexSlots - 1);
 }
 
-int find_entry(const Orvex *object, int resolution, int tile)
+// The slot of a key, or -1. Lock-free readers validate what it read.
+int find_slot(const Orvex *object, int resolution, int tile)
 {
     for (unsigned s = slot_of(object, resolution, tile);; s = (s + 1) & (kIndexSlots - 1)) {
-        int i = orvex_cache_index[s] - 1;
-        if (i < 0) return -1;
-        const OrvexCache &e = orvex_cache[i];
-        if (e.object == object && e.tile == tile && e.resolution == resolution) return i;
+        const IndexSlot &x = orvex_cache_index[s];
+        if (x.position.load(std::memory_order_acquire) == 0) return -1;
+        if (x.object.load(std::memory_order_acquire) == object &&
+            x.tile.load(std::memory_order_acquire) == tile &&
+            x.resolution.load(std::memory_order_acquire) == resolution)
+            return static_cast<int>(s);
     }
+}
+
+// Changes to the index, made under the mutex, are bracketed by these.
+void begin_change()
+{
+    unsigned v = orvex_index_version.load(std::memory_order_relaxed);
+    orvex_index_version.store(v + 1, std::memory_order_relaxed);
+}
+
+void end_change()
+{
+    orvex_index_version.fetch_add(1, std::memory_order_release);
 }
 
 void index_entry(int i)
 {
     const OrvexCache &e = orvex_cache[i];
     unsigned s = slot_of(e.object, e.resolution, e.tile);
-    while (orvex_cache_index[s]) s = (s + 1) & (kIndexSlots - 1);
-    orvex_cache_index[s] = static_cast<unsigned short>(i + 1);
+    while (orvex_cache_index[s].position.load(std::memory_order_relaxed))
+        s = (s + 1) & (kIndexSlots - 1);
+    IndexSlot &x = orvex_cache_index[s];
+    x.object.store(e.object, std::memory_order_release);
+    x.resolution.store(e.resolution, std::memory_order_release);
+    x.tile.store(e.tile, std::memory_order_release);
+    x.stream.store(e.stream, std::memory_order_release);
+    x.position.store(i + 1, std::memory_order_release);
 }
 
 void rebuild_index()
 {
-    memset(orvex_cache_index, 0, sizeof orvex_cache_index);
-    for (int i = 0; i < orvex_ncache; i++) index_entry(i);
+    begin_change();
+    for (IndexSlot &x : orvex_cache_index) x.position.store(0, std::memory_order_release);
+    for (int i = 0; i < orvex_ncache.load(std::memory_order_relaxed); i++) index_entry(i);
+    end_change();
 }
 
-struct CacheLock {
-    CacheLock() { pthread_mutex_lock(&orvex_cache_mutex); }
-    ~CacheLock() { pthread_mutex_unlock(&orvex_cache_mutex); }
-};
+// A published tile's samples found without the mutex, or null (absent,
+// pending, or the index kept changing under the reader).
+unsigned char *lock_free_hit(const Orvex *object, int resolution, int tile)
+{
+    for (int attempt = 0; attempt < 4; attempt++) {
+        unsigned v = orvex_index_version.load(std::memory_order_acquire);
+        if (v & 1) continue;
+        int s = find_slot(object, resolution, tile);
+        unsigned char *stream = s < 0 ? nullptr : orvex_cache_index[s].stream.load(std::memory_order_acquire);
+        if (orvex_index_version.load(std::memory_order_relaxed) == v) return stream;
+    }
+    return nullptr;
+}
+
+// ---- Entries, under the mutex -----------------------------------------
+
+int find_entry(const Orvex *object, int resolution, int tile)
+{
+    int s = find_slot(object, resolution, tile);
+    return s < 0 ? -1 : orvex_cache_index[s].position.load(std::memory_order_relaxed) - 1;
+}
+
+// Keeps the entries still holding a tile (or pending), in their order.
+void compact()
+{
+    int n = orvex_ncache.load(std::memory_order_relaxed), kept = 0;
+    for (int i = 0; i < n; i++) {
+        if (!orvex_cache[i].stream && !orvex_cache_pending[i]) continue;
+        orvex_cache[kept] = orvex_cache[i];
+        orvex_cache_pending[kept++] = orvex_cache_pending[i];
+    }
+    for (int i = kept; i < n; i++) {
+        orvex_cache[i] = OrvexCache();
+        orvex_cache_pending[i] = false;
+    }
+    orvex_ncache.store(kept);
+    rebuild_index();
+}
+
+// Frees tiles oldest first while the total is above maxbytes or more than
+// maxentries entries are in use; only `self`'s unless clean_all. Pending
+// entries stay: their tiles are not in the cache yet.
+void trim(const Orvex *self, int clean_all, size_t maxbytes, long maxentries)
+{
+    long count = orvex_ncache.load(std::memory_order_relaxed);
+    bool freed = false;
+    for (int i = 0; i < orvex_ncache.load(std::memory_order_relaxed); i++) {
+        if (orvex_cache_size.load() <= maxbytes && count <= maxentries) break;
+        OrvexCache &e = orvex_cache[i];
+        if (orvex_cache_pending[i] || (!clean_all && e.object != self)) continue;
+        free(e.stream);
+        e.stream = nullptr;
+        orvex_cache_size -= e.size;
+        count--;
+        freed = true;
+    }
+    if (freed) compact();
+}
+
+// Wakes the requests waiting for a pending tile, if any.
+void settled()
+{
+    if (orvex_cache_waiters > 0) pthread_cond_broadcast(&orvex_cache_settled);
+}
+
+// What a request found under the mutex.
+enum Claim { kHit, kClaimed, kFull };
+
+// Finds the tile, waiting while another request inflates it, or claims a
+// pending entry for it at the end of the table.
+Claim find_or_claim(const Orvex *object, int resolution, int tile, unsigned char **out)
+{
+    CacheLock lock;
+    for (;;) {
+        int i = find_entry(object, resolution, tile);
+        if (i < 0) break;
+        if (!orvex_cache_pending[i]) {
+            *out = orvex_cache[i].stream;
+            return kHit;
+        }
+        orvex_cache_waiters++;
+        pthread_cond_wait(&orvex_cache_settled, &orvex_cache_mutex);
+        orvex_cache_waiters--;
+    }
+    int n = orvex_ncache.load(std::memory_order_relaxed);
+    if (n >= kCacheEntries) return kFull;
+    OrvexCache &e = orvex_cache[n];
+    e = OrvexCache();
+    e.object = const_cast<Orvex *>(object);
+    e.resolution = resolution;
+    e.tile = tile;
+    orvex_cache_pending[n] = true;
+    orvex_ncache.store(n + 1);
+    begin_change();
+    index_entry(n);
+    end_change();
+    return kClaimed;
+}
+
+// Settles a claimed entry: publishes the inflated tile, or, with a null
+// buffer, removes the entry so that the cache holds what it held before.
+void settle(const Orvex *object, int resolution, int tile, unsigned char *buf, size_t size)
+{
+    CacheLock lock;
+    int i = find_entry(object, resolution, tile);
+    orvex_cache_pending[i] = false;
+    if (buf) {
+        orvex_cache[i].stream = buf;
+        orvex_cache[i].size = size;
+        orvex_cache_size += size;
+        begin_change();
+        orvex_cache_index[find_slot(object, resolution, tile)].stream.store(buf, std::memory_order_release);
+        end_change();
+    } else {
+        compact();  // the entry has no stream and is no longer pending
+    }
+    settled();
+}
+
+// Inflates one tile's payload into a new buffer of its full size, zero
+// where a short stream leaves it. Returns the buffer, or null with a
+// registered message; nothing is left behind.
+unsigned char *inflate_tile(const OrvexGridTile &entry, size_t size)
+{
+    void *inflater = orvex_tile_inflater();
+    if (!inflater) {
+        orvex_register_error(0, "Orvex::getTileGrid: deflateInit() error.\n");
+        return nullptr;
+    }
+    unsigned char *buf = static_cast<unsigned char *>(orvex_calloc(size ? size : 1, 1));
+    if (!buf) {
+        orvex_register_error(1, "Orvex::getTileGrid: malloc(stream) error.\n");
+        orvex_tile_inflater_free(inflater);
+        return nullptr;
+    }
+    if (orvex_tile_inflate(inflater, entry.buf, entry.nbuf, buf, size) != ORVEX_INFLATE_OK) {
+        orvex_register_error(0, "Orvex::getTileGrid: inflate() error.\n");
+        free(buf);
+        return nullptr;
+    }
+    return buf;
+}
 
 }  // namespace
+
+size_t orvex_grid_tile_bytes(const OrvexGrid *grid)
+{
+    size_t sample = grid->content == 1 ? 2 : 3;
+    return static_cast<size_t>(grid->nlat_per_tile) * static_cast<size_t>(grid->nlon_per_tile) *
+           sample;
+}
 
 int Orvex::getTileGrid(int resolution, int tile, unsigned char **out)
 {
@@ -124,7 +284,7 @@ int Orvex::getTileGrid(int resolution, int tile, unsigned char **out)
     }
     OrvexGrid *grid = static_cast<OrvexGrid *>(res.data);
     OrvexGridTile &entry = grid->tiles[tile];
-    size_t size = inflated_size(grid);
+    size_t size = orvex_grid_tile_bytes(grid);
     if (!grid->compressed) {
         // Handed out in place: refuse a payload too short for the tile (for
         // example a tile declared but never written), so no caller reading
@@ -145,29 +305,17 @@ int Orvex::getTileGrid(int resolution, int tile, unsigned char **out)
         return -1;
     }
 
-    CacheLock lock;
-    int hit = find_entry(this, resolution, tile);
-    if (hit >= 0) {
-        *out = orvex_cache[hit].stream;
-        return 0;
-    }
-    if (orvex_ncache >= kCacheEntries) {
+    if ((*out = lock_free_hit(this, resolution, tile))) return 0;
+    Claim claim = find_or_claim(this, resolution, tile, out);
+    if (claim == kHit) return 0;
+    if (claim == kFull) {
         orvex_register_error(0, "Orvex::getTileGrid: Attempt to exceed max cache dimension.\n");
         return -1;
     }
     unsigned char *buf = inflate_tile(entry, size);
-    if (!buf) return -1;
-    OrvexCache &e = orvex_cache[orvex_ncache];
-    e.object = this;
-    e.resolution = resolution;
-    e.tile = tile;
-    e.size = size;
-    e.stream = buf;
-    index_entry(orvex_ncache);
-    orvex_ncache++;
-    orvex_cache_size += size;
+    settle(this, resolution, tile, buf, size);
     *out = buf;
-    return 0;
+    return buf ? 0 : -1;
 }
 
 int Orvex::cleanCache(long maxsize, int clean_all)
@@ -176,29 +324,25 @@ int Orvex::cleanCache(long maxsize, int clean_all)
     if (orvex_cache_size.load() < static_cast<size_t>(maxsize)) return 0;
 
     CacheLock lock;
-    if (orvex_ncache < 1) return 0;
-    for (int i = 0; i < orvex_ncache && orvex_cache_size.load() > static_cast<size_t>(maxsize); i++) {
-        OrvexCache &e = orvex_cache[i];
-        if (!clean_all && e.object != this) continue;
-        free(e.stream);
-        e.stream = nullptr;
-        orvex_cache_size -= e.size;
-    }
-    // Compaction keeps the survivors in the order they were added.
-    int kept = 0;
-    for (int i = 0; i < orvex_ncache; i++)
-        if (orvex_cache[i].stream) orvex_cache[kept++] = orvex_cache[i];
-    for (int i = kept; i < orvex_ncache; i++) orvex_cache[i] = OrvexCache();
-    orvex_ncache = kept;
-    rebuild_index();
+    if (orvex_ncache.load() < 1) return 0;
+    trim(this, clean_all, static_cast<size_t>(maxsize), LONG_MAX);
+    return 0;
+}
+
+int Orvex::cleanCacheEntries(long maxentries, int clean_all)
+{
+    if (maxentries < 0) return 0;
+    if (orvex_ncache.load() <= maxentries) return 0;
+
+    CacheLock lock;
+    trim(this, clean_all, static_cast<size_t>(-1), maxentries);
     return 0;
 }
 
 /* Read-only views of the cache for tests and tools. */
 int orvex_cache_count(void)
 {
-    CacheLock lock;
-    return orvex_ncache;
+    return orvex_ncache.load();
 }
 
 size_t orvex_cache_bytes(void)
