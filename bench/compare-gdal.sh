@@ -169,7 +169,9 @@ run_all() {
 }
 
 mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f ×", (b > 0 ? a / b : 0) }'; }
+# Two decimals, three figures below 0.1 (orvex's anonymous memory is a few
+# thousandths of GDAL's).
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { r = (b > 0 ? a / b : 0); printf (r < 0.1 ? "%.3g ×" : "%.2f ×"), r }'; }
 threads_of() { if [ "$1" -eq 1 ]; then echo "1 thread"; else echo "$1 threads"; fi; }
 memory() { echo "$(mb "${best[$1,anon]}") / $(mb "${best[$1,file]}") / $(mb "${best[$1,total]}") MB"; }
 
