@@ -115,11 +115,12 @@ orvex_cli(build.no_geometry fail "Cannot find dlat in parameter file" build out.
 # map behind.
 set(ORVEX_CLI_CHECK "-DSAME=exists.orx|map.orx")
 orvex_cli(build.exists fail "cannot create 'exists.orx'.*Cannot overwrite existing file" build exists.orx --grid tiny.dem)
-set(ORVEX_CLI_CHECK "-DABSENT=built-bad.orx")
+set(ORVEX_CLI_CHECK "-DSAME=map.orx|exists.orx")
 orvex_cli(build.output_is_input fail "is also an input" build map.orx --overwrite --grid map.orx)
-orvex_cli(build.cut_decimation pass "resolution 0 \\(decimation 3, 1x1 tiles\\) covers 3 of 4 source rows and 6 of 8 source columns" build built-cut.orx --grid tiny.dem --dec 3)
+set(ORVEX_CLI_CHECK "-DABSENT=built-bad.orx")
 orvex_cli(build.bad_decimation fail "cannot declare resolution 0.*4 source rows give no sample to each of 1 tile rows at decimation 5" build built-bad.orx --grid tiny.dem --dec 5)
 unset(ORVEX_CLI_CHECK)
+orvex_cli(build.cut_decimation pass "resolution 0 \\(decimation 3, 1x1 tiles\\) covers 3 of 4 source rows and 6 of 8 source columns" build built-cut.orx --grid tiny.dem --dec 3)
 
 # build, then read back what was built
 orvex_cli(build.mixed pass "wrote built.orx: 2 resolutions, 3 tiles" build built.orx --recipe mixed.recipe)

@@ -69,11 +69,14 @@ TEST(TileCodec, StreamsArePlainZlibAtTheDefaultLevel)
     }
 }
 
-OrvexInflateResult inflate_into(const Bytes &z, Bytes *out)
+OrvexInflateResult inflate_into(const Bytes &z, Bytes *out, size_t *got = nullptr)
 {
     void *state = orvex_tile_inflater();
     EXPECT_NE(state, nullptr);
-    return orvex_tile_inflate(state, z.data(), z.size(), out->data(), out->size());
+    size_t n = 0;
+    OrvexInflateResult rc = orvex_tile_inflate(state, z.data(), z.size(), out->data(), out->size(), &n);
+    if (got) *got = n;
+    return rc;
 }
 
 TEST(TileCodec, ShortStreamsFitLongCutAndDamagedOnesFail)
@@ -83,7 +86,9 @@ TEST(TileCodec, ShortStreamsFitLongCutAndDamagedOnesFail)
     Bytes exact(raw.size()), roomy(raw.size() + 10, 0xEE), tight(raw.size() - 1);
     EXPECT_EQ(inflate_into(z, &exact), ORVEX_INFLATE_OK);
     EXPECT_TRUE(exact == raw);
-    EXPECT_EQ(inflate_into(z, &roomy), ORVEX_INFLATE_OK);
+    size_t got = 0;
+    EXPECT_EQ(inflate_into(z, &roomy, &got), ORVEX_INFLATE_OK);
+    EXPECT_EQ(got, raw.size());  // what the cache zeroes after it
     EXPECT_TRUE(std::equal(raw.begin(), raw.end(), roomy.begin()));
     for (size_t i = raw.size(); i < roomy.size(); i++) EXPECT_EQ(roomy[i], 0xEE);  // left as it was
     EXPECT_EQ(inflate_into(z, &tight), ORVEX_INFLATE_BAD);

@@ -117,6 +117,26 @@ inline int32_t elevation_at(const unsigned char *p)
     return static_cast<int16_t>(u);
 }
 
+// Samples of a source row read in place: a payload of a map file may begin
+// at any byte, so they are taken as 16-bit values of byte alignment.
+typedef int16_t UnalignedSample __attribute__((aligned(1)));
+
+// a[k] becomes the higher of itself and the k-th valid sample of p, for n
+// samples; written as a plain loop over the row so it runs over whole
+// vectors.
+template <bool Swap>
+void max_into(int32_t *__restrict a, const unsigned char *p, long n)
+{
+    const UnalignedSample *v = reinterpret_cast<const UnalignedSample *>(p);
+    for (long k = 0; k < n; k++) {
+        uint16_t u = static_cast<uint16_t>(v[k]);
+        if (Swap) u = static_cast<uint16_t>((u << 8) | (u >> 8));
+        int32_t x = static_cast<int16_t>(u);
+        x = x == ORVEX_NODATA ? INT32_MIN : x;
+        a[k] = a[k] > x ? a[k] : x;
+    }
+}
+
 // Highest valid elevation per table column over the live rows; INT32_MIN
 // where none.
 template <bool Swap>
@@ -127,29 +147,27 @@ void column_maxima(const OrvexTileJob &j, const Windows &w, long nlive, int32_t 
         const unsigned char *row = j.src + w.live[i];
         for (long r = 0; r < w.nruns; r++) {
             const Run &run = w.runs[r];
-            const unsigned char *p = row + run.off;
-            int32_t *a = acc + run.k0;
-            long n = run.k1 - run.k0;
-            for (long k = 0; k < n; k++) {
-                int32_t v = elevation_at<Swap>(p + 2 * k);
-                v = v == ORVEX_NODATA ? INT32_MIN : v;
-                a[k] = a[k] > v ? a[k] : v;
-            }
+            max_into<Swap>(acc + run.k0, row + run.off, run.k1 - run.k0);
         }
     }
 }
 
-// Lowers *zmin and raises *zmax to the valid samples of a row.
+// Lowers *zmin and raises *zmax to the valid samples of a row. No-data
+// samples stand in as the top of the range for the minimum and the bottom
+// for the maximum, so the loop is two plain minima and maxima the compiler
+// runs over whole vectors; only a row with no valid sample leaves the
+// minimum above the maximum.
 void widen_range(const int16_t *v, long n, long *zmin, long *zmax)
 {
-    int32_t lo = INT32_MAX, hi = INT32_MIN;
+    int16_t lo = INT16_MAX, hi = INT16_MIN;
     for (long c = 0; c < n; c++) {
-        int32_t x = v[c];
+        int16_t x = v[c];
         bool valid = x != ORVEX_NODATA;
-        lo = valid && x < lo ? x : lo;
-        hi = valid && x > hi ? x : hi;
+        int16_t low = valid ? x : INT16_MAX, high = valid ? x : INT16_MIN;
+        lo = low < lo ? low : lo;
+        hi = high > hi ? high : hi;
     }
-    if (hi == INT32_MIN) return;
+    if (lo > hi) return;
     if (*zmin == ORVEX_NODATA || *zmin > lo) *zmin = lo;
     if (*zmax == ORVEX_NODATA || *zmax < hi) *zmax = hi;
 }

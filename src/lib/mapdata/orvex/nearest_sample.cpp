@@ -31,7 +31,7 @@ long rounded_index(double q, long n)
 long nearest_column(double d, double dlon, long ncols)
 {
     if (!isfinite(d) || !(dlon != 0) || !isfinite(dlon)) return -1;
-    d = fmod(d, 360.0);  // -360 < d < 360, exact
+    if (!(fabs(d) < 360.0)) d = fmod(d, 360.0);  // -360 < d < 360, exact
     long period = orvex_turn_columns(dlon, ncols);
     if (period > 0) {
         long x = static_cast<long>(floor(d / dlon + 0.5));

@@ -243,17 +243,21 @@ unsigned char *inflate_tile(const OrvexGridTile &entry, size_t size)
         orvex_register_error(0, "Orvex::getTileGrid: deflateInit() error.\n");
         return nullptr;
     }
-    unsigned char *buf = static_cast<unsigned char *>(orvex_calloc(size ? size : 1, 1));
+    // Only what a short stream leaves unwritten is zeroed: clearing the
+    // whole buffer first would be one more pass over every tile.
+    unsigned char *buf = static_cast<unsigned char *>(orvex_sys_malloc(size ? size : 1));
     if (!buf) {
         orvex_register_error(1, "Orvex::getTileGrid: malloc(stream) error.\n");
         orvex_tile_inflater_free(inflater);
         return nullptr;
     }
-    if (orvex_tile_inflate(inflater, entry.buf, entry.nbuf, buf, size) != ORVEX_INFLATE_OK) {
+    size_t got = 0;
+    if (orvex_tile_inflate(inflater, entry.buf, entry.nbuf, buf, size, &got) != ORVEX_INFLATE_OK) {
         orvex_register_error(0, "Orvex::getTileGrid: inflate() error.\n");
         free(buf);
         return nullptr;
     }
+    if (got < size) memset(buf + got, 0, size - got);
     return buf;
 }
 

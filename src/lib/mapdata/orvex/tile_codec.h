@@ -61,9 +61,10 @@ enum OrvexInflateResult {
 void *orvex_tile_inflater(void);
 void orvex_tile_inflater_free(void *state);
 /* Inflates the zlib stream of `nin` bytes at `in` into the `nout` bytes at
- * `out` and frees the state. A stream that ends early leaves the rest of
- * `out` as it was. No message is registered. */
+ * `out` and frees the state; *got receives the bytes inflated. A stream
+ * that ends early leaves the rest of `out` as it was. No message is
+ * registered. */
 OrvexInflateResult orvex_tile_inflate(void *state, const unsigned char *in, size_t nin,
-                                      unsigned char *out, size_t nout);
+                                      unsigned char *out, size_t nout, size_t *got);
 
 #endif

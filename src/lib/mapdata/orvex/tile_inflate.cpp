@@ -22,7 +22,8 @@ void *new_inflater()
     return zs;
 }
 
-OrvexInflateResult run(void *state, const unsigned char *in, size_t nin, unsigned char *out, size_t nout)
+OrvexInflateResult run(void *state, const unsigned char *in, size_t nin, unsigned char *out, size_t nout,
+                       size_t *got)
 {
     z_stream *zs = static_cast<z_stream *>(state);
     zs->next_in = const_cast<unsigned char *>(in);
@@ -32,6 +33,7 @@ OrvexInflateResult run(void *state, const unsigned char *in, size_t nin, unsigne
     // One call: a stream that has not ended once the buffer is full is
     // longer than the tile.
     int rc = inflate(zs, Z_NO_FLUSH);
+    *got = nout - zs->avail_out;
     return rc == Z_STREAM_END ? ORVEX_INFLATE_OK : ORVEX_INFLATE_BAD;
 }
 
@@ -54,14 +56,15 @@ void *new_inflater()
     return libdeflate_alloc_decompressor();
 }
 
-OrvexInflateResult run(void *state, const unsigned char *in, size_t nin, unsigned char *out, size_t nout)
+OrvexInflateResult run(void *state, const unsigned char *in, size_t nin, unsigned char *out, size_t nout,
+                       size_t *got)
 {
     libdeflate_decompressor *d = static_cast<libdeflate_decompressor *>(state);
     // Asking for the size actually inflated lets a short stream succeed
     // (zlib's behaviour) instead of failing as LIBDEFLATE_SHORT_OUTPUT; a
     // stream longer than the buffer ends as LIBDEFLATE_INSUFFICIENT_SPACE.
-    size_t got = 0;
-    libdeflate_result rc = libdeflate_zlib_decompress(d, in, nin, out, nout, &got);
+    *got = 0;
+    libdeflate_result rc = libdeflate_zlib_decompress(d, in, nin, out, nout, got);
     return rc == LIBDEFLATE_SUCCESS ? ORVEX_INFLATE_OK : ORVEX_INFLATE_BAD;
 }
 
@@ -87,9 +90,10 @@ void orvex_tile_inflater_free(void *state)
 }
 
 OrvexInflateResult orvex_tile_inflate(void *state, const unsigned char *in, size_t nin, unsigned char *out,
-                                      size_t nout)
+                                      size_t nout, size_t *got)
 {
-    OrvexInflateResult rc = run(state, in, nin, out, nout);
+    *got = 0;
+    OrvexInflateResult rc = run(state, in, nin, out, nout, got);
     free_inflater(state);
     return rc;
 }
