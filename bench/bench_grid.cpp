@@ -216,13 +216,13 @@ double zlib_inflate_alone(Orvex *map)
 }
 
 // `count` look-ups at random points of the whole grid (a generator of its
-// own per seed), every tile already cached. Returns the checksum.
-long random_lookups(Orvex *map, unsigned seed, long count)
+// own per salt), every tile already cached. Returns the checksum.
+long random_lookups(Orvex *map, unsigned salt, long count)
 {
     OrvexResolution *r = &map->frame.resolutions[0];
     OrvexGrid *g = static_cast<OrvexGrid *>(r->data);
     double lat_span = g->nlat * g->dlat, lon_span = g->nlon * g->dlon;
-    unsigned x = seed;
+    unsigned x = salt;
     long s = 0;
     for (long i = 0; i < count; i++) {
         x = x * 1103515245u + 12345u;

@@ -5,19 +5,19 @@
 # markdown table of wall times, peak memory, output sizes and ratios.
 # bench/README.md tells what each side does and what the figures mean.
 #
-# Usage: bench/compare-gdal.sh [--scale S] [--runs N] [--threads "1 2"] [--seed N]
+# Usage: bench/compare-gdal.sh [--scale S] [--runs N] [--threads "1 2"] [--salt N]
 #        [--lookups N] [--build DIR] [--work DIR] [--out FILE]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-scale=1 runs=2 threads="1 2" seed=1 lookups=1000000 build="" work="" out=""
+scale=1 runs=2 threads="1 2" salt=1 lookups=1000000 build="" work="" out=""
 usage() {
   cat <<'EOF'
 Usage: bench/compare-gdal.sh [OPTIONS]
   --scale S       grid size as a share of 21600 x 10800 (default 1; 0.25 for short runs)
   --runs N        runs of each job, interleaved; the best counts (default 2)
   --threads LIST  thread counts to run (default "1 2")
-  --seed N        the grid's seed (default 1)
+  --salt N        the grid's salt (default 1)
   --lookups N     random point look-ups per run (default 1000000)
   --build DIR     use the programs of this build of the project as they are
                   (default: build build/bench in Release)
@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
     --scale) scale=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --threads) threads=$2; shift 2 ;;
-    --seed) seed=$2; shift 2 ;;
+    --salt) salt=$2; shift 2 ;;
     --lookups) lookups=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
@@ -78,15 +78,15 @@ build_tools() {
 }
 
 # The grid: nlat a whole number of every level's tiles (80 rows), twice as
-# many columns, the whole Earth. Made once per size and seed.
+# many columns, the whole Earth. Made once per size and salt.
 make_grid() {
   nlat=$(awk -v s="$scale" 'BEGIN { n = int(135 * s + 0.5); print 80 * (n < 1 ? 1 : n) }')
   nlon=$((2 * nlat))
-  grid=$work/grid-${nlat}x${nlon}-seed$seed.dem
+  grid=$work/grid-${nlat}x${nlon}-salt$salt.dem
   bil=${grid%.dem}.bil
   if [ ! -s "$grid.info" ]; then
     say "making the ${nlat} x ${nlon} grid"
-    "$build/bench/compare_grid" "$grid" "$nlat" "$nlon" "$seed" >"$grid.info.new"
+    "$build/bench/compare_grid" "$grid" "$nlat" "$nlon" "$salt" >"$grid.info.new"
     mv "$grid.info.new" "$grid.info"
   fi
   cat "$grid" >/dev/null   # both sides start from a source in the page cache
@@ -143,7 +143,7 @@ run_orvex() {
 declare -A checksum=()
 read_bench() {
   local side=$1 program=$2 file=$3 mode=$4 t=$5
-  "$program" "$file" "$mode" "$t" "$lookups" "$seed" >"$work/$side.read"
+  "$program" "$file" "$mode" "$t" "$lookups" "$salt" >"$work/$side.read"
   keep_max "$side,$mode,$t" "$(field "$work/$side.read" rate)"
   checksum[$side,$mode]=$(field "$work/$side.read" checksum)
 }

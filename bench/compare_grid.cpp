@@ -4,9 +4,9 @@
 //  - OUT.pf     the parameter file the library reads,
 //  - OUT.hdr    an ESRI .hdr GDAL reads (nodata -9999), for the link OUT.bil
 //               (GDAL looks for the header beside the data file's own name).
-// The same seed gives the same bytes on any run.
+// The same salt gives the same bytes on any run.
 //
-// Usage: compare_grid OUT NLAT NLON SEED   (prints the sea's share)
+// Usage: compare_grid OUT NLAT NLON SALT   (prints the sea's share)
 //
 // Terrain: smooth noise on a lattice that wraps round in longitude, summed
 // over octaves on a coarse grid (one point every kCoarse samples), then
@@ -39,11 +39,11 @@ uint64_t mix(uint64_t x)
 }
 
 // A lattice value in [-1, 1) for octave `oct`, wrapped in x by `period`.
-double lattice(uint64_t seed, int oct, long ix, long iy, long period)
+double lattice(uint64_t salt, int oct, long ix, long iy, long period)
 {
     ix %= period;
     if (ix < 0) ix += period;
-    uint64_t h = mix(seed ^ mix(static_cast<uint64_t>(oct) << 48 ^ mix(static_cast<uint64_t>(ix)) ^
+    uint64_t h = mix(salt ^ mix(static_cast<uint64_t>(oct) << 48 ^ mix(static_cast<uint64_t>(ix)) ^
                                 (static_cast<uint64_t>(iy) * 0xD6E8FEB86659FD93ULL)));
     return static_cast<double>(h >> 11) * (2.0 / 9007199254740992.0) - 1.0;
 }
@@ -51,22 +51,22 @@ double lattice(uint64_t seed, int oct, long ix, long iy, long period)
 double smooth(double t) { return t * t * (3 - 2 * t); }
 
 // Value noise at (x, y) in lattice cells; `period` cells round the Earth.
-double value_noise(uint64_t seed, int oct, double x, double y, long period)
+double value_noise(uint64_t salt, int oct, double x, double y, long period)
 {
     long ix = static_cast<long>(floor(x)), iy = static_cast<long>(floor(y));
     double tx = smooth(x - ix), ty = smooth(y - iy);
-    double a = lattice(seed, oct, ix, iy, period), b = lattice(seed, oct, ix + 1, iy, period);
-    double c = lattice(seed, oct, ix, iy + 1, period), d = lattice(seed, oct, ix + 1, iy + 1, period);
+    double a = lattice(salt, oct, ix, iy, period), b = lattice(salt, oct, ix + 1, iy, period);
+    double c = lattice(salt, oct, ix, iy + 1, period), d = lattice(salt, oct, ix + 1, iy + 1, period);
     return (a + (b - a) * tx) * (1 - ty) + (c + (d - c) * tx) * ty;
 }
 
 // Fractal sum of `octaves` octaves from `cells` lattice cells round the
 // Earth, each octave twice as fine and half as strong; u, v in [0, 1).
-double fractal(uint64_t seed, int first_oct, int octaves, long cells, double u, double v)
+double fractal(uint64_t salt, int first_oct, int octaves, long cells, double u, double v)
 {
     double sum = 0, amp = 1;
     for (int o = 0; o < octaves; o++, cells *= 2, amp *= 0.5)
-        sum += amp * value_noise(seed, first_oct + o, u * cells, v * cells / 2.0, cells);
+        sum += amp * value_noise(salt, first_oct + o, u * cells, v * cells / 2.0, cells);
     return sum;
 }
 
@@ -78,7 +78,7 @@ struct Coarse {
     double sea_level = 0;
 };
 
-Coarse make_coarse(long nlat, long nlon, uint64_t seed)
+Coarse make_coarse(long nlat, long nlon, uint64_t salt)
 {
     Coarse c;
     c.rows = nlat / kCoarse + 2;
@@ -90,8 +90,8 @@ Coarse make_coarse(long nlat, long nlon, uint64_t seed)
         for (long k = 0; k < c.cols; k++) {
             double u = static_cast<double>(k * kCoarse) / nlon;
             size_t i = static_cast<size_t>(r * c.cols + k);
-            c.land[i] = static_cast<float>(fractal(seed, 0, 6, 7, u, v));
-            double ridges = 1 - fabs(fractal(seed, 10, 5, 40, u, v));
+            c.land[i] = static_cast<float>(fractal(salt, 0, 6, 7, u, v));
+            double ridges = 1 - fabs(fractal(salt, 10, 5, 40, u, v));
             c.height[i] = static_cast<float>(ridges * ridges);
         }
     }
@@ -121,7 +121,7 @@ double along(const std::vector<double> &line, long col)
 // One output row: sea where the continents' field is below the sea level;
 // on land a rise from the coast plus ridges, plus fine detail. Returns
 // the count of sea samples.
-long make_row(const Coarse &c, long row, long nlat, long nlon, uint64_t seed,
+long make_row(const Coarse &c, long row, long nlat, long nlon, uint64_t salt,
               std::vector<double> &land, std::vector<double> &height, std::vector<uint8_t> &bytes)
 {
     coarse_row(c, c.land, row, land);
@@ -136,7 +136,7 @@ long make_row(const Coarse &c, long row, long nlat, long nlon, uint64_t seed,
         } else {
             double u = static_cast<double>(col) / nlon;
             double rise = 1200 * above + along(height, col) * 2500 * sqrt(above < 0.5 ? above * 2 : 1);
-            double detail = fractal(seed, 20, 2, nlon / 16, u, v) * (20 + 0.05 * rise);
+            double detail = fractal(salt, 20, 2, nlon / 16, u, v) * (20 + 0.05 * rise);
             z = std::min(8800L, std::max(0L, static_cast<long>(rise + detail)));
         }
         uint16_t w = static_cast<uint16_t>(static_cast<int16_t>(z));
@@ -178,17 +178,17 @@ bool write_headers(const std::string &out, long nlat, long nlon)
 int main(int argc, char **argv)
 {
     if (argc != 5) {
-        fprintf(stderr, "usage: %s OUT NLAT NLON SEED\n", argv[0]);
+        fprintf(stderr, "usage: %s OUT NLAT NLON SALT\n", argv[0]);
         return 2;
     }
     std::string out = argv[1];
     long nlat = atol(argv[2]), nlon = atol(argv[3]);
-    uint64_t seed = strtoull(argv[4], nullptr, 10);
+    uint64_t salt = strtoull(argv[4], nullptr, 10);
     if (nlat < kCoarse || nlon < kCoarse || out.size() < 5 || out.compare(out.size() - 4, 4, ".dem") != 0) {
         fprintf(stderr, "%s: OUT must end in .dem, NLAT and NLON be at least %ld\n", argv[0], kCoarse);
         return 2;
     }
-    Coarse coarse = make_coarse(nlat, nlon, seed);
+    Coarse coarse = make_coarse(nlat, nlon, salt);
     FILE *f = fopen(out.c_str(), "wb");
     if (!f) {
         perror(out.c_str());
@@ -199,14 +199,14 @@ int main(int argc, char **argv)
     bool ok = true;
     long sea = 0;
     for (long row = 0; row < nlat && ok; row++) {
-        sea += make_row(coarse, row, nlat, nlon, seed, land, height, bytes);
+        sea += make_row(coarse, row, nlat, nlon, salt, land, height, bytes);
         ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     }
     if (fclose(f) != 0 || !ok || !write_headers(out, nlat, nlon)) {
         fprintf(stderr, "%s: cannot write %s or its headers\n", argv[0], out.c_str());
         return 1;
     }
-    printf("seed %llu, %.1f %% no-data sea\n", static_cast<unsigned long long>(seed),
+    printf("salt %llu, %.1f %% no-data sea\n", static_cast<unsigned long long>(salt),
            100.0 * sea / (static_cast<double>(nlat) * nlon));
     return 0;
 }

@@ -39,17 +39,17 @@ int compare_parse(int argc, char **argv, ReadJob *job)
         job->lookups = strcmp(argv[2], "lookups") == 0;
         job->threads = atoi(argv[3]);
         if (argc > 4) job->count = atol(argv[4]);
-        if (argc > 5) job->seed = strtoull(argv[5], nullptr, 10);
+        if (argc > 5) job->salt = strtoull(argv[5], nullptr, 10);
         ok = job->threads >= 1 && job->threads <= 64 && job->count >= 1;
     }
-    if (!ok) fprintf(stderr, "usage: %s FILE tiles|lookups THREADS [COUNT SEED]\n", argv[0]);
+    if (!ok) fprintf(stderr, "usage: %s FILE tiles|lookups THREADS [COUNT SALT]\n", argv[0]);
     return ok ? 0 : -1;
 }
 
-std::vector<Position> compare_positions(const SampleGrid &grid, long count, uint64_t seed)
+std::vector<Position> compare_positions(const SampleGrid &grid, long count, uint64_t salt)
 {
     std::vector<Position> out(static_cast<size_t>(count));
-    uint64_t s = seed;
+    uint64_t s = salt;
     for (Position &p : out) {
         p.row = static_cast<long>(next_random(&s) % static_cast<uint64_t>(grid.nrows));
         p.col = static_cast<long>(next_random(&s) % static_cast<uint64_t>(grid.ncols));

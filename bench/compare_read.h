@@ -2,7 +2,7 @@
 // arguments, the random positions, the threads, and the line they print,
 // so that the library's side and GDAL's do the same work and say it alike.
 //
-// Usage of either program: PROGRAM FILE tiles|lookups THREADS [COUNT SEED]
+// Usage of either program: PROGRAM FILE tiles|lookups THREADS [COUNT SALT]
 //  tiles    every tile (block) of the finest level read once, the samples
 //           summed; THREADS readers each with a handle of its own;
 //  lookups  COUNT (default 1000000) random positions over the finest level,
@@ -24,7 +24,7 @@ struct ReadJob {
     bool lookups = false;
     int threads = 1;
     long count = 1000000;
-    uint64_t seed = 1;
+    uint64_t salt = 1;
 };
 
 // The finest level's samples: row 0 at lat0, column 0 at lon0.
@@ -42,7 +42,7 @@ struct Position {
 
 // Parses the arguments; prints the usage and returns -1 when they are wrong.
 int compare_parse(int argc, char **argv, ReadJob *job);
-std::vector<Position> compare_positions(const SampleGrid &grid, long count, uint64_t seed);
+std::vector<Position> compare_positions(const SampleGrid &grid, long count, uint64_t salt);
 // Runs work(thread, &sum) on `threads` threads at once and returns the
 // wall seconds from their common start to the last one's end; the sums are
 // added into *checksum. A work returning false has printed why: the

@@ -120,7 +120,7 @@ double read_points(const ReadJob &job, int64_t *checksum)
     std::vector<Handle> handles = open_handles(job);
     for (const Handle &h : handles) warm(h, b);
     double gt[6];
-    std::vector<Position> points = compare_positions(grid_of(handles[0], gt), job.count, job.seed);
+    std::vector<Position> points = compare_positions(grid_of(handles[0], gt), job.count, job.salt);
     return compare_lookups(points, job.threads, [&](int t, const Position &p, int16_t *z) {
         int col = static_cast<int>(floor((p.lon - gt[0]) / gt[1]));
         int row = static_cast<int>(floor((p.lat - gt[3]) / gt[5]));

@@ -80,7 +80,7 @@ double read_points(const ReadJob &job, int64_t *checksum)
         unsigned char *samples;
         if (map->getTileGrid(0, static_cast<int>(i), &samples) < 0) exit(tile_failed(static_cast<int>(i)));
     }
-    std::vector<Position> points = compare_positions(grid_of(*map), job.count, job.seed);
+    std::vector<Position> points = compare_positions(grid_of(*map), job.count, job.salt);
     return compare_lookups(points, job.threads, [&](int, const Position &p, int16_t *z) {
         int tile;
         long row, col, offset;

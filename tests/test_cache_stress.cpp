@@ -41,7 +41,7 @@ protected:
 // every 64 look-ups when `trims`.
 struct Worker {
     Orvex *map;
-    unsigned seed;
+    unsigned salt;
     long count;
     bool trims;
     std::vector<long> sums;
@@ -51,7 +51,7 @@ struct Worker {
     {
         const OrvexResolution &r = map->frame.resolutions[0];
         size_t bytes = orvex_grid_tile_bytes(static_cast<const OrvexGrid *>(r.data));
-        unsigned x = seed;
+        unsigned x = salt;
         sums.clear();
         for (long i = 0; i < count; i++) {
             x = x * 1103515245u + 12345u;

@@ -1,6 +1,6 @@
 """Checks of the programs behind bench/compare-gdal.sh, against numpy and
 GDAL's own command-line tools as independent readers:
-  - the grid maker: same seed, same bytes; exact headers; about 60 % sea;
+  - the grid maker: same salt, same bytes; exact headers; about 60 % sea;
     GDAL finds through the .hdr the sample the .pf places at each position;
   - the command measurer: anonymous and file-mapped peaks, exit statuses;
   - the read benchmarks: their sums equal numpy's over the same samples.
@@ -30,9 +30,9 @@ def tool(name):
     return os.path.join(BENCH, name)
 
 
-def make_grid(name, seed, nlat=NLAT, nlon=NLON):
+def make_grid(name, salt, nlat=NLAT, nlon=NLON):
     path = os.path.join(WORK, name + ".dem")
-    p = run(tool("compare_grid"), path, str(nlat), str(nlon), str(seed))
+    p = run(tool("compare_grid"), path, str(nlat), str(nlon), str(salt))
     assert p.returncode == 0, p.stderr
     return path, p.stdout
 
@@ -49,11 +49,11 @@ def splitmix(state):
     return state, x ^ (x >> 31)
 
 
-def looked_up_sum(grid, count, seed):
+def looked_up_sum(grid, count, salt):
     """The sum of the samples at the random positions the benchmarks draw:
     a row, a column, then two draws that move the position within 0.4 of
     a step, which do not change the nearest sample."""
-    s, total = seed, 0
+    s, total = salt, 0
     for _ in range(count):
         s, r = splitmix(s)
         s, c = splitmix(s)
@@ -72,12 +72,12 @@ def bench_line(program, *args):
 class GridMaker(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.path, cls.info = make_grid("seed7", 7)
+        cls.path, cls.info = make_grid("salt7", 7)
         cls.z = samples(cls.path)
 
-    def test_same_seed_same_bytes_other_seed_others(self):
-        again, _ = make_grid("seed7-again", 7)
-        other, _ = make_grid("seed8", 8)
+    def test_same_salt_same_bytes_other_salt_others(self):
+        again, _ = make_grid("salt7-again", 7)
+        other, _ = make_grid("salt8", 8)
         self.assertTrue(np.array_equal(samples(again), self.z))
         self.assertGreater(np.count_nonzero(samples(other) != self.z), NLAT * NLON // 10)
 
@@ -94,7 +94,7 @@ class GridMaker(unittest.TestCase):
     def test_sea_share_and_smooth_land(self):
         sea = self.z == -9999
         self.assertTrue(0.57 < sea.mean() < 0.63, sea.mean())
-        self.assertEqual(self.info, "seed 7, %.1f %% no-data sea\n" % (100 * sea.mean()))
+        self.assertEqual(self.info, "salt 7, %.1f %% no-data sea\n" % (100 * sea.mean()))
         land = self.z[~sea]
         self.assertTrue(land.min() >= 0 and 2000 < land.max() <= 8800)
         both = ~sea[:, 1:] & ~sea[:, :-1]
