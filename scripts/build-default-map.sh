@@ -14,7 +14,8 @@
 #   --cache DIR    downloads and converted sources (default: build/default-map)
 #
 # Sources: ETOPO5 relief (ferret-datasets), the xplanet Earth image
-# (xplanet-images), GSHHG shorelines as shapefiles (python-cartopy-data).
+# (xplanet-images), GSHHG shorelines, WDB borders and rivers in GMT's binned
+# netCDF files (gmt-gshhg-low, gmt-gshhg-high), read with python3-netcdf4.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 orvex=""
@@ -26,7 +27,7 @@ while [ $# -gt 0 ]; do
     --orvex) orvex=$2; shift 2 ;;
     --datadir) datadir=$2; shift 2 ;;
     --cache) cache=$2; shift 2 ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "build-default-map: unknown argument '$1'" >&2; exit 2 ;;
   esac
 done
@@ -38,6 +39,8 @@ if [ -z "$orvex" ]; then
   [ -n "$orvex" ] || orvex=$(command -v orvex || true)
 fi
 [ -n "$orvex" ] && [ -x "$orvex" ] || { echo "build-default-map: no orvex command found (use --orvex)" >&2; exit 1; }
+# The build runs in the cache folder: a relative path would be lost there.
+orvex=$(cd "$(dirname "$orvex")" && pwd)/$(basename "$orvex")
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -61,7 +64,8 @@ fetch() {
 
 fetch ferret-datasets
 fetch xplanet-images
-fetch python-cartopy-data
+fetch gmt-gshhg-low
+fetch gmt-gshhg-high
 
 # The Earth image is a JPEG; djpeg turns it into a PPM.
 djpeg=$(command -v djpeg || true)
@@ -80,9 +84,14 @@ $convert etopo "$root/usr/share/ferret-vis/data/etopo5.cdf" "$src/etopo5.dem"
 "$djpeg" -pnm "$root/usr/share/xplanet/images/earth.jpg" > "$src/earth.ppm"
 $convert ppm "$src/earth.ppm" "$src/earth.rgb"
 rm -f "$src/earth.ppm"
-shapes="$root/usr/share/cartopy/data/shapefiles/gshhs"
-$convert gshhs "$shapes/c/GSHHS_c_L1.shp" 1 "$src/land.gshhs"
-$convert gshhs "$shapes/l/GSHHS_l_L2.shp" 2 "$src/lakes.gshhs"
+# Whole rings and lines rebuilt from the binned pieces; rivers thin out
+# with the detail (levels 1-2 river-lakes and main rivers, 3 more rivers).
+binned="/usr/bin/python3 $top/scripts/default-map/gshhg_binned.py"
+gshhg="$root/usr/share/gmt-gshhg"
+for d in c l i h; do $binned shore "$gshhg/binned_GSHHS_$d.nc" "$src/shore-$d.gshhs"; done
+for d in l i h; do $binned border "$gshhg/binned_border_$d.nc" 1 "$src/borders-$d.gshhs"; done
+$binned river "$gshhg/binned_river_l.nc" 2 "$src/rivers-l.gshhs"
+for d in i h; do $binned river "$gshhg/binned_river_$d.nc" 3 "$src/rivers-$d.gshhs"; done
 
 cp "$top/scripts/default-map/default.recipe" "$src/default.recipe"
 map="$src/default.orx"

@@ -37,6 +37,7 @@ struct VectorLayer {
         std::vector<orvextool::PixelPoint> points;
         int level;
         bool outline; /* of a filled ring, else a line of its own */
+        orvextool::Rgb colour; /* of a line of its own: its resolution's */
     };
     std::vector<Line> lines;
 };

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -107,12 +108,21 @@ int choose_vectors(Orvex &map, const RenderOptions &o, double pixel_degrees, std
 {
     if (o.vector == "none") return 0;
     if (o.vector == "auto") {
-        /* The best-fitting area layer (shorelines) and line layer (borders,
-         * rivers), each among its own kind. */
-        std::vector<int> areas, lines;
-        for (int k : of_type(map, ORVEX_MAP_VECTOR, -1)) (has_filled_tile(map.frame.resolutions[k]) ? areas : lines).push_back(k);
-        for (const std::vector<int> *kind : {&areas, &lines}) {
-            int best = best_of(map, *kind, pixel_degrees);
+        /* The best-fitting area layer (shorelines), and the best-fitting line
+         * layer of each family (borders, rivers), each among its own kind. */
+        std::vector<std::vector<int>> kinds(1);
+        std::map<std::string, size_t> families;
+        for (int k : of_type(map, ORVEX_MAP_VECTOR, -1)) {
+            const OrvexResolution &r = map.frame.resolutions[k];
+            size_t kind = 0;
+            if (!has_filled_tile(r)) {
+                kind = families.emplace(orvextool::layer_family(r.name), kinds.size()).first->second;
+                if (kind == kinds.size()) kinds.emplace_back();
+            }
+            kinds[kind].push_back(k);
+        }
+        for (const std::vector<int> &kind : kinds) {
+            int best = best_of(map, kind, pixel_degrees);
             if (best >= 0) vectors->push_back(best);
         }
         return 0;

@@ -70,6 +70,7 @@ std::vector<double> shifts_into_view(double lo, double hi, const View &view)
 struct Ring {
     int level;
     bool fill;
+    orvextool::Rgb colour; /* of a line of its own */
     std::vector<PixelPoint> lonlat;
     double lonmin, lonmax, latmin, latmax;
 };
@@ -93,7 +94,8 @@ std::vector<Ring> collect_rings(Orvex &map, const std::vector<int> &resolutions)
                 auto key = std::make_tuple(r, seg.level, seg.lonmin, seg.lonmax, seg.latmin, seg.latmax, seg.npts,
                                            tile.fill ? 1L : 0L);
                 if (!seen.insert(key).second) continue;
-                Ring ring{seg.level, tile.fill != 0 || seg.fill != 0, segment_points(seg, big), 0, 0, 0, 0};
+                Ring ring{seg.level, tile.fill != 0 || seg.fill != 0, orvextool::polyline_colour(res.name),
+                          segment_points(seg, big), 0, 0, 0, 0};
                 ring.lonmin = ring.lonmax = ring.lonlat[0].x;
                 ring.latmin = ring.latmax = ring.lonlat[0].y;
                 for (const PixelPoint &p : ring.lonlat) {
@@ -144,7 +146,7 @@ void add_outline(const Ring &ring, const View &view, VectorLayer *layer)
     for (const std::vector<PixelPoint> &piece : pieces) {
         if (piece.size() < 2 && line.size() > 1) continue;
         for (double shift : shifts_into_view(ring.lonmin, ring.lonmax, view))
-            layer->lines.push_back(VectorLayer::Line{to_pixels(piece, shift, view), ring.level, ring.fill});
+            layer->lines.push_back(VectorLayer::Line{to_pixels(piece, shift, view), ring.level, ring.fill, ring.colour});
     }
 }
 
@@ -174,8 +176,7 @@ void compose_vectors(const VectorLayer &layer, bool over_grid, orvextool::Image 
         }
     }
     for (const VectorLayer::Line &line : layer.lines)
-        orvextool::draw_polyline(image, line.points,
-                                 line.outline ? orvextool::line_colour(line.level) : orvextool::polyline_colour());
+        orvextool::draw_polyline(image, line.points, line.outline ? orvextool::line_colour(line.level) : line.colour);
 }
 
 }  // namespace orvexcli

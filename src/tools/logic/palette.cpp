@@ -104,6 +104,20 @@ Rgb polyline_colour()
     return Rgb{200, 30, 30};
 }
 
+Rgb polyline_colour(const std::string &resolution_name)
+{
+    const std::string family = layer_family(resolution_name);
+    if (family == "borders") return Rgb{110, 20, 110};
+    if (family == "rivers") return Rgb{40, 90, 200};
+    return polyline_colour();
+}
+
+std::string layer_family(const std::string &resolution_name)
+{
+    size_t dash = resolution_name.rfind('-');
+    return dash == std::string::npos || dash == 0 ? resolution_name : resolution_name.substr(0, dash);
+}
+
 int best_spacing(const std::vector<double> &spacings, double pixel_degrees)
 {
     int best = -1;

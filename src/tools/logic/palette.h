@@ -3,6 +3,7 @@
 #ifndef ORVEX_TOOL_PALETTE_H
 #define ORVEX_TOOL_PALETTE_H
 
+#include <string>
 #include <vector>
 
 namespace orvextool {
@@ -30,6 +31,13 @@ Rgb level_colour(int level);
 Rgb line_colour(int level);
 /* Colour of lines that outline nothing (borders, rivers, tracks). */
 Rgb polyline_colour();
+/* Colour of the lines of a line resolution, chosen by its family (see
+ * layer_family): borders dark violet, rivers blue, others polyline_colour(). */
+Rgb polyline_colour(const std::string &resolution_name);
+/* Family of a resolution: its name up to its last '-' ("borders-h" and
+ * "borders-l" are both "borders"), or the whole name. Line resolutions
+ * of one family are the same lines at different levels of detail. */
+std::string layer_family(const std::string &resolution_name);
 
 /* Index of the resolution whose spacing (degrees per sample) is nearest,
  * by ratio, to the pixel size; candidates with a spacing of 0 or less are

@@ -1,0 +1,193 @@
+#!/usr/bin/python3
+"""Rebuilds whole shorelines, borders and rivers from GMT's binned GSHHG
+files (Debian's gmt-gshhg-low and gmt-gshhg-high) and writes them as GSHHS
+files that orvex build reads.
+
+  gshhg_binned.py shore  binned_GSHHS_X.nc OUT.gshhs
+  gshhg_binned.py border binned_border_X.nc MAXLEVEL OUT.gshhs
+  gshhg_binned.py river  binned_river_X.nc MAXLEVEL OUT.gshhs
+
+The binned files cut every polygon and line into pieces at the edges of
+their bins, with points stored as 16-bit offsets from the bin's south-west
+corner. A point on a bin edge has the same integer microdegrees whichever
+bin it is read from, so pieces are joined again where one ends exactly
+where the next begins (longitudes taken modulo 360 degrees, so rings that
+cross the 180 degree meridian close too).
+
+Shorelines keep their levels: 1 land, 2 lake, 3 island in a lake, 4 pond.
+Antarctica is taken along its ice front (its grounding-line polygons are
+left out), and stays one ring that goes round the south pole: its
+longitudes run over a whole turn and the reader closes it along the pole.
+Borders and rivers become lines of the levels up to MAXLEVEL (borders: 1
+national, 2 internal, 3 marine; rivers: 1 river-lakes, 2 to 4 permanent
+rivers of decreasing size, more beyond); levels above 4 are written as 4.
+"""
+import struct
+import sys
+
+import netCDF4
+import numpy as np
+
+TURN = 360000000
+GROUNDING_LINE = 6  # Antarctica's grounding-line polygons in the shore files
+MAX_LEVEL = 4       # the highest level a GSHHS reader keeps
+
+
+class Pieces:
+    """The pieces of a binned file: per piece its level, polygon id (shore
+    files only) and points as integer microdegrees."""
+
+    def __init__(self, path):
+        with netCDF4.Dataset(path) as nc:
+            nc.set_auto_mask(False)
+            var = lambda name: np.asarray(nc.variables[name][:])
+            size = int(var('Bin_size_in_minutes')[0]) * 1000000 // 60
+            nlon_bins = int(var('N_bins_in_360_longitude_range')[0])
+            first_seg = var('Id_of_first_segment_in_a_bin').astype(np.int64)
+            nseg = var('N_segments_in_a_bin').astype(np.int64)
+            if 'Embedded_npts_levels_exit_entry_for_a_segment' in nc.variables:
+                info = var('Embedded_npts_levels_exit_entry_for_a_segment').astype(np.int64)
+                self.levels, self.npts = (info >> 6) & 7, info >> 9
+            else:  # borders and rivers
+                self.levels = var('Hierarchial_level_of_a_segment').astype(np.int64)
+                self.npts = var('N_points_for_a_segment').astype(np.int64) & 0xFFFF
+            first_pt = var('Id_of_first_point_in_a_segment').astype(np.int64)
+            dx = var('Relative_longitude_from_SW_corner_of_bin').astype(np.int64) & 0xFFFF
+            dy = var('Relative_latitude_from_SW_corner_of_bin').astype(np.int64) & 0xFFFF
+            self.ids = var('Id_of_GSHHS_ID') if 'Id_of_GSHHS_ID' in nc.variables else None
+            self.areas = var('The_km_squared_area_of_polygons') if 'The_km_squared_area_of_polygons' in nc.variables else None
+            self.polygons = int(var('N_polygons_in_file')[0]) if 'N_polygons_in_file' in nc.variables else 0
+        # Bins are numbered row by row from the north pole, columns from 0 E.
+        bins = np.repeat(np.arange(len(nseg)), nseg)
+        west = (bins % nlon_bins) * size
+        south = 90000000 - (bins // nlon_bins + 1) * size
+        # Rounded to the nearest microdegree, so offset 65535 of one bin is
+        # exactly offset 0 of the next.
+        seg_of_point = np.repeat(np.arange(len(self.npts)), self.npts)
+        self.x = np.repeat(west, self.npts) + (dx * size + 32767) // 65535
+        self.y = np.repeat(south, self.npts) + (dy * size + 32767) // 65535
+        assert len(seg_of_point) == len(dx) and np.array_equal(first_pt, np.cumsum(self.npts) - self.npts)
+        assert np.array_equal(first_seg, np.cumsum(nseg) - nseg)
+        self.first_pt = first_pt
+
+    def points(self, s):
+        a = self.first_pt[s]
+        return list(zip(self.x[a:a + self.npts[s]].tolist(), self.y[a:a + self.npts[s]].tolist()))
+
+
+def key(point):
+    return (point[0] % TURN, point[1])
+
+
+def chain(pieces, ring):
+    """Joins pieces (lists of points) end to start. With `ring`, every chain
+    must come back to its first point, which is then dropped; otherwise a
+    chain grows only while exactly one unused piece goes on from its end."""
+    starts = {}
+    for k, p in enumerate(pieces):
+        starts.setdefault(key(p[0]), []).append(k)
+    used = [False] * len(pieces)
+    chains = []
+    for k in range(len(pieces)):
+        if used[k]:
+            continue
+        used[k] = True
+        out = list(pieces[k])
+        while True:
+            nexts = [j for j in starts.get(key(out[-1]), []) if not used[j]]
+            if ring and key(out[-1]) == key(out[0]) and len(out) > 1:
+                break
+            if not nexts or (not ring and len(nexts) > 1):
+                break
+            used[nexts[0]] = True
+            out.extend(pieces[nexts[0]][1:])
+        if ring:
+            if key(out[-1]) != key(out[0]):
+                raise ValueError('a ring of %d points does not close' % len(out))
+            out.pop()
+        chains.append(out)
+    return chains
+
+
+def unwrap(points):
+    """Longitudes made continuous along the line, starting west of 180 E."""
+    out, last = [], None
+    for x, y in points:
+        if last is not None:
+            x += round((last - x) / TURN) * TURN
+        out.append((x, y))
+        last = x
+    shift = -TURN if min(p[0] for p in out) >= TURN // 2 else 0
+    return [(x + shift, y) for x, y in out]
+
+
+def write_gshhs(f, ident, level, points, area):
+    xs, ys = [p[0] for p in points], [p[1] for p in points]
+    flag = level | 7 << 8  # header version 7
+    f.write(struct.pack('>11i', ident, len(points), flag, min(xs), max(xs), min(ys), max(ys), area, area, -1, -1))
+    f.write(struct.pack('>%di' % (2 * len(points)), *[v for p in points for v in p]))
+
+
+def shore_rings(pieces):
+    """(polygon id, level, points) of every whole ring, largest first."""
+    by_id = {}
+    for s in range(len(pieces.npts)):
+        if pieces.levels[s] == GROUNDING_LINE:
+            continue
+        by_id.setdefault(int(pieces.ids[s]), []).append(s)
+    rings = []
+    for ident in sorted(by_id):
+        segs = by_id[ident]
+        levels = {int(pieces.levels[s]) for s in segs}
+        if len(levels) != 1:
+            raise ValueError('polygon %d has pieces of levels %s' % (ident, sorted(levels)))
+        for ring in chain([pieces.points(s) for s in segs], True):
+            if len(ring) >= 3:
+                rings.append((ident, levels.pop() if len(levels) else int(pieces.levels[segs[0]]), unwrap(ring)))
+    return rings
+
+
+def convert_shore(path, out_path):
+    pieces = Pieces(path)
+    rings = shore_rings(pieces)
+    counts = {}
+    with open(out_path, 'wb') as f:
+        for ident, level, ring in rings:
+            area = int(min(pieces.areas[ident] * 10, 2**31 - 1))
+            write_gshhs(f, ident, level, ring, area)
+            counts[level] = counts.get(level, 0) + 1
+    print('%s: %s' % (out_path, ', '.join('%d rings of level %d' % (counts[k], k) for k in sorted(counts))))
+
+
+def convert_lines(path, max_level, out_path):
+    pieces = Pieces(path)
+    count = npts = 0
+    with open(out_path, 'wb') as f:
+        for level in range(1, max_level + 1):
+            segs = [s for s in range(len(pieces.npts)) if pieces.levels[s] == level]
+            for line in chain([pieces.points(s) for s in segs], False):
+                if len(line) < 2:
+                    continue
+                write_gshhs(f, count, min(level, MAX_LEVEL), unwrap(line), 0)
+                count += 1
+                npts += len(line)
+    print('%s: %d lines, %d points, levels 1 to %d' % (out_path, count, npts, max_level))
+
+
+def main(argv):
+    try:
+        if len(argv) == 4 and argv[1] == 'shore':
+            convert_shore(argv[2], argv[3])
+        elif len(argv) == 5 and argv[1] in ('border', 'river'):
+            convert_lines(argv[2], int(argv[3]), argv[4])
+        else:
+            sys.stderr.write(__doc__)
+            return 2
+    except (OSError, ValueError, KeyError) as e:
+        sys.stderr.write('gshhg_binned.py: %s\n' % e)
+        return 1
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv))
