@@ -79,13 +79,17 @@ def key(point):
     return (point[0] % TURN, point[1])
 
 
-def chain(pieces, ring):
-    """Joins pieces (lists of points) end to start. With `ring`, every chain
-    must come back to its first point, which is then dropped; otherwise a
-    chain grows only while exactly one unused piece goes on from its end."""
+def starts_of(pieces):
     starts = {}
     for k, p in enumerate(pieces):
         starts.setdefault(key(p[0]), []).append(k)
+    return starts
+
+
+def chain_lines(pieces):
+    """Joins line pieces end to start while exactly one unused piece goes on
+    from a chain's end (a junction of three rivers stays a junction)."""
+    starts = starts_of(pieces)
     used = [False] * len(pieces)
     chains = []
     for k in range(len(pieces)):
@@ -95,18 +99,40 @@ def chain(pieces, ring):
         out = list(pieces[k])
         while True:
             nexts = [j for j in starts.get(key(out[-1]), []) if not used[j]]
-            if ring and key(out[-1]) == key(out[0]) and len(out) > 1:
-                break
-            if not nexts or (not ring and len(nexts) > 1):
+            if len(nexts) != 1:
                 break
             used[nexts[0]] = True
             out.extend(pieces[nexts[0]][1:])
-        if ring:
-            if key(out[-1]) != key(out[0]):
-                raise ValueError('a ring of %d points does not close' % len(out))
-            out.pop()
         chains.append(out)
     return chains
+
+
+def ring_of(pieces):
+    """The one ring of a polygon cut into pieces, without its closing point.
+    A piece that leaves a bin edge and comes back to the same point (a
+    spike or a bay reaching into the next bin) would close on its own: such
+    loops are put back where the rest of the ring passes their point."""
+    loops = [p for p in pieces if key(p[0]) == key(p[-1])]
+    rest = [p for p in pieces if key(p[0]) != key(p[-1])] or [loops.pop(0)]
+    starts = starts_of(rest)
+    used = [False] * len(rest)
+    used[0] = True
+    ring = list(rest[0])
+    while key(ring[-1]) != key(ring[0]) or len(ring) < 2:
+        nexts = [j for j in starts.get(key(ring[-1]), []) if not used[j]]
+        if not nexts:
+            raise ValueError('a ring of %d points does not close' % len(ring))
+        used[nexts[0]] = True
+        ring.extend(rest[nexts[0]][1:])
+    if not all(used):
+        raise ValueError('a polygon of %d pieces makes more than one ring' % len(pieces))
+    ring.pop()
+    for loop in loops:
+        at = [k for k, p in enumerate(ring) if key(p) == key(loop[0])]
+        if not at:
+            raise ValueError('a loop of %d points touches no other piece of its ring' % len(loop))
+        ring[at[0] + 1:at[0] + 1] = loop[1:]
+    return ring
 
 
 def unwrap(points):
@@ -141,9 +167,9 @@ def shore_rings(pieces):
         levels = {int(pieces.levels[s]) for s in segs}
         if len(levels) != 1:
             raise ValueError('polygon %d has pieces of levels %s' % (ident, sorted(levels)))
-        for ring in chain([pieces.points(s) for s in segs], True):
-            if len(ring) >= 3:
-                rings.append((ident, levels.pop() if len(levels) else int(pieces.levels[segs[0]]), unwrap(ring)))
+        ring = ring_of([pieces.points(s) for s in segs])
+        if len(ring) >= 3:
+            rings.append((ident, levels.pop(), unwrap(ring)))
     return rings
 
 
@@ -165,7 +191,7 @@ def convert_lines(path, max_level, out_path):
     with open(out_path, 'wb') as f:
         for level in range(1, max_level + 1):
             segs = [s for s in range(len(pieces.npts)) if pieces.levels[s] == level]
-            for line in chain([pieces.points(s) for s in segs], False):
+            for line in chain_lines([pieces.points(s) for s in segs]):
                 if len(line) < 2:
                     continue
                 write_gshhs(f, count, min(level, MAX_LEVEL), unwrap(line), 0)
