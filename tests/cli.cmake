@@ -221,3 +221,10 @@ set_tests_properties(cli.pf.setup PROPERTIES FIXTURES_SETUP cli_pf FIXTURES_REQU
 orvex_cli(pf.not_a_number fail "parameter file ./badstep.dem.pf: key dlon: cannot use value '0.33x' \\(not a number\\).*Orvex::scanInput: Cannot find dlon in parameter file" info badstep.dem)
 orvex_cli(pf.zero_step fail "parameter file ./zerostep.dem.pf: key dlat: cannot use value '0' \\(a step of zero\\).*Cannot find dlat in parameter file" build zs.orx --grid zerostep.dem)
 set_tests_properties(cli.pf.not_a_number cli.pf.zero_step PROPERTIES FIXTURES_REQUIRED "cli_data;cli_pf")
+
+# The default map's shorelines, rebuilt from Debian's GSHHG files: closed
+# rings, GMT's own counts and points, no self-crossing after the purge.
+# Skipped where GMT, gmt-gshhg-low or python3-netcdf4 is missing.
+add_test(NAME defmap.rings COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/default_map_rings.sh ${PROJECT_SOURCE_DIR}
+         $<TARGET_FILE:orvex_command> $<TARGET_FILE:orvex_tests> ${CMAKE_CURRENT_BINARY_DIR}/defmap-rings)
+set_tests_properties(defmap.rings PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)

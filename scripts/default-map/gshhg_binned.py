@@ -135,6 +135,27 @@ def ring_of(pieces):
     return ring
 
 
+def without_cuts(ring, pieces):
+    """The ring less the points where the binning cut it: they lie on bin
+    edges, on the straight edge between two points of the polygon, but
+    rounded to the bins' 16-bit offsets they bend it a little, enough to
+    make it cross itself near the cut. Joining the points on either side
+    gives the polygon's own edge back."""
+    if len(pieces) < 2:
+        return ring
+    cuts = {key(p[0]) for p in pieces}
+    return [p for p in ring if key(p) not in cuts]
+
+
+def drop_repeats(points, ring):
+    """Points that repeat the one before (a few pieces close twice); in a
+    ring the last point must not repeat the first either."""
+    out = [p for k, p in enumerate(points) if k == 0 or key(p) != key(points[k - 1])]
+    while ring and len(out) > 1 and key(out[-1]) == key(out[0]):
+        out.pop()
+    return out
+
+
 def unwrap(points):
     """Longitudes made continuous along the line, starting west of 180 E."""
     out, last = [], None
@@ -147,6 +168,66 @@ def unwrap(points):
     return [(x + shift, y) for x, y in out]
 
 
+def closed_along_pole(ring):
+    """The ring's points as arrays; a ring round a pole (its ends a whole
+    turn apart) gets two points on the pole that close it as a map draws it."""
+    xs = np.array([p[0] for p in ring], dtype=np.int64)
+    ys = np.array([p[1] for p in ring], dtype=np.int64)
+    if abs(xs[-1] - xs[0]) > TURN // 2:
+        pole = -90000000 if ys[0] < 0 else 90000000
+        xs = np.append(xs, [xs[-1], xs[0]])
+        ys = np.append(ys, [pole, pole])
+    return xs, ys
+
+
+def crossings(ring):
+    """Pairs (e, f), e < f, of edges of the ring that cross where neither
+    ends; edge e runs from point e to the next. Candidates are the edges
+    whose longitudes overlap, found by sorting the edges by their west end."""
+    xs, ys = closed_along_pole(ring)
+    m = len(xs)
+    if m < 4:
+        return []
+    nx, ny = np.roll(xs, -1), np.roll(ys, -1)
+    west, east = np.minimum(xs, nx), np.maximum(xs, nx)
+    south, north = np.minimum(ys, ny), np.maximum(ys, ny)
+    order = np.argsort(west, kind='stable')
+    ends = np.searchsorted(west[order], east[order], side='right')
+    counts = np.maximum(ends - np.arange(m) - 1, 0)
+    found = []
+    for lo in range(0, m, 4096):  # in blocks, to bound the candidate arrays
+        c = counts[lo:lo + 4096]
+        a = np.repeat(np.arange(lo, lo + len(c)), c)
+        b = a + 1 + np.arange(len(a)) - np.repeat(np.cumsum(c) - c, c)
+        e, f = order[a], order[b]
+        keep = (south[e] <= north[f]) & (south[f] <= north[e]) & ((e + 1) % m != f) & ((f + 1) % m != e)
+        e, f = e[keep], f[keep]
+        side = lambda p, q, r: np.sign((xs[q] - xs[p]) * (ys[r] - ys[p]) - (ys[q] - ys[p]) * (xs[r] - xs[p]))
+        e1, f1 = (e + 1) % m, (f + 1) % m
+        cross = (side(e, e1, f) * side(e, e1, f1) < 0) & (side(f, f1, e) * side(f, f1, e1) < 0)
+        found += [(min(i, j), max(i, j)) for i, j in zip(e[cross].tolist(), f[cross].tolist())]
+    return sorted(found)
+
+
+def uncrossed(ring):
+    """The ring with the points removed that made it cross itself, and
+    their count. Crossings come from points rounded to the bins' 16-bit
+    offsets: each is undone by dropping the point that ends the first of
+    the two edges (or, past the ring's own points, the one that begins
+    the second)."""
+    removed = 0
+    while True:
+        found = crossings(ring)
+        if not found:
+            return ring, removed
+        if removed >= 64 or len(ring) <= 3:
+            raise ValueError('a ring of %d points still crosses itself after %d points removed' % (len(ring), removed))
+        e, f = found[0]
+        drop = e + 1 if e + 1 < len(ring) else f
+        ring = ring[:drop] + ring[drop + 1:]
+        removed += 1
+
+
 def write_gshhs(f, ident, level, points, area):
     xs, ys = [p[0] for p in points], [p[1] for p in points]
     flag = level | 7 << 8  # header version 7
@@ -155,34 +236,44 @@ def write_gshhs(f, ident, level, points, area):
 
 
 def shore_rings(pieces):
-    """(polygon id, level, points) of every whole ring, largest first."""
+    """(polygon id, level, points) of every whole ring, in the order of
+    the ids (largest polygons first); the number of polygons left out
+    because fewer than 3 distinct points remain of them; and the number of
+    points removed to undo crossings."""
     by_id = {}
     for s in range(len(pieces.npts)):
         if pieces.levels[s] == GROUNDING_LINE:
             continue
         by_id.setdefault(int(pieces.ids[s]), []).append(s)
-    rings = []
+    rings, degenerate, removed = [], 0, 0
     for ident in sorted(by_id):
         segs = by_id[ident]
         levels = {int(pieces.levels[s]) for s in segs}
         if len(levels) != 1:
             raise ValueError('polygon %d has pieces of levels %s' % (ident, sorted(levels)))
-        ring = ring_of([pieces.points(s) for s in segs])
-        if len(ring) >= 3:
-            rings.append((ident, levels.pop(), unwrap(ring)))
-    return rings
+        cut = [pieces.points(s) for s in segs]
+        ring = drop_repeats(without_cuts(ring_of(cut), cut), True)
+        if len(ring) < 3:
+            degenerate += 1
+            continue
+        ring, dropped = uncrossed(unwrap(ring))
+        removed += dropped
+        rings.append((ident, levels.pop(), ring))
+    return rings, degenerate, removed
 
 
 def convert_shore(path, out_path):
     pieces = Pieces(path)
-    rings = shore_rings(pieces)
+    rings, degenerate, removed = shore_rings(pieces)
     counts = {}
     with open(out_path, 'wb') as f:
         for ident, level, ring in rings:
             area = int(min(pieces.areas[ident] * 10, 2**31 - 1))
             write_gshhs(f, ident, level, ring, area)
             counts[level] = counts.get(level, 0) + 1
-    print('%s: %s' % (out_path, ', '.join('%d rings of level %d' % (counts[k], k) for k in sorted(counts))))
+    print('%s: %s; %d polygons of fewer than 3 points left out, %d points removed to undo crossings'
+          % (out_path, ', '.join('%d rings of level %d' % (counts[k], k) for k in sorted(counts)), degenerate,
+             removed))
 
 
 def convert_lines(path, max_level, out_path):
@@ -192,6 +283,7 @@ def convert_lines(path, max_level, out_path):
         for level in range(1, max_level + 1):
             segs = [s for s in range(len(pieces.npts)) if pieces.levels[s] == level]
             for line in chain_lines([pieces.points(s) for s in segs]):
+                line = drop_repeats(line, False)
                 if len(line) < 2:
                     continue
                 write_gshhs(f, count, min(level, MAX_LEVEL), unwrap(line), 0)
