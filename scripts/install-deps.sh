@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build, test and use liborvex
-# (clang and its runtimes for the fuzz targets).
+# (clang and its runtimes for the fuzz targets; GMT and its low-resolution
+# GSHHG files for the test of the default map's shorelines).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -9,7 +10,7 @@ packages=(
   zlib1g-dev libdeflate-dev libsqlite3-dev libshp-dev shapelib libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 libjpeg-turbo-progs
-  python3-numpy gdal-bin python3-netcdf4
+  python3-numpy gdal-bin python3-netcdf4 gmt gmt-gshhg-low
   clang libclang-rt-14-dev
 )
 missing=()

@@ -168,12 +168,42 @@ def unwrap(points):
     return [(x + shift, y) for x, y in out]
 
 
+def goes_round_pole(ring):
+    return abs(ring[-1][0] - ring[0][0]) > TURN // 2
+
+
+def from_antimeridian(ring):
+    """A ring round a pole (unwrapped), turned to begin and end on the
+    180 degree meridian, at the latitude where it crosses it: closed along
+    the pole from there, as a map draws it, its closing edges run down the
+    meridian and cross no coast (begun anywhere else, Antarctica's would
+    cut through the peninsula)."""
+    half = TURN // 2
+    n = len(ring)
+    for k in range(n):
+        (px, py), (qx, qy) = ring[k], ring[(k + 1) % n]
+        px = (px + half) % TURN - half if px % TURN != half else half  # in (-180, 180]
+        dx = qx - ring[k][0]
+        dx -= round(dx / TURN) * TURN
+        edge = half if px + dx > half else (-half if px + dx <= -half else None)
+        if edge is None or dx == 0:
+            continue
+        y = py + round((qy - py) * (edge - px) / dx)
+        rest = unwrap(ring[k + 1:] + ring[:k + 1])
+        shift = round((-edge - rest[0][0]) / TURN) * TURN  # the start a whole turn from the crossing
+        rest = [(x + shift, yy) for x, yy in rest]
+        head = [] if rest[0] == (-edge, y) else [(-edge, y)]
+        tail = [] if rest[-1] == (edge, y) else [(edge, y)]
+        return head + rest + tail
+    raise ValueError('a ring round a pole never crosses the 180 degree meridian')
+
+
 def closed_along_pole(ring):
     """The ring's points as arrays; a ring round a pole (its ends a whole
     turn apart) gets two points on the pole that close it as a map draws it."""
     xs = np.array([p[0] for p in ring], dtype=np.int64)
     ys = np.array([p[1] for p in ring], dtype=np.int64)
-    if abs(xs[-1] - xs[0]) > TURN // 2:
+    if goes_round_pole(ring):
         pole = -90000000 if ys[0] < 0 else 90000000
         xs = np.append(xs, [xs[-1], xs[0]])
         ys = np.append(ys, [pole, pole])
@@ -256,7 +286,10 @@ def shore_rings(pieces):
         if len(ring) < 3:
             degenerate += 1
             continue
-        ring, dropped = uncrossed(unwrap(ring))
+        ring = unwrap(ring)
+        if goes_round_pole(ring):
+            ring = from_antimeridian(ring)
+        ring, dropped = uncrossed(ring)
         removed += dropped
         rings.append((ident, levels.pop(), ring))
     return rings, degenerate, removed
