@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
 """Turns the public data sets of the default map into inputs the orvex
-command reads: raw grids with their parameter files, and GSHHS files.
+command reads: raw grids with their parameter files.
 
   convert_sources.py etopo ETOPO5.cdf OUT.dem      relief, 5 arc-minutes
   convert_sources.py ppm IMAGE.ppm OUT.rgb         whole-Earth colour image
-  convert_sources.py gshhs SHAPES.shp LEVEL OUT.gshhs   polygons, one level
 
 Only the Python standard library is used.
 """
@@ -141,54 +140,12 @@ def convert_ppm(ppm_path, out_path):
     print('%s: %d x %d pixels' % (out_path, width, height))
 
 
-# ---- shapefile polygons to GSHHS ----------------------------------------
-
-def shapefile_rings(shp_path):
-    with open(shp_path, 'rb') as f:
-        data = f.read()
-    if struct.unpack_from('>i', data, 0)[0] != 9994:
-        raise ValueError('not a shapefile')
-    pos = 100
-    while pos + 8 <= len(data):
-        length = struct.unpack_from('>i', data, pos + 4)[0] * 2
-        content = pos + 8
-        pos = content + length
-        shape_type = struct.unpack_from('<i', data, content)[0]
-        if shape_type not in (3, 5, 13, 15, 23, 25):
-            continue
-        nparts, npoints = struct.unpack_from('<ii', data, content + 36)
-        parts = list(struct.unpack_from('<%di' % nparts, data, content + 44)) + [npoints]
-        points = content + 44 + 4 * nparts
-        for k in range(nparts):
-            xy = struct.unpack_from('<%dd' % (2 * (parts[k + 1] - parts[k])), data, points + 16 * parts[k])
-            yield [(xy[i], xy[i + 1]) for i in range(0, len(xy), 2)]
-
-
-def convert_gshhs(shp_path, level, out_path):
-    count = 0
-    with open(out_path, 'wb') as f:
-        for ring in shapefile_rings(shp_path):
-            pts = [(int(round(x * 1e6)), int(round(y * 1e6))) for x, y in ring]
-            if len(pts) > 1 and pts[0] == pts[-1]:
-                pts.pop()  # GSHHS rings close implicitly
-            if len(pts) < 3:
-                continue
-            xs, ys = [p[0] for p in pts], [p[1] for p in pts]
-            flag = level | 7 << 8  # level, header version 7
-            f.write(struct.pack('>11i', count, len(pts), flag, min(xs), max(xs), min(ys), max(ys), 0, 0, -1, -1))
-            f.write(struct.pack('>%di' % (2 * len(pts)), *[v for p in pts for v in p]))
-            count += 1
-    print('%s: %d polygons of level %d' % (out_path, count, level))
-
-
 def main(argv):
     try:
         if len(argv) == 4 and argv[1] == 'etopo':
             convert_etopo(argv[2], argv[3])
         elif len(argv) == 4 and argv[1] == 'ppm':
             convert_ppm(argv[2], argv[3])
-        elif len(argv) == 5 and argv[1] == 'gshhs':
-            convert_gshhs(argv[2], int(argv[3]), argv[4])
         else:
             sys.stderr.write(__doc__)
             return 2
