@@ -84,8 +84,9 @@ $convert etopo "$root/usr/share/ferret-vis/data/etopo5.cdf" "$src/etopo5.dem"
 "$djpeg" -pnm "$root/usr/share/xplanet/images/earth.jpg" > "$src/earth.ppm"
 $convert ppm "$src/earth.ppm" "$src/earth.rgb"
 rm -f "$src/earth.ppm"
-# Whole rings and lines rebuilt from the binned pieces; rivers thin out
-# with the detail (levels 1-2 river-lakes and main rivers, 3 more rivers).
+# Whole rings and lines rebuilt from the binned pieces. The low-detail
+# rivers keep levels 1-2 (river-lakes, permanent major rivers); the others
+# add level 3 (additional major rivers).
 binned="/usr/bin/python3 $top/scripts/default-map/gshhg_binned.py"
 gshhg="$root/usr/share/gmt-gshhg"
 for d in c l i h; do $binned shore "$gshhg/binned_GSHHS_$d.nc" "$src/shore-$d.gshhs"; done

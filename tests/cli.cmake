@@ -126,7 +126,11 @@ orvex_cli(build.cut_decimation pass "resolution 0 \\(decimation 3, 1x1 tiles\\) 
 orvex_cli(build.mixed pass "wrote built.orx: 2 resolutions, 3 tiles" build built.orx --recipe mixed.recipe)
 orvex_cli(build.from_map pass "wrote built-map.orx: 2 resolutions" build built-map.orx --grid map.orx --res 1 --dec 2 --no-compress --vector map.orx --res 2 --level 3)
 orvex_cli(build.areas_and_lines pass "wrote built-both.orx: 2 resolutions" build built-both.orx --vector shore.gshhs --fill --vector map.orx --res 2 --name lines)
-set_tests_properties(cli.build.mixed cli.build.from_map cli.build.areas_and_lines PROPERTIES FIXTURES_SETUP cli_built)
+orvex_cli(build.families pass "wrote built-families.orx: 4 resolutions" build built-families.orx
+          --vector shore.gshhs --fill --vector map.orx --res 2 --name borders-a
+          --vector map.orx --res 2 --name rivers-a --vector map.orx --res 2 --name borders-b)
+set_tests_properties(cli.build.mixed cli.build.from_map cli.build.areas_and_lines cli.build.families
+                     PROPERTIES FIXTURES_SETUP cli_built)
 orvex_cli(built.check pass "OK, 2 resolutions verified" check built.orx)
 orvex_cli(built.check_map pass "OK, 2 resolutions verified" check built-map.orx)
 orvex_cli(built.info pass "name \"relief\", label \"90 degrees\", grid.*decimation 2.*name \"shore\".*Segments: 3" info built.orx)
@@ -134,8 +138,12 @@ orvex_cli(built.query pass "Resolution 0 \"relief\" \\(grid\\): tile 0 .*elevati
 orvex_cli(built.render pass "wrote built.png" render built.orx -o built.png --width 128)
 # Without --vector, the best area layer and the best line layer are drawn.
 orvex_cli(built.render_both pass "wrote both.png \\(128 x 64\\), vector resolution 0,1" render built-both.orx -o both.png --width 128)
+# Line layers of each family (name up to its last '-') are chosen apart:
+# one of borders-a and borders-b, and rivers-a.
+orvex_cli(built.render_families pass "wrote families.png \\(128 x 64\\), vector resolution 0,1,2"
+          render built-families.orx -o families.png --width 128)
 set_tests_properties(cli.built.check cli.built.check_map cli.built.info cli.built.query cli.built.render cli.built.render_both
-                     PROPERTIES FIXTURES_REQUIRED "cli_data;cli_built")
+                     cli.built.render_families PROPERTIES FIXTURES_REQUIRED "cli_data;cli_built")
 
 # An independent reader of the file layout (numpy) checks every sample of a
 # decimation cut to whole windows, and orvex query at sample positions.

@@ -82,6 +82,23 @@ TEST(ToolPalette, ChoosesTheSpacingNearestByRatio)
     EXPECT_EQ(best_spacing({}, 0.5), -1);
 }
 
+TEST(ToolPalette, LineFamiliesHaveTheirOwnColours)
+{
+    EXPECT_EQ(layer_family("borders-h"), "borders");
+    EXPECT_EQ(layer_family("rivers-l"), "rivers");
+    EXPECT_EQ(layer_family("a-b-c"), "a-b");
+    EXPECT_EQ(layer_family("shore"), "shore");
+    EXPECT_EQ(layer_family("-x"), "-x");
+    EXPECT_EQ(layer_family(""), "");
+    auto same = [](Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; };
+    EXPECT_TRUE(same(polyline_colour("borders-l"), polyline_colour("borders")));
+    EXPECT_FALSE(same(polyline_colour("borders-l"), polyline_colour("rivers-l")));
+    EXPECT_FALSE(same(polyline_colour("rivers-h"), polyline_colour()));
+    EXPECT_FALSE(same(polyline_colour("borders-h"), polyline_colour()));
+    EXPECT_TRUE(same(polyline_colour("tracks-h"), polyline_colour()));
+    EXPECT_GT(polyline_colour("rivers").b, polyline_colour("rivers").r); /* rivers are blue */
+}
+
 TEST(ToolPalette, SeaAndLandAreTold)
 {
     Rgb sea = elevation_colour(-100), land = elevation_colour(100);

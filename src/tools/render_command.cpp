@@ -26,7 +26,8 @@ const char kHelp[] =
     "size is read through the tile cache: elevations get a land/sea colour ramp\n"
     "with hill shading, colour grids are shown as they are. Vector resolutions\n"
     "go on top: filled tiles by shoreline level (land, lake, island in a lake,\n"
-    "pond), others as lines. Without MAP the default map is drawn.\n"
+    "pond), others as lines (borders violet, rivers blue). Without MAP the\n"
+    "default map is drawn.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE   the PNG to write (required)\n"
@@ -36,8 +37,9 @@ const char kHelp[] =
     "  --colour            prefer colour grids to elevation grids\n"
     "  --grid K|none       draw grid resolution K, or no grid\n"
     "  --vector K,..|none  draw these vector resolutions (default: of the filled\n"
-    "                      ones and of the line ones, the one whose point\n"
-    "                      spacing best fits the pixel size)\n"
+    "                      ones, and of the line ones of each family (the name\n"
+    "                      up to its last '-'), the one whose point spacing best\n"
+    "                      fits the pixel size)\n"
     "  --cache-mb N        memory for inflated tiles (default 64)\n";
 
 using orvextool::RenderOptions;
