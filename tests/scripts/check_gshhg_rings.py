@@ -53,10 +53,11 @@ def read_gshhs(path):
     return rings
 
 
-def gmt_points(resolution, level):
-    """Distinct points of one level as `gmt coast -M` dumps them."""
+def gmt_points(resolution, level, out_dir):
+    """Distinct points of one level as `gmt coast -M` dumps them (run in
+    OUT_DIR, where GMT leaves its history file)."""
     out = subprocess.run(['gmt', 'coast', '-Rd', '-D' + resolution, '-W', '-M', '-A0/%d/%d' % (level, level)],
-                         check=True, capture_output=True, text=True).stdout
+                         check=True, capture_output=True, text=True, cwd=out_dir).stdout
     points = set()
     for line in out.splitlines():
         if line.startswith('>') or not line.strip():
@@ -128,7 +129,7 @@ def check_resolution(converter, gshhg, out_dir, resolution):
     summary = []
     for level in sorted({lv for lv, _ in rings}):
         ours = {(x % TURN, y) for lv, pts in rings if lv == level for x, y in pts}
-        theirs = gmt_points(resolution, level)
+        theirs = gmt_points(resolution, level, out_dir)
         missing, extra = unmatched(theirs, ours), unmatched(ours, theirs)
         # Points where the binning cut a polygon lie on bin edges (columns
         # from 0 E, rows from the north pole) and are
