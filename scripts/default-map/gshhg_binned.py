@@ -15,9 +15,12 @@ where the next begins (longitudes taken modulo 360 degrees, so rings that
 cross the 180 degree meridian close too).
 
 Shorelines keep their levels: 1 land, 2 lake, 3 island in a lake, 4 pond.
-Antarctica is taken along its ice front (its grounding-line polygons are
-left out), and stays one ring that goes round the south pole: its
-longitudes run over a whole turn and the reader closes it along the pole.
+The points where the binning cut a ring are dropped again, and so are the
+few points whose rounding makes a ring cross itself. Antarctica is taken
+along its ice front (its grounding-line polygons are left out), and stays
+one ring that goes round the south pole: its longitudes run over a whole
+turn, from the 180 degree meridian back to it, and a reader closes it
+along the pole.
 Borders and rivers become lines of the levels up to MAXLEVEL (borders: 1
 national, 2 internal, 3 marine; rivers: 1 river-lakes, 2 to 4 permanent
 rivers of decreasing size, more beyond); levels above 4 are written as 4.
@@ -56,18 +59,18 @@ class Pieces:
             dy = var('Relative_latitude_from_SW_corner_of_bin').astype(np.int64) & 0xFFFF
             self.ids = var('Id_of_GSHHS_ID') if 'Id_of_GSHHS_ID' in nc.variables else None
             self.areas = var('The_km_squared_area_of_polygons') if 'The_km_squared_area_of_polygons' in nc.variables else None
-            self.polygons = int(var('N_polygons_in_file')[0]) if 'N_polygons_in_file' in nc.variables else 0
+        # The counts must describe the arrays they index, one after another.
+        if (len(dx) != self.npts.sum() or not np.array_equal(first_pt, np.cumsum(self.npts) - self.npts)
+                or not np.array_equal(first_seg, np.cumsum(nseg) - nseg)):
+            raise ValueError('%s: bins, pieces and points do not follow each other' % path)
         # Bins are numbered row by row from the north pole, columns from 0 E.
         bins = np.repeat(np.arange(len(nseg)), nseg)
         west = (bins % nlon_bins) * size
         south = 90000000 - (bins // nlon_bins + 1) * size
         # Rounded to the nearest microdegree, so offset 65535 of one bin is
         # exactly offset 0 of the next.
-        seg_of_point = np.repeat(np.arange(len(self.npts)), self.npts)
         self.x = np.repeat(west, self.npts) + (dx * size + 32767) // 65535
         self.y = np.repeat(south, self.npts) + (dy * size + 32767) // 65535
-        assert len(seg_of_point) == len(dx) and np.array_equal(first_pt, np.cumsum(self.npts) - self.npts)
-        assert np.array_equal(first_seg, np.cumsum(nseg) - nseg)
         self.first_pt = first_pt
 
     def points(self, s):
@@ -80,6 +83,7 @@ def key(point):
 
 
 def starts_of(pieces):
+    """Indexes of the pieces by the key of their first point."""
     starts = {}
     for k, p in enumerate(pieces):
         starts.setdefault(key(p[0]), []).append(k)
@@ -169,6 +173,7 @@ def unwrap(points):
 
 
 def goes_round_pole(ring):
+    """An unwrapped ring whose ends lie a whole turn apart."""
     return abs(ring[-1][0] - ring[0][0]) > TURN // 2
 
 
@@ -212,8 +217,9 @@ def closed_along_pole(ring):
 
 def crossings(ring):
     """Pairs (e, f), e < f, of edges of the ring that cross where neither
-    ends; edge e runs from point e to the next. Candidates are the edges
-    whose longitudes overlap, found by sorting the edges by their west end."""
+    ends (edges that only touch are left be); edge e runs from point e to
+    the next. Candidates are the edges whose longitudes overlap, found by
+    sorting the edges by their west end."""
     xs, ys = closed_along_pole(ring)
     m = len(xs)
     if m < 4:
