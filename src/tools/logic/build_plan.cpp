@@ -112,8 +112,9 @@ bool resolution_option(Cursor &c, const std::string &w, PlannedResolution &r, bo
     long n = 0;
     if (w == "--type") {
         if (!c.value(w, &r.type)) return false;
-        if (r.type != "orx" && r.type != "rgb" && r.type != "dem" && r.type != "gshhs" && r.type != "db") {
-            *c.why = "--type must be orx, rgb, dem, gshhs or db";
+        if (r.type != "orx" && r.type != "rgb" && r.type != "dem" && r.type != "gshhs" && r.type != "db" &&
+            r.type != "gdal") {
+            *c.why = "--type must be orx, rgb, dem, gshhs, db or gdal";
             return false;
         }
     } else if (w == "--res") {
@@ -129,6 +130,13 @@ bool resolution_option(Cursor &c, const std::string &w, PlannedResolution &r, bo
         if (!c.value(w, &text)) return false;
         if (!parse_tiles(text.c_str(), &r.rows, &r.cols)) {
             *c.why = "--tiles: '" + text + "' is not ROWSxCOLUMNS, e.g. 3x6";
+            return false;
+        }
+    } else if (w == "--spacing") {
+        std::string text;
+        if (!grid_only(r, w, c.why) || !c.value(w, &text)) return false;
+        if (!parse_double(text.c_str(), &r.spacing) || !(r.spacing > 0) || r.spacing > 90) {
+            *c.why = "--spacing: '" + text + "' is not a number of degrees above 0, at most 90";
             return false;
         }
     } else if (w == "--compress" || w == "--no-compress") {
