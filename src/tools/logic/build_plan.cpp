@@ -133,10 +133,9 @@ bool resolution_option(Cursor &c, const std::string &w, PlannedResolution &r, bo
             return false;
         }
     } else if (w == "--spacing") {
-        std::string text;
-        if (!grid_only(r, w, c.why) || !c.value(w, &text)) return false;
-        if (!parse_double(text.c_str(), &r.spacing) || !(r.spacing > 0) || r.spacing > 90) {
-            *c.why = "--spacing: '" + text + "' is not a number of degrees above 0, at most 90";
+        if (!grid_only(r, w, c.why) || !c.real(w, &r.spacing)) return false;
+        if (!(r.spacing > 0) || r.spacing > 90) {
+            *c.why = "--spacing must lie above 0 and at most 90 degrees";
             return false;
         }
     } else if (w == "--compress" || w == "--no-compress") {

@@ -1,6 +1,9 @@
 #include "raster_values.h"
 
+#include <ctype.h>
 #include <math.h>
+
+#include <utility>
 
 namespace orvextool {
 
@@ -51,6 +54,42 @@ void cell_transform(const GridPlacement &p, double t[6])
     t[3] = p.lat - 0.5 * p.dlat;
     t[4] = 0;
     t[5] = p.dlat;
+}
+
+void samples_within(double start, double step, long n, double lo, double hi, long *first, long *count)
+{
+    *first = 0;
+    *count = 0;
+    if (n < 1 || step == 0) return;
+    const double eps = 1e-6;
+    double a = (lo - start) / step, b = (hi - start) / step;
+    if (step < 0) std::swap(a, b);
+    double i0 = ceil(a - eps), i1 = floor(b + eps);
+    if (i0 < 0) i0 = 0;
+    if (i1 > static_cast<double>(n - 1)) i1 = static_cast<double>(n - 1);
+    if (i1 < i0) return;
+    *first = static_cast<long>(i0);
+    *count = static_cast<long>(i1 - i0) + 1;
+}
+
+std::string driver_for_suffix(const std::string &path, bool vector)
+{
+    struct Suffix {
+        const char *suffix, *grid, *vector;
+    };
+    static const Suffix kSuffixes[] = {
+        {".tif", "COG", ""},     {".tiff", "COG", ""},         {".nc", "netCDF", ""},
+        {".png", "PNG", ""},     {".img", "HFA", ""},
+        {".gpkg", "GPKG", "GPKG"}, {".geojson", "", "GeoJSON"}, {".json", "", "GeoJSON"},
+        {".fgb", "", "FlatGeobuf"},
+    };
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return "";
+    std::string suffix = path.substr(dot);
+    for (char &c : suffix) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (const Suffix &s : kSuffixes)
+        if (suffix == s.suffix) return vector ? s.vector : s.grid;
+    return "";
 }
 
 }  // namespace orvextool

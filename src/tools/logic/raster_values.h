@@ -5,6 +5,8 @@
 #ifndef ORVEX_TOOL_RASTER_VALUES_H
 #define ORVEX_TOOL_RASTER_VALUES_H
 
+#include <string>
+
 namespace orvextool {
 
 struct ElevationScale {
@@ -37,6 +39,17 @@ struct GridPlacement {
 GridPlacement first_sample(const double transform[6]);
 /* The transform of cells centred on the samples of a placement. */
 void cell_transform(const GridPlacement &p, double transform[6]);
+
+/* The samples i of 0..n-1, at start + i * step, that lie from lo to hi
+ * (both included, to a millionth of a step): *first and *count, 0 when
+ * none do. */
+void samples_within(double start, double step, long n, double lo, double hi, long *first, long *count);
+
+/* The GDAL driver for an output named `path`, from its suffix: grids
+ * (.tif, .tiff: Cloud-Optimized GeoTIFF; .nc, .png, .img, .gpkg) or
+ * vectors (.gpkg, .geojson, .json, .fgb); empty when the suffix does not
+ * tell. */
+std::string driver_for_suffix(const std::string &path, bool vector);
 
 }  // namespace orvextool
 
