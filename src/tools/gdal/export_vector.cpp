@@ -70,8 +70,9 @@ public:
     /* Writes the segment once; 1 when written, 0 when left out, -1. */
     int write(const OrvexVectorTile &tile, const OrvexVectorSegment &seg, long t, bool big_endian)
     {
-        bool filled = tile.fill != 0 || seg.fill != 0;
-        if (seg.npts < (filled ? 3 : 2) || !seg.pts) return 0;
+        /* Fewer than three points outline no area: a line, then. */
+        bool filled = (tile.fill != 0 || seg.fill != 0) && seg.npts >= 3;
+        if (seg.npts < 2 || !seg.pts) return 0;
         if (!seen_.insert(key_of(seg, filled)).second) return 0;
         OGRFeatureH f = OGR_F_Create(OGR_L_GetLayerDefn(layer_));
         OGR_F_SetFieldInteger(f, 0, seg.level);
