@@ -144,7 +144,8 @@ OptionList copy_options(const std::string &driver)
 {
     if (driver == "COG") return {"COMPRESS=DEFLATE", "BIGTIFF=IF_SAFER"};
     if (driver == "GTiff") return {"COMPRESS=DEFLATE", "TILED=YES", "BIGTIFF=IF_SAFER"};
-    if (driver == "netCDF") return {"COMPRESS=DEFLATE"};
+    /* netCDF-4 (which deflates) is not written under a temporary name
+     * without the .nc suffix: classic netCDF it is. */
     return {};
 }
 
