@@ -70,13 +70,6 @@ void release_slot(int slot)
     if (slot >= 0) pending[slot].in_use = 0;
 }
 
-std::string folder_of(const std::string &path)
-{
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string temp_name_for(const std::string &path)
 {
     size_t slash = path.find_last_of('/');
@@ -121,6 +114,13 @@ int move_no_replace(const char *from, const char *to)
 }
 
 }  // namespace
+
+std::string folder_of(const std::string &path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 void install_output_cleanup()
 {

@@ -64,6 +64,9 @@ private:
     int slot_ = -1;
 };
 
+/* The folder of a file's path: "." for a bare name. */
+std::string folder_of(const std::string &path);
+
 /* Installs the handlers of SIGINT, SIGTERM and SIGHUP that remove every
  * pending temporary file; idempotent. */
 void install_output_cleanup();

@@ -25,13 +25,6 @@ bool read_through_gdal(const orvextool::PlannedResolution &planned)
     return planned.type.empty() && !planned.vector && is_outside_format(planned.source);
 }
 
-std::string folder_of(const std::string &path)
-{
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 /* The scratch grid goes beside the output, where the map's own room is,

@@ -39,13 +39,6 @@ Window window_of(const OrvexGrid &g, const orvextool::Region *region)
     return w;
 }
 
-std::string folder_of(const std::string &path)
-{
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 void set_wgs84(GDALDatasetH ds)
 {
     OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
