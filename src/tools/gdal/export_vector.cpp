@@ -4,7 +4,6 @@
 // once.
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
-#include <string.h>
 
 #include <set>
 #include <tuple>
@@ -33,12 +32,11 @@ bool meets(const OrvexVectorSegment &seg, const orvextool::Region *region)
 OGRGeometryH points_of(const OrvexVectorSegment &seg, bool big_endian, bool ring)
 {
     OGRGeometryH g = OGR_G_CreateGeometry(ring ? wkbLinearRing : wkbLineString);
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(seg.pts);
-    for (long k = 0; k < seg.npts; k++, p += 8) {
-        int xy[2];
-        if (big_endian) N2H4(reinterpret_cast<unsigned char *>(xy), p, 2);
-        else memcpy(xy, p, 8);
-        OGR_G_AddPoint_2D(g, xy[0] * 1e-6, xy[1] * 1e-6);
+    OrvexXY xy;
+    for (long k = 0; k < seg.npts; k++) {
+        orvex_get_point(&seg, k, &xy);
+        if (big_endian) N2H4(reinterpret_cast<unsigned char *>(&xy), reinterpret_cast<unsigned char *>(&xy), 2);
+        OGR_G_AddPoint_2D(g, xy.lon_microdegrees * 1e-6, xy.lat_microdegrees * 1e-6);
     }
     if (ring) OGR_G_CloseRings(g);
     return g;
@@ -90,9 +88,10 @@ private:
      * their first point. */
     static Key key_of(const OrvexVectorSegment &seg, bool filled)
     {
-        int first[2];
-        memcpy(first, seg.pts, 8);
-        return Key{seg.level, seg.lonmin, seg.lonmax, seg.latmin, seg.latmax, seg.npts, filled, first[0], first[1]};
+        OrvexXY first;
+        orvex_get_point(&seg, 0, &first);
+        return Key{seg.level, seg.lonmin, seg.lonmax, seg.latmin, seg.latmax, seg.npts, filled, first.lon_microdegrees,
+                   first.lat_microdegrees};
     }
 
     OGRLayerH layer_;
