@@ -72,6 +72,18 @@ TEST(ToolRasterValues, FirstSampleLiesAtTheCentreOfTheFirstCell)
     EXPECT_DOUBLE_EQ(first_sample(south_up).lat, -59);
 }
 
+TEST(ToolRasterValues, BareTransformsAreDegreesWhenTheirSamplesLieOnTheEarth)
+{
+    const double etopo60[6] = {20, 1, 0, 90, 0, -1};        /* 360 x 180 cells, 20 to 380 degrees */
+    EXPECT_TRUE(centres_on_earth(etopo60, 360, 180));
+    const double poles[6] = {-180.5, 1, 0, 90.5, 0, -1};    /* rows at both poles, a repeated seam */
+    EXPECT_TRUE(centres_on_earth(poles, 362, 181));
+    EXPECT_FALSE(centres_on_earth(poles, 362, 182));        /* a row beyond the south pole */
+    EXPECT_FALSE(centres_on_earth(etopo60, 363, 180));      /* more than a turn and a cell */
+    const double utm[6] = {400000, 1000, 0, 5200000, 0, -1000};
+    EXPECT_FALSE(centres_on_earth(utm, 50, 40));
+}
+
 TEST(ToolRasterValues, RegionWindowsHoldTheSamplesWithinBothEdges)
 {
     long first = -1, count = -1;

@@ -40,15 +40,14 @@ bool is_degrees(OGRSpatialReferenceH srs)
 
 /* True when the samples already lie on a longitude/latitude lattice. A
  * transform without a coordinate system is taken for degrees when its
- * extent lies on the Earth. */
+ * samples lie on the Earth. */
 bool needs_warp(GDALDatasetH ds, const double t[6], const std::string &source, bool *refused)
 {
     *refused = false;
     if (t[2] != 0 || t[4] != 0) return true;
     OGRSpatialReferenceH srs = GDALGetSpatialRef(ds);
     if (srs) return !is_degrees(srs);
-    double x1 = t[0] + t[1] * GDALGetRasterXSize(ds), y1 = t[3] + t[5] * GDALGetRasterYSize(ds);
-    if (fmin(t[0], x1) < -360 || fmax(t[0], x1) > 360 || fmin(t[3], y1) < -90.000001 || fmax(t[3], y1) > 90.000001) {
+    if (!orvextool::centres_on_earth(t, GDALGetRasterXSize(ds), GDALGetRasterYSize(ds))) {
         orvex_register_error(0, "%s: %s has no coordinate system and its coordinates are not degrees.\n", kWho,
                              source.c_str());
         *refused = true;

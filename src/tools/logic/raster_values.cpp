@@ -56,6 +56,15 @@ void cell_transform(const GridPlacement &p, double t[6])
     t[5] = p.dlat;
 }
 
+bool centres_on_earth(const double t[6], long cols, long rows)
+{
+    double lon0 = t[0] + 0.5 * t[1], lon1 = lon0 + (cols - 1) * t[1];
+    double lat0 = t[3] + 0.5 * t[5], lat1 = lat0 + (rows - 1) * t[5];
+    const double eps = 1e-9;
+    return fmin(lat0, lat1) >= -90 - eps && fmax(lat0, lat1) <= 90 + eps && fmin(lon0, lon1) >= -360 - eps &&
+           fmax(lon0, lon1) <= 720 + eps && fabs(lon1 - lon0) <= 360 + fabs(t[1]) + eps;
+}
+
 void samples_within(double start, double step, long n, double lo, double hi, long *first, long *count)
 {
     *first = 0;

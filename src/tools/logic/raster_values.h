@@ -40,6 +40,12 @@ GridPlacement first_sample(const double transform[6]);
 /* The transform of cells centred on the samples of a placement. */
 void cell_transform(const GridPlacement &p, double transform[6]);
 
+/* True when the sample centres of a transform (cells as above) can be
+ * degrees on the Earth: latitudes between the poles, longitudes from -360
+ * to 720 spanning at most a turn and a cell (grids kept from 20 to 380
+ * degrees, say). */
+bool centres_on_earth(const double transform[6], long cols, long rows);
+
 /* The samples i of 0..n-1, at start + i * step, that lie from lo to hi
  * (both included, to a millionth of a step): *first and *count, 0 when
  * none do. */
