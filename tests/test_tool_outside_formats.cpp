@@ -174,6 +174,9 @@ TEST(ToolBuildPlan, TakesSpacingAndTheGdalType)
     EXPECT_EQ(why, "--spacing applies to grid resolutions only");
     EXPECT_FALSE(parse_build_plan({"out.orx", "--grid", "a.tif", "--spacing", "-1"}, &negative, &why));
     EXPECT_EQ(why, "--spacing must lie above 0 and at most 90 degrees");
+    BuildPlan gdal_vector;
+    EXPECT_FALSE(parse_build_plan({"out.orx", "--vector", "a.gpkg", "--type", "gdal"}, &gdal_vector, &why));
+    EXPECT_EQ(why, "--type gdal applies to grid resolutions only (vector data goes in through 'orvex shp2db')");
 }
 
 TEST(ToolJson, EscapesStringsAndRefusesNonFiniteNumbers)

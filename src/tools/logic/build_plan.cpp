@@ -125,6 +125,10 @@ bool resolution_option(Cursor &c, const std::string &w, PlannedResolution &r, bo
             *c.why = "--type must be orx, rgb, dem, gshhs, db or gdal";
             return false;
         }
+        if (r.type == "gdal" && r.vector) {
+            *c.why = "--type gdal applies to grid resolutions only (vector data goes in through 'orvex shp2db')";
+            return false;
+        }
     } else if (w == "--res") {
         if (!c.number(w, 0, 1000000, &n)) return false;
         r.input_resolution = static_cast<int>(n);
