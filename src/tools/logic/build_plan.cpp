@@ -80,7 +80,15 @@ bool global_option(Cursor &c, const std::string &w, BuildPlan *plan, bool *handl
     long n = 0;
     if (w == "--overwrite") plan->overwrite = true;
     else if (w == "--quiet") plan->quiet = true;
-    else if (w == "--gamma") return c.real(w, &plan->gamma);
+    else if (w == "--gamma") {
+        // The library leaves the lightness alone for a gamma of 0 or less:
+        // a user who asks for one would see no change and no reason.
+        if (!c.real(w, &plan->gamma)) return false;
+        if (!(plan->gamma > 0)) {
+            *c.why = "--gamma must be greater than 0";
+            return false;
+        }
+    }
     else if (w == "--lightmin") {
         if (!c.real(w, &plan->lightmin)) return false;
         if (plan->lightmin < 0 || plan->lightmin > 1) {
@@ -112,8 +120,13 @@ bool resolution_option(Cursor &c, const std::string &w, PlannedResolution &r, bo
     long n = 0;
     if (w == "--type") {
         if (!c.value(w, &r.type)) return false;
-        if (r.type != "orx" && r.type != "rgb" && r.type != "dem" && r.type != "gshhs" && r.type != "db") {
-            *c.why = "--type must be orx, rgb, dem, gshhs or db";
+        if (r.type != "orx" && r.type != "rgb" && r.type != "dem" && r.type != "gshhs" && r.type != "db" &&
+            r.type != "gdal") {
+            *c.why = "--type must be orx, rgb, dem, gshhs, db or gdal";
+            return false;
+        }
+        if (r.type == "gdal" && r.vector) {
+            *c.why = "--type gdal applies to grid resolutions only (vector data goes in through 'orvex shp2db')";
             return false;
         }
     } else if (w == "--res") {
@@ -129,6 +142,12 @@ bool resolution_option(Cursor &c, const std::string &w, PlannedResolution &r, bo
         if (!c.value(w, &text)) return false;
         if (!parse_tiles(text.c_str(), &r.rows, &r.cols)) {
             *c.why = "--tiles: '" + text + "' is not ROWSxCOLUMNS, e.g. 3x6";
+            return false;
+        }
+    } else if (w == "--spacing") {
+        if (!grid_only(r, w, c.why) || !c.real(w, &r.spacing)) return false;
+        if (!(r.spacing > 0) || r.spacing > 90) {
+            *c.why = "--spacing must lie above 0 and at most 90 degrees";
             return false;
         }
     } else if (w == "--compress" || w == "--no-compress") {
