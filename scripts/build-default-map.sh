@@ -78,6 +78,12 @@ if [ -z "$djpeg" ]; then
   fi
 fi
 
+# GSHHG's files are netCDF-4 (HDF5): Debian's Python reads them with
+# python3-netcdf4, which scripts/install-deps.sh installs.
+if ! /usr/bin/python3 -c "import netCDF4" 2>/dev/null; then
+  $SUDO apt-get install -y -qq python3-netcdf4 >/dev/null
+fi
+
 convert="python3 $top/scripts/default-map/convert_sources.py"
 src="$cache/src"
 $convert etopo "$root/usr/share/ferret-vis/data/etopo5.cdf" "$src/etopo5.dem"
