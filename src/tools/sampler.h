@@ -28,6 +28,15 @@ public:
     int sample(double lat, double lon, Sample *out);
     /* Forgets the remembered tile; call after trimming the cache. */
     void forget() { last_tile_ = -1; }
+    /* Trims this object's tiles to the cache's `entries` and `bytes` in
+     * all before every `every`-th tile it fetches, so that a long row of
+     * small tiles never fills the cache's table. */
+    void trim_every(long every, long entries, long bytes)
+    {
+        every_ = every;
+        entries_ = entries;
+        bytes_ = bytes;
+    }
 
 private:
     int tile_samples(int tile, const unsigned char **samples);
@@ -39,6 +48,7 @@ private:
     OrvexGrid *grid_;
     int last_tile_ = -1;
     const unsigned char *last_samples_ = nullptr;
+    long every_ = 0, entries_ = 0, bytes_ = 0, fetched_ = 0;
 };
 
 }  // namespace orvexcli
