@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build, test and use liborvex
-# (clang and its runtimes for the fuzz targets).
+# (clang and its runtimes for the fuzz targets; Chromium, its driver and
+# selenium for the browser test of `orvex serve`).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -11,6 +12,8 @@ packages=(
   python3 libjpeg-turbo-progs
   python3-numpy gdal-bin
   clang libclang-rt-14-dev
+  libcpp-httplib-dev libjs-leaflet
+  chromium chromium-driver python3-selenium
 )
 missing=()
 for p in "${packages[@]}"; do
