@@ -59,9 +59,27 @@ def phase(name, port, paths, clients, seconds):
     return errors
 
 
-def peak_kib(pid):
+def status_kib(pid, field):
     with open("/proc/%d/status" % pid) as f:
-        return int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1))
+        return int(re.search(field + r":\s+(\d+)", f.read()).group(1))
+
+
+class AnonPeak(threading.Thread):
+    """The server's largest anonymous memory (heap: inflated and drawn
+    tiles), sampled; its resident total also counts each thread's mapping
+    of the same map file, pages the kernel holds once."""
+
+    def __init__(self, pid):
+        super().__init__(daemon=True)
+        self.pid, self.peak, self.done = pid, 0, False
+
+    def run(self):
+        while not self.done:
+            try:
+                self.peak = max(self.peak, status_kib(self.pid, "RssAnon"))
+            except OSError:
+                return
+            time.sleep(0.2)
 
 
 def main():
@@ -88,11 +106,15 @@ def main():
                  for x in range(2 ** z) for y in range(2 ** z)]
         print("map %s, zooms 0-%d (%d tiles), %d clients, %.0f s a phase, cache %d MB" % (
             name, top, len(every), a.clients, a.seconds, a.cache_mb))
+        anon = AnonPeak(server.pid)
+        anon.start()
         errors = phase("cold", port, every, a.clients, a.seconds)
         warm = ["/tiles/%s/%d/%d/%d.png" % (name, z, x, y) for z in range(min(top, 4) + 1)
                 for x in range(2 ** z) for y in range(2 ** z)]
         errors += phase("warm", port, warm, a.clients, a.seconds)
-        print("peak memory of the server: %.1f MB (cache budget %d MB)" % (peak_kib(server.pid) / 1024, a.cache_mb))
+        anon.done = True
+        print("server memory: peak resident %.1f MB, peak anonymous %.1f MB (cache budget %d MB)" % (
+            status_kib(server.pid, "VmHWM") / 1024, anon.peak / 1024, a.cache_mb))
     finally:
         server.send_signal(signal.SIGINT)
         server.wait(timeout=30)
