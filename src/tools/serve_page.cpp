@@ -29,7 +29,7 @@ const char kPage[] = R"PAGE(<!DOCTYPE html>
 html, body { margin: 0; height: 100%; font: 13px sans-serif; }
 #map { position: absolute; top: 0; bottom: 0; left: 0; right: 0; background: #aacdeb; }
 .orvex-box { background: rgba(255,255,255,0.9); padding: 3px 6px; border-radius: 4px; }
-#value { max-width: 28em; white-space: pre-wrap; }
+#value { display: none; } /* the popup shows it; kept for scripts */
 </style>
 </head>
 <body>
