@@ -1,6 +1,7 @@
 // Fuzz target: any bytes handed to the map-file reader are read or refused,
-// and whatever is read can be walked, its tiles fetched and the samples
-// nearest to a few positions read, without a read outside the data.
+// and whatever is read can be walked, its tiles fetched, the samples
+// nearest to a few positions read and every vector point read (as a display
+// program reads them, at any alignment), without a read outside the data.
 
 #include <initializer_list>
 
@@ -63,12 +64,34 @@ void read_nearest(Orvex &o, long r)
         }
 }
 
+// Every point of every segment, through the readers a display program uses.
+// Segments may share their points, so a small file can name far more points
+// than it holds: the walk stops after a million.
+void read_points(Orvex &o, long r)
+{
+    const OrvexVector *v = static_cast<const OrvexVector *>(o.frame.resolutions[r].data);
+    OrvexXY run[64];
+    volatile int sink = 0;
+    long budget = 1000000;
+    for (long t = 0; t < o.frame.resolutions[r].ntiles; t++)
+        for (long s = 0; s < v->tiles[t].nsegments && budget > 0; s++) {
+            const OrvexVectorSegment *seg = &v->tiles[t].segments[s];
+            budget -= seg->npts;
+            for (long i = 0; i < seg->npts; i += 64) {
+                long n = seg->npts - i < 64 ? seg->npts - i : 64;
+                orvex_get_points(seg, i, n, run);
+                sink = sink ^ run[0].lat_microdegrees ^ run[n - 1].lon_microdegrees;
+            }
+        }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
 {
     fuzz_scan(data, size, ORVEX_DATA_ORX, [](Orvex &o) {
         for (long r = 0; r < o.frame.nresolutions; r++) {
+            if (o.frame.resolutions[r].map_type == ORVEX_MAP_VECTOR) read_points(o, r);
             if (o.frame.resolutions[r].map_type != ORVEX_MAP_GRID) continue;
             read_tiles(o, r);
             read_nearest(o, r);

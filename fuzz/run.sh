@@ -7,8 +7,8 @@
 # (the test suite's short runs). Findings are kept as build/fuzz/findings/
 # TARGET/crash-* (leak-, timeout-, oom-); the run then fails.
 #   fuzz/run.sh --minimise [TARGET...]
-# shrinks the kept corpora instead: each becomes its named seed files (the
-# real files it was seeded with, always kept) and, of the inputs runs added
+# shrinks the kept corpora instead: each becomes its named starting files (the
+# real files it began with, always kept) and, of the inputs runs added
 # (named by their SHA-1), the fewest that reach all the code they reach.
 # FUZZ_BUILD_DIR overrides the build folder (build/fuzz).
 set -uo pipefail
@@ -48,7 +48,7 @@ cmake --build "$build" -j"$jobs" "${build_targets[@]}" || exit 1
 
 size_of() { find "$1" -type f -printf '%s\n' | awk '{n += $1} END {print n + 0}'; }
 
-# Merges the added inputs of one corpus into a copy of its named seeds.
+# Merges the added inputs of one corpus into a copy of its named starting files.
 minimise_corpus() {
   local t=$1 corpus=fuzz/corpus/$1 work=$build/minimise/$1
   rm -rf "$work"

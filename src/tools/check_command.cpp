@@ -200,7 +200,7 @@ void Checker::check_segment(long res, long t, long s, const OrvexVectorSegment &
     long bad = 0, first_bad = -1;
     for (long k = 0; k < seg.npts; k++) {
         OrvexXY p;
-        memcpy(&p, reinterpret_cast<const unsigned char *>(seg.pts) + 8 * k, 8);
+        orvex_get_point(&seg, k, &p);
         bool inside = p.lat_microdegrees >= -90000000 && p.lat_microdegrees <= 90000000 &&
                       p.lon_microdegrees >= seg.lonmin && p.lon_microdegrees <= seg.lonmax &&
                       p.lat_microdegrees >= seg.latmin && p.lat_microdegrees <= seg.latmax;

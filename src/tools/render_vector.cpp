@@ -25,17 +25,12 @@ std::vector<PixelPoint> segment_points(const OrvexVectorSegment &seg, bool big_e
 {
     std::vector<PixelPoint> out;
     out.reserve(static_cast<size_t>(seg.npts));
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(seg.pts);
+    OrvexXY xy;
     long offset = 0, last = 0;
-    for (long k = 0; k < seg.npts; k++, p += 8) {
-        int x, y;
-        if (big_endian) {
-            N2H4(reinterpret_cast<unsigned char *>(&x), p, 1);
-            N2H4(reinterpret_cast<unsigned char *>(&y), p + 4, 1);
-        } else {
-            memcpy(&x, p, 4);
-            memcpy(&y, p + 4, 4);
-        }
+    for (long k = 0; k < seg.npts; k++) {
+        orvex_get_point(&seg, k, &xy);
+        if (big_endian) N2H4(reinterpret_cast<unsigned char *>(&xy), reinterpret_cast<unsigned char *>(&xy), 2);
+        int x = xy.lon_microdegrees, y = xy.lat_microdegrees;
         long lx = x + offset;
         if (k > 0) {
             while (lx - last > 180000000) lx -= 360000000, offset -= 360000000;

@@ -15,6 +15,7 @@
 #define ORVEX_ORVEX_H
 
 #include <stddef.h>
+#include <string.h>
 
 #include "hostkit.h"
 
@@ -128,9 +129,35 @@ struct ORVEX_API OrvexVectorSegment {
     int latmin;
     int latmax;
     long npts;
-    OrvexXY *pts;
+    OrvexXY *pts; /* read through orvex_get_point / orvex_get_points, never
+                     as pts[i]: in a map file the array is not aligned */
     OrvexVectorSegment();
 };
+
+/* Reading a segment's points. A map file packs its payloads end to end with
+ * no padding, so a point array read from a map starts wherever the payload
+ * before it ended (after a compressed grid tile, at any byte): `pts` is then
+ * not aligned for its type, and `seg->pts[i].lat_microdegrees` is a
+ * misaligned access, undefined behaviour in C++ and a fault on processors
+ * that demand alignment. These read the stored bytes at any alignment and
+ * compile to plain loads where the processor allows them. Points are as
+ * stored: host order, except in a GSHHS input's own segments (data type 4),
+ * which hold them big-endian. The caller keeps i, and first + count, within
+ * npts; the library has checked when opening a map that every segment's
+ * points lie inside the file. */
+inline void orvex_get_point(const OrvexVectorSegment *seg, long i, OrvexXY *out)
+{
+    memcpy(out, reinterpret_cast<const unsigned char *>(seg->pts) + 8 * i, 8);
+}
+
+/* count points from the first-th into out, an array of the caller's. */
+inline void orvex_get_points(const OrvexVectorSegment *seg, long first, long count,
+                             OrvexXY *out)
+{
+    if (count > 0)
+        memcpy(out, reinterpret_cast<const unsigned char *>(seg->pts) + 8 * first,
+               static_cast<size_t>(count) * 8);
+}
 
 struct ORVEX_API OrvexVectorTile {
     double lonmin;

@@ -24,6 +24,7 @@
 
 #include "OrvexInternal.h"
 #include "grid_tile_writer.h"
+#include "tile_codec.h"
 
 namespace {
 
@@ -381,6 +382,7 @@ int orvex_write_tiles_parallel(Orvex *o, OrvexBuildRun *run, int workers)
         ParallelBuild build(o, run);
         if (build.setup(workers)) rc = build.run(workers);
     }
+    orvex_tile_deflater_release();  // the tiles the writer made itself
     if (rc > 0) errno = saved;  // nothing was done
     return rc;
 }
@@ -395,11 +397,13 @@ int orvex_write_tiles_in_turn(Orvex *o, OrvexBuildRun *run)
                             : o->writeTileDataGrid(r, static_cast<int>(t), run->gamma, run->lightmin);
             if (rc < 0) {
                 run->failed_vector = vector;
+                orvex_tile_deflater_release();
                 return -1;
             }
             if (run->progress) run->progress(run->progress_arg, ++done, total);
             if (run->cache_budget >= 0) o->cleanCache(run->cache_budget, 1);
         }
     }
+    orvex_tile_deflater_release();
     return 0;
 }

@@ -50,6 +50,11 @@ private:
     size_t cap_ = 0, used_ = 0;
 };
 
+/* Frees what the calling thread's deflaters keep between tiles (the
+ * libdeflate build keeps its compressor and buffers; a thread's are freed
+ * when it ends). Builds call it when they have written every tile. */
+void orvex_tile_deflater_release(void);
+
 /* How an inflate ended. */
 enum OrvexInflateResult {
     ORVEX_INFLATE_OK,   /* the stream ended within the buffer */

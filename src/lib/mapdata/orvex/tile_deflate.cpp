@@ -40,6 +40,8 @@ void *new_deflater()
 }
 }  // namespace
 
+void orvex_tile_deflater_release(void) {}
+
 OrvexTileDeflater::~OrvexTileDeflater()
 {
     if (codec_) deflateEnd(static_cast<z_stream *>(codec_));
@@ -102,22 +104,80 @@ int OrvexTileDeflater::finish()
 #include <libdeflate.h>
 
 namespace {
+
+// What a thread's deflaters keep from one tile to the next: the compressor
+// and the two buffers (the samples, the stream). Made afresh for every tile
+// they cost a build of many tiles much of its system time, because the
+// allocator hands blocks this large back to the system when they are freed
+// and every page of the next tile's faults in again. A thread keeps one
+// of each, the largest it has used, until it ends or the build gives them
+// back (orvex_tile_deflater_release).
+struct Kept {
+    void *codec = nullptr;
+    unsigned char *in = nullptr, *out = nullptr;
+    size_t in_cap = 0, out_cap = 0;
+
+    ~Kept() { release(); }
+    void release()
+    {
+        if (codec) libdeflate_free_compressor(static_cast<libdeflate_compressor *>(codec));
+        free(in);
+        free(out);
+        codec = nullptr;
+        in = out = nullptr;
+        in_cap = out_cap = 0;
+    }
+};
+
+thread_local Kept kept;
+
+// Takes the thread's kept compressor, or makes one.
 void *new_deflater()
 {
-    return libdeflate_alloc_compressor(kLevel);
+    void *c = kept.codec;
+    kept.codec = nullptr;
+    return c ? c : libdeflate_alloc_compressor(kLevel);
 }
+
+// Keeps a buffer for the thread's next tile when it is the larger one.
+void keep_buffer(unsigned char **slot, size_t *slot_cap, unsigned char *b, size_t cap)
+{
+    if (!b) return;
+    if (cap > *slot_cap) {
+        free(*slot);
+        *slot = b;
+        *slot_cap = cap;
+    } else {
+        free(b);
+    }
+}
+
 }  // namespace
+
+void orvex_tile_deflater_release(void)
+{
+    kept.release();
+}
 
 OrvexTileDeflater::~OrvexTileDeflater()
 {
-    if (codec_) libdeflate_free_compressor(static_cast<libdeflate_compressor *>(codec_));
-    free(buf_);
+    if (codec_ && !kept.codec)
+        kept.codec = codec_;
+    else if (codec_)
+        libdeflate_free_compressor(static_cast<libdeflate_compressor *>(codec_));
+    keep_buffer(&kept.in, &kept.in_cap, buf_, cap_);
 }
 
 int OrvexTileDeflater::open(size_t expected)
 {
     codec_ = orvex_sys_deflater_new();
     if (!codec_) return fail(0, "deflateInit() error.");
+    if (kept.in) {
+        buf_ = kept.in;
+        cap_ = kept.in_cap;
+        kept.in = nullptr;
+        kept.in_cap = 0;
+    }
     return grow(expected);
 }
 
@@ -148,11 +208,19 @@ int OrvexTileDeflater::drain(int, int *)
 {
     libdeflate_compressor *c = static_cast<libdeflate_compressor *>(codec_);
     size_t bound = libdeflate_zlib_compress_bound(c, used_);
-    unsigned char *out = static_cast<unsigned char *>(orvex_sys_malloc(bound));
-    if (!out) return fail(1, "malloc(deflate buffer) error.");
+    unsigned char *out = kept.out;
+    size_t cap = kept.out_cap;
+    kept.out = nullptr;
+    kept.out_cap = 0;
+    if (cap < bound) {
+        free(out);
+        out = static_cast<unsigned char *>(orvex_sys_malloc(bound));
+        cap = bound;
+        if (!out) return fail(1, "malloc(deflate buffer) error.");
+    }
     size_t n = libdeflate_zlib_compress(c, buf_, used_, out, bound);
     int rc = n == 0 ? fail(0, "deflate() error.") : emit_(context_, out, n);
-    free(out);
+    keep_buffer(&kept.out, &kept.out_cap, out, cap);
     return rc;
 }
 
