@@ -27,7 +27,6 @@ const double kMetresPerDegree = 111320.0;
 /* Tile columns a band of pixels may cross, less one: the band's tiles of
  * two lattice rows stay well inside the cache's 1000 entries. */
 const long kBandTiles = 256;
-const long kCacheTable = 1000;
 
 /* Elevations with a margin of one pixel all round: (width + 2) x
  * (height + 2), pixel (i, j) at index (j + 1) * (width + 2) + i + 1; NaN
@@ -121,7 +120,7 @@ struct Plan {
     int res;
     const View *view;
     long c0, c1, r0;        /* columns c0 .. c1 - 1, first row r0 */
-    long band, entries, every, bytes;
+    long band, entries, bytes;
     Target target;
     const std::function<void(long, long)> *progress;
     long total_rows;
@@ -130,7 +129,6 @@ struct Plan {
 int sample_share(const Plan &plan, Share *share, std::atomic<long> *rows_done)
 {
     GridSampler sampler(share->map, plan.res);
-    sampler.trim_every(plan.every, plan.entries, plan.bytes);
     for (long i0 = plan.c0; i0 < plan.c1; i0 += plan.band) {
         long i1 = std::min(i0 + plan.band, plan.c1);
         for (long j = share->j0; j < share->j1; j++) {
@@ -165,14 +163,13 @@ int draw_grid(const std::vector<Orvex *> &maps, int res, const View &view, const
     long threads = static_cast<long>(maps.size());
     long drawers = threads * std::max(1L, budget.sharers);
     long margin = elevation ? 1 : 0;
-    Plan plan{res, &view, -margin, view.width + margin, -margin, 0, 0, 0, budget.bytes,
+    Plan plan{res, &view, -margin, view.width + margin, -margin, 0, 0, budget.bytes,
               Target{elevation ? &z : nullptr, image}, &progress, 0};
     long rows = view.height + 2 * margin;
-    /* Each thread's band tiles of two lattice rows, and what it may add
-     * between trims, stay within the cache's table all together. */
+    /* Every drawing's band tiles of two lattice rows stay within the
+     * budget, and one more row of each within the cache's table. */
     long per_thread = std::max(0L, std::min(kBandTiles, budget.entries / (2 * drawers) - 1));
     plan.entries = 2 * (per_thread + 1) * drawers;
-    plan.every = std::max(1L, (kCacheTable - plan.entries) / (2 * drawers));
     long columns = plan.c1 - plan.c0;
     plan.band = band_width(r, view, budget.bytes, std::max(1L, per_thread), columns);
     plan.total_rows = rows * ((columns + plan.band - 1) / plan.band);

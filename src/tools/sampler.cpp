@@ -36,11 +36,6 @@ int GridSampler::tile_samples(int tile, const unsigned char **samples)
                              resolution_, tile, grid_->tiles[tile].nbuf, tile_bytes(*grid_));
         return -1;
     }
-    if (every_ > 0 && ++fetched_ >= every_) {
-        map_->cleanCacheEntries(entries_, 0);
-        map_->cleanCache(bytes_, 0);
-        fetched_ = 0;
-    }
     unsigned char *out = nullptr;
     if (map_->getTileGrid(resolution_, tile, &out) != 0) {
         /* A full cache is the one failure that trimming cures. */

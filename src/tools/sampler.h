@@ -28,15 +28,6 @@ public:
     int sample(double lat, double lon, Sample *out);
     /* Forgets the remembered tile; call after trimming the cache. */
     void forget() { last_tile_ = -1; }
-    /* Trims this object's tiles to the cache's `entries` and `bytes` in
-     * all before every `every`-th tile it fetches, so that a long row of
-     * small tiles never fills the cache's table. */
-    void trim_every(long every, long entries, long bytes)
-    {
-        every_ = every;
-        entries_ = entries;
-        bytes_ = bytes;
-    }
 
 private:
     int tile_samples(int tile, const unsigned char **samples);
@@ -48,7 +39,6 @@ private:
     OrvexGrid *grid_;
     int last_tile_ = -1;
     const unsigned char *last_samples_ = nullptr;
-    long every_ = 0, entries_ = 0, bytes_ = 0, fetched_ = 0;
 };
 
 }  // namespace orvexcli

@@ -34,7 +34,7 @@ const char kHelp[] =
     "Options:\n"
     "  --port N       port to listen on (default 8080; 0: any free port)\n"
     "  --bind ADDR    address to listen on (default 127.0.0.1)\n"
-    "  --threads N    threads answering requests (default 16)\n"
+    "  --threads N    threads answering requests (default 16, at most 64)\n"
     "  --cache-mb N   memory for inflated map tiles and drawn tiles (default 256)\n";
 
 struct ServeOptions {
@@ -47,7 +47,7 @@ bool option_value(const std::string &a, const char *v, ServeOptions *o, std::str
 {
     bool ok = true;
     if (a == "--port") ok = orvextool::parse_long(v, 0, 65535, &o->port);
-    else if (a == "--threads") ok = orvextool::parse_long(v, 1, 256, &o->threads);
+    else if (a == "--threads") ok = orvextool::parse_long(v, 1, 64, &o->threads);
     else if (a == "--cache-mb") ok = orvextool::parse_long(v, 16, 1L << 20, &o->cache_mb);
     else if (a == "--bind") ok = *v != '\0';
     else {

@@ -4,6 +4,7 @@ and malformed and hostile requests answered with 4xx while it serves on.
 
 Usage: serve_http.py ORVEX WORKDIR (WORKDIR holds the command-line tests'
 map.orx; served.orx is built there)."""
+import concurrent.futures
 import json
 import re
 import socket
@@ -21,7 +22,11 @@ class ServeHttp(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         make_map(ORVEX, WORKDIR)
-        cls.server = Server(ORVEX, ["served.orx", "map.orx", "--threads", "4", "--cache-mb", "16"], WORKDIR)
+        # 7200 tiles of 3 x 3 samples: one tile of zoom 0 reads all of them.
+        subprocess.run([ORVEX, "build", "many.orx", "--overwrite", "--grid", "world.dem", "--tiles", "60x120"],
+                       cwd=WORKDIR, check=True, capture_output=True)
+        cls.server = Server(ORVEX, ["served.orx", "map.orx", "bad-payload.orx", "many.orx", "--threads", "8",
+                                    "--cache-mb", "16"], WORKDIR)
 
     @classmethod
     def tearDownClass(cls):
@@ -91,7 +96,7 @@ class ServeHttp(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertEqual(headers["Content-Type"], "application/json")
         maps = {m["name"]: m for m in json.loads(body)["maps"]}
-        self.assertEqual(sorted(maps), ["map", "served"])
+        self.assertEqual(sorted(maps), ["bad-payload", "many", "map", "served"])
         info = subprocess.run([ORVEX, "info", "map.orx"], cwd=WORKDIR, capture_output=True, text=True).stdout
         names = re.findall(r'Resolution \d+: name "([^"]*)", label "([^"]*)", (grid|vector)', info)
         self.assertEqual([(r["name"], r["label"], r["type"]) for r in maps["map"]["resolutions"]], names)
@@ -133,6 +138,21 @@ class ServeHttp(unittest.TestCase):
                     b"GET /maps HTTP/1.1\r\nX: " + b"y" * 20000 + b"\r\n\r\n"):
             self.assertRegex(raw_request(self.server.port, raw), rb"^HTTP/1\.[01] 4\d\d", raw[:20])
         self.assertEqual(self.server.get("/maps")[0], 200)
+
+    def test_an_unreadable_tile_is_a_500_and_the_server_serves_on(self):
+        status, _, body = self.server.get("/tiles/bad-payload/0/0/0.png")
+        self.assertEqual(status, 500, body)
+        self.assertEqual(self.server.get("/query?lat=60&lon=10&map=bad-payload")[0], 500)
+        self.assertEqual(self.server.get("/tiles/bad-payload/0/0/0.png?layer=2")[0], 200)
+        self.assertEqual(self.server.get("/maps")[0], 200)
+
+    def test_many_small_tiles_on_many_threads_never_fill_the_cache(self):
+        paths = ["/tiles/many/%d/%d/%d.png" % (z, x, y) for z in (0, 1, 2) for x in range(2 ** z) for y in range(2 ** z)]
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            answers = list(pool.map(lambda p: self.server.get(p), paths * 2))
+        self.assertEqual([a[0] for a in answers], [200] * len(answers))
+        # The same samples as the map of 2 x 4 tiles.
+        self.assertEqual(answers[0][2], self.tile(0, 0, 0))
 
     def test_idle_clients_do_not_stall_the_others(self):
         idle = [socket.create_connection(("127.0.0.1", self.server.port)) for _ in range(3)]

@@ -1,11 +1,10 @@
-// The two projections of a picture: plate carree for `orvex render`, Web
-// Mercator for the tiles of `orvex serve`. Only rows differ; columns are
-// evenly spaced in longitude in both.
+// Only rows differ between the two projections; columns are evenly
+// spaced in longitude in both.
 #include <math.h>
 
-#include "render.h"
+#include "projection.h"
 
-namespace orvexcli {
+namespace orvextool {
 
 namespace {
 
@@ -65,4 +64,4 @@ View web_tile_view(int z, long x, long y)
     return v;
 }
 
-}  // namespace orvexcli
+}  // namespace orvextool
