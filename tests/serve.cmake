@@ -25,3 +25,11 @@ add_test(NAME serve.browser COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}
 # Both build served.orx in the same folder.
 set_tests_properties(serve.http serve.browser PROPERTIES FIXTURES_REQUIRED cli_data RESOURCE_LOCK serve_map TIMEOUT 180)
 set_tests_properties(serve.browser PROPERTIES SKIP_RETURN_CODE 77)
+
+# The installed command serves its page and Leaflet from any prefix.
+if(TEST install_and_build_outside)
+  add_test(NAME serve.installed COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/serve/serve_installed.py
+           ${CMAKE_CURRENT_BINARY_DIR}/install-check/prefix/${CMAKE_INSTALL_BINDIR}/orvex
+           ${CMAKE_CURRENT_SOURCE_DIR}/data/tiny.orx)
+  set_tests_properties(serve.installed PROPERTIES FIXTURES_REQUIRED installed TIMEOUT 60)
+endif()

@@ -35,6 +35,13 @@ void Progress::draw()
     fflush(stderr);
 }
 
+void Progress::stage(const char *what)
+{
+    if (!enabled_) return;
+    fprintf(stderr, "\r  %-68s", what);
+    fflush(stderr);
+}
+
 void Progress::finish()
 {
     if (!enabled_) return;

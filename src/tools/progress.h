@@ -14,6 +14,8 @@ public:
     void step();
     /* `done` of `total` now (the total may be learnt late). */
     void set(long done, long total);
+    /* Replaces the line with the name of a step that follows. */
+    void stage(const char *what);
     /* Clears the line. */
     void finish();
 

@@ -117,6 +117,14 @@ int save_png(const orvextool::Image &image, const std::string &path)
     return 0;
 }
 
+void print_done(const RenderOptions &o, const View &view, int grid, const std::vector<int> &vectors)
+{
+    fprintf(stderr, "orvex render: wrote %s (%ld x %ld)", o.output.c_str(), view.width, view.height);
+    if (grid >= 0) fprintf(stderr, ", grid resolution %d", grid);
+    for (size_t k = 0; k < vectors.size(); k++) fprintf(stderr, "%s%d", k ? "," : ", vector resolution ", vectors[k]);
+    fprintf(stderr, "\n");
+}
+
 /* One more map object per thread past the first: each keeps its own
  * entries in the shared cache, so that no thread frees another's tiles. */
 int open_workers(const RenderOptions &o, Orvex &map, std::vector<std::unique_ptr<Orvex>> *extra,
@@ -159,13 +167,15 @@ int render(Orvex &map, const RenderOptions &o)
     Progress progress(0, isatty(2) != 0, "rows");
     orvextool::Image image(1, 1, orvextool::Rgb{});
     int rc = draw_picture(maps, layers, view, budget, &image, [&](long done, long total) { progress.set(done, total); });
+    if (rc != 0) {
+        progress.finish();
+        return fail("render", "cannot read the tiles of resolution " + std::to_string(grid));
+    }
+    progress.stage(("writing " + o.output).c_str());
+    rc = save_png(image, o.output);
     progress.finish();
-    if (rc != 0) return fail("render", "cannot read the tiles of resolution " + std::to_string(grid));
-    if (save_png(image, o.output) != 0) return 1;
-    fprintf(stderr, "orvex render: wrote %s (%ld x %ld)", o.output.c_str(), view.width, view.height);
-    if (grid >= 0) fprintf(stderr, ", grid resolution %d", grid);
-    for (size_t k = 0; k < vectors.size(); k++) fprintf(stderr, "%s%d", k ? "," : ", vector resolution ", vectors[k]);
-    fprintf(stderr, "\n");
+    if (rc != 0) return 1;
+    print_done(o, view, grid, vectors);
     return 0;
 }
 

@@ -78,6 +78,8 @@ public:
     ServedMap *find(const std::string &name);
     const std::vector<std::unique_ptr<ServedMap>> &maps() const { return maps_; }
 
+    /* True when the map has the tile (zoom, column, row and layer). */
+    static bool has_tile(ServedMap &m, const TileRequest &t);
     /* The tile as PNG. Returns 0; 1 when the map has no such tile (zoom,
      * column, row or layer out of range); -1 when a tile of the map cannot
      * be read (message registered). */

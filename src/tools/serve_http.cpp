@@ -89,15 +89,14 @@ void serve_tile(TileServer &tiles, const httplib::Request &req, httplib::Respons
     if (!m) return plain(res, 404, "404 no such map");
     std::string etag = TileServer::etag(*m, t);
     res.set_header("Access-Control-Allow-Origin", "*");
-    if (req.get_header_value("If-None-Match") == etag && t.z <= m->maxzoom) {
+    if (!TileServer::has_tile(*m, t)) return plain(res, 404, "404 no such tile");
+    if (req.get_header_value("If-None-Match") == etag) {
         res.status = 304;
         res.set_header("ETag", etag);
         return;
     }
     std::string png;
-    int rc = tiles.tile(*m, t, &png);
-    if (rc > 0) return plain(res, 404, "404 no such tile");
-    if (rc < 0) {
+    if (tiles.tile(*m, t, &png) != 0) {
         log_failure("cannot draw tile " + req.path);
         return plain(res, 500, "500 cannot read the map's tiles");
     }

@@ -151,12 +151,20 @@ std::string TileServer::etag(const ServedMap &m, const TileRequest &t)
     return text;
 }
 
+bool TileServer::has_tile(ServedMap &m, const TileRequest &t)
+{
+    if (t.z < m.minzoom || t.z > m.maxzoom) return false;
+    long n = 1L << t.z;
+    if (t.x < 0 || t.y < 0 || t.x >= n || t.y >= n) return false;
+    if (t.layer < 0) return true;
+    if (t.layer >= m.map.frame.nresolutions) return false;
+    const OrvexResolution &r = m.map.frame.resolutions[t.layer];
+    return grid_of(r) || vector_of(r);
+}
+
 int TileServer::tile(ServedMap &m, const TileRequest &t, std::string *png)
 {
-    if (t.z < m.minzoom || t.z > m.maxzoom) return 1;
-    long n = 1L << t.z;
-    if (t.x < 0 || t.y < 0 || t.x >= n || t.y >= n) return 1;
-    if (t.layer >= m.map.frame.nresolutions) return 1;
+    if (!has_tile(m, t)) return 1;
     std::string key = tile_key(m, t);
     if (pngs_.get(key, png)) return 0;
     Layers layers;
@@ -164,10 +172,8 @@ int TileServer::tile(ServedMap &m, const TileRequest &t, std::string *png)
     if (t.layer < 0 || grid_of(m.map.frame.resolutions[t.layer])) {
         layers.grid = t.layer >= 0 ? t.layer : auto_grid(m.map, false, pixel_degrees(t.z));
         vectors = auto_vectors(m.map, pixel_degrees(t.z));
-    } else if (vector_of(m.map.frame.resolutions[t.layer])) {
-        vectors.push_back(t.layer);
     } else {
-        return 1;
+        vectors.push_back(t.layer);
     }
     layers.rings = &m.rings(vectors);
     Orvex *own = m.own();
