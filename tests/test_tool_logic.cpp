@@ -193,6 +193,11 @@ TEST(ToolBuildPlan, RefusesMisplacedOptions)
     EXPECT_TRUE(refused({"out.orx", "--grid"}));
     EXPECT_TRUE(refused({"out.orx", "--grid", "a.dem", "--type", "tiff"}));
     EXPECT_TRUE(refused({"out.orx", "--grid", "a.dem", "--lightmin", "2"}));
+    for (const char *gamma : {"nan", "0", "-1"}) {
+        EXPECT_TRUE(refused({"out.orx", "--grid", "a.dem", "--gamma", gamma})) << gamma;
+    }
+    EXPECT_EQ(why, "--gamma must be greater than 0");
+    EXPECT_FALSE(refused({"out.orx", "--grid", "a.dem", "--gamma", "0.5"}));
 }
 
 namespace {

@@ -59,8 +59,10 @@ enum { PF_INT = 1, PF_DOUBLE = 3, PF_YESNO = 11 };
 /* Reads the parameter file that sits beside a data file: for "x.dem" the
  * file "x.dem.pf". One "key value" per line, the value being the rest of
  * the line trimmed; '#' starts a comment; a repeated key keeps its last
- * value. A set already in *pf is released first. Returns 0, or -1 (message
- * registered) when the file cannot be read. */
+ * value. A set already in *pf is released first. Returns 0, or -1 when the
+ * file cannot be read, with no message: the callers register theirs, which
+ * name the data file the parameters are for (and a dem file's are read a
+ * second time before that counts as a failure). */
 int pfread(const char *data_path, Pf **pf);
 /* Stores the value of key, read as kind PF_DOUBLE (double*), PF_INT (int*)
  * or PF_YESNO (int*, from yes/no, y/n, true/false, on/off, 1/0 in any

@@ -80,7 +80,15 @@ bool global_option(Cursor &c, const std::string &w, BuildPlan *plan, bool *handl
     long n = 0;
     if (w == "--overwrite") plan->overwrite = true;
     else if (w == "--quiet") plan->quiet = true;
-    else if (w == "--gamma") return c.real(w, &plan->gamma);
+    else if (w == "--gamma") {
+        // The library leaves the lightness alone for a gamma of 0 or less:
+        // a user who asks for one would see no change and no reason.
+        if (!c.real(w, &plan->gamma)) return false;
+        if (!(plan->gamma > 0)) {
+            *c.why = "--gamma must be greater than 0";
+            return false;
+        }
+    }
     else if (w == "--lightmin") {
         if (!c.real(w, &plan->lightmin)) return false;
         if (plan->lightmin < 0 || plan->lightmin > 1) {
