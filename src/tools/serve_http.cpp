@@ -172,6 +172,8 @@ int run_http(TileServer &tiles, const std::string &bind, int port, int threads)
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    /* A client that vanishes while we write is that request's failure only. */
+    signal(SIGPIPE, SIG_IGN);
     httplib::Server svr;
     svr.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
     /* A slow or idle client holds a thread only this long. */

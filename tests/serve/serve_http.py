@@ -8,6 +8,7 @@ import concurrent.futures
 import json
 import re
 import socket
+import struct
 import subprocess
 import sys
 import time
@@ -165,6 +166,15 @@ class ServeHttp(unittest.TestCase):
         finally:
             for s in idle:
                 s.close()
+
+    def test_clients_that_vanish_mid_answer_do_not_harm_the_server(self):
+        for _ in range(20):
+            s = socket.create_connection(("127.0.0.1", self.server.port))
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))  # reset, not close
+            s.sendall(b"GET /leaflet/leaflet.js HTTP/1.1\r\nHost: x\r\n\r\n")
+            s.close()
+        self.assertEqual(self.server.get("/maps")[0], 200)
+        self.assertIsNone(self.server.proc.poll())
 
     def test_the_page_and_leaflet_are_served_here(self):
         status, _, page = self.server.get("/")
