@@ -67,10 +67,11 @@ double exaggeration(const View &view)
     return e < 1 ? 1 : (e > 40 ? 40 : e);
 }
 
-void shade_elevations(const Elevations &z, const View &view, orvextool::Image *image)
+/* Rows j0 to j1 - 1. */
+void shade_rows(const Elevations &z, const View &view, long j0, long j1, orvextool::Image *image)
 {
     double ex = exaggeration(view);
-    for (long j = 0; j < view.height; j++) {
+    for (long j = j0; j < j1; j++) {
         double dx_m, dy_m;
         view.pixel_metres(static_cast<double>(j), &dx_m, &dy_m);
         for (long i = 0; i < view.width; i++) {
@@ -90,6 +91,17 @@ void shade_elevations(const Elevations &z, const View &view, orvextool::Image *i
             image->at(i, j) = orvextool::shade(orvextool::elevation_colour(c), factor);
         }
     }
+}
+
+/* Shading reads only the elevations, so threads share out the rows. */
+void shade_elevations(const Elevations &z, const View &view, long threads, orvextool::Image *image)
+{
+    std::vector<std::thread> workers;
+    for (long t = 1; t < threads; t++)
+        workers.emplace_back(shade_rows, std::cref(z), std::cref(view), view.height * t / threads,
+                             view.height * (t + 1) / threads, image);
+    shade_rows(z, view, 0, view.height / threads, image);
+    for (std::thread &w : workers) w.join();
 }
 
 /* Pixels per band of columns: as many as cross at most `tiles` + 1 tile
@@ -187,7 +199,7 @@ int draw_grid(const std::vector<Orvex *> &maps, int res, const View &view, const
         for (const std::string &m : s.messages) orvex_register_error(0, "%s", m.c_str());
         return -1;
     }
-    if (elevation) shade_elevations(z, view, image);
+    if (elevation) shade_elevations(z, view, threads, image);
     return 0;
 }
 
