@@ -10,7 +10,7 @@ packages=(
   zlib1g-dev libdeflate-dev libsqlite3-dev libshp-dev shapelib libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 libjpeg-turbo-progs
-  python3-numpy gdal-bin
+  python3-numpy gdal-bin libgdal-dev python3-gdal
   clang libclang-rt-14-dev
   libcpp-httplib-dev libjs-leaflet
   chromium chromium-driver python3-selenium

@@ -149,6 +149,35 @@ if(ORVEX_NUMPY_MISSING EQUAL 0)
                        PASS_REGULAR_EXPRESSION "decimation 3, 1 x 2 samples in 1 x 1 tiles: ok")
 endif()
 
+# Rasters and vectors of GIS formats made with GDAL's own API: every sample
+# of the built maps against GDAL's reading, exports read back, refusals.
+if(ORVEX_HAVE_GDAL)
+  execute_process(COMMAND /usr/bin/python3 -c "import numpy; from osgeo import gdal"
+                  RESULT_VARIABLE ORVEX_PYGDAL_MISSING OUTPUT_QUIET ERROR_QUIET)
+  if(ORVEX_PYGDAL_MISSING EQUAL 0)
+    add_test(NAME cli.gdal.sources COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/scripts/gdal_sources.py
+             $<TARGET_FILE:orvex_command> ${CMAKE_CURRENT_BINARY_DIR}/gdal)
+    set_tests_properties(cli.gdal.sources PROPERTIES PASS_REGULAR_EXPRESSION "all GDAL sources ok")
+  else()
+    message(WARNING "python3-gdal or numpy missing: the GDAL source tests are left out")
+  endif()
+  orvex_cli(export.help pass "Usage: orvex export MAP --res K" export --help)
+  orvex_cli(export.no_res fail "--res K names the resolution" export map.orx out.tif)
+  orvex_cli(export.bad_res fail "'map.orx' has 3 resolutions, no resolution 7" export map.orx --res 7 out.tif)
+  orvex_cli(export.suffix fail "the suffix of 'out.xyz' names no raster format; give --format DRIVER"
+            export map.orx --res 0 out.xyz)
+  orvex_cli(export.vector_suffix fail "the suffix of 'out.tif' names no vector format"
+            export map.orx --res 2 out.tif)
+  orvex_cli(export.no_driver fail "GDAL has no raster driver 'Frobnicate'" export map.orx --res 0 --format Frobnicate out.x)
+  orvex_cli(export.exists fail "cannot create 'exists.orx': it exists \\(--overwrite replaces it\\)"
+            export map.orx --res 0 --format GTiff exists.orx)
+  orvex_cli(export.empty_region fail "the region holds no sample of resolution 0"
+            export map.orx --res 0 --region 10/11/-89.9/-89.8 none.tif)
+  orvex_cli(export.vector pass "wrote shore.geojson \\(GeoJSON\\): resolution 2, 2 features"
+            export map.orx --res 2 shore.geojson --overwrite)
+  orvex_cli(build.bad_spacing fail "--spacing must lie above 0" build x.orx --grid a.tif --spacing 0)
+endif()
+
 # Interrupted commands: each signal at each step of a build (output created,
 # after the first and the last tile, flushed but not yet renamed) leaves
 # nothing at the output's name; a replaced map survives whole.
@@ -183,7 +212,13 @@ orvex_cli(check.kind.sqlite fail "'fake.db' is an SQLite database, not a map fil
 orvex_cli(check.kind.shapefile fail "is a shapefile \\(.shp or .shx\\), not a map file" check ${SHAPES}/towns.shp)
 orvex_cli(check.kind.empty fail "'zero.orx' is an empty file, not a map file" check zero.orx)
 orvex_cli(check.kind.text fail "'mixed.recipe' is a text file, not a map file" check mixed.recipe)
-orvex_cli(info.kind.png fail "orvex info: 'fake.png' is a PNG image, not a map file" info fake.png)
+if(ORVEX_HAVE_GDAL)
+  # A file GDAL takes for a raster is read as one, and refused as one.
+  orvex_cli(info.kind.png fail "orvex info: cannot read the raster 'fake.png'.*GDAL: libpng" info fake.png)
+else()
+  orvex_cli(info.kind.png fail "orvex info: 'fake.png' is a PNG image, not a map file; this orvex was built without GDAL"
+            info fake.png)
+endif()
 orvex_cli(info.kind.text fail "orvex info: 'broken.recipe' is a text file, not a map file" info broken.recipe)
 orvex_cli(render.kind.sqlite fail "orvex render: 'fake.db' is an SQLite database, not a map file" render fake.db -o x.png)
 # A damaged map is still reported by what is wrong with it.

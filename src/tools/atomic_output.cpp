@@ -9,6 +9,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "Orvex.h"
+
 namespace orvexcli {
 
 namespace {
@@ -20,9 +22,12 @@ struct PendingFile {
     volatile sig_atomic_t in_use;
     char temp[PATH_MAX];
     char companion[PATH_MAX];
+    char folder[PATH_MAX]; /* a scratch folder removed after its files, or empty */
 };
 
-const int kSlots = 4;
+/* The output of a command, its scratch folders (one per raster source) and
+ * a few to spare. */
+const int kSlots = 16;
 PendingFile pending[kSlots];
 
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -33,6 +38,7 @@ void remove_pending(int signo)
         if (!p.in_use) continue;
         unlink(p.temp);
         if (p.companion[0]) unlink(p.companion);
+        if (p.folder[0]) rmdir(p.folder);
     }
     /* Ends the process the way the signal would have, so that the caller
      * sees the conventional status (128 + signal number in a shell). */
@@ -45,13 +51,14 @@ bool fits(const std::string &s)
     return s.size() < PATH_MAX;
 }
 
-int claim_slot(const std::string &temp, const std::string &companion)
+int claim_slot(const std::string &temp, const std::string &companion, const std::string &folder = "")
 {
-    if (!fits(temp) || !fits(companion)) return -1;
+    if (!fits(temp) || !fits(companion) || !fits(folder)) return -1;
     for (int i = 0; i < kSlots; i++) {
         if (pending[i].in_use) continue;
         memcpy(pending[i].temp, temp.c_str(), temp.size() + 1);
         memcpy(pending[i].companion, companion.c_str(), companion.size() + 1);
+        memcpy(pending[i].folder, folder.c_str(), folder.size() + 1);
         pending[i].in_use = 1;
         return i;
     }
@@ -61,13 +68,6 @@ int claim_slot(const std::string &temp, const std::string &companion)
 void release_slot(int slot)
 {
     if (slot >= 0) pending[slot].in_use = 0;
-}
-
-std::string folder_of(const std::string &path)
-{
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string temp_name_for(const std::string &path)
@@ -114,6 +114,13 @@ int move_no_replace(const char *from, const char *to)
 }
 
 }  // namespace
+
+std::string folder_of(const std::string &path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 void install_output_cleanup()
 {
@@ -181,6 +188,39 @@ int AtomicOutput::commit(bool replace, std::string *why)
         return -1;
     }
     return 0;
+}
+
+ScratchFolder::ScratchFolder(const std::string &parent, const std::string &file, const char *companion)
+{
+    install_output_cleanup();
+    std::string pattern = (parent.empty() ? std::string(".") : parent) + "/.orvex-scratch-XXXXXX";
+    if (pattern.size() >= PATH_MAX) {
+        orvex_register_error(0, "orvex: scratch folder name too long in %s.\n", parent.c_str());
+        return;
+    }
+    char name[PATH_MAX];
+    memcpy(name, pattern.c_str(), pattern.size() + 1);
+    if (!mkdtemp(name)) {
+        orvex_register_error(1, "orvex: cannot make a scratch folder in %s.\n", parent.c_str());
+        return;
+    }
+    folder_ = name;
+    file_ = folder_ + "/" + file;
+    companion_ = companion ? file_ + companion : std::string();
+    slot_ = claim_slot(file_, companion_, folder_);
+    if (slot_ < 0) {
+        rmdir(folder_.c_str());
+        orvex_register_error(0, "orvex: no room to protect another scratch folder.\n");
+    }
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    if (slot_ < 0) return;
+    unlink(file_.c_str());
+    if (!companion_.empty()) unlink(companion_.c_str());
+    rmdir(folder_.c_str());
+    release_slot(slot_);
 }
 
 void test_checkpoint(const std::string &point)

@@ -43,6 +43,30 @@ private:
     bool done_ = false;
 };
 
+/* A folder of scratch files made with a unique name (.orvex-scratch-XXXXXX)
+ * inside `parent`, holding one file and its companion (`file` plus the
+ * suffix `companion`): both and the folder are removed when the object goes
+ * or on the signals above. */
+class ScratchFolder {
+public:
+    ScratchFolder(const std::string &parent, const std::string &file, const char *companion);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder &) = delete;
+    ScratchFolder &operator=(const ScratchFolder &) = delete;
+
+    /* False when the folder could not be made or protected (registered). */
+    bool ready() const { return slot_ >= 0; }
+    const std::string &file_path() const { return file_; }
+    const std::string &companion_path() const { return companion_; }
+
+private:
+    std::string folder_, file_, companion_;
+    int slot_ = -1;
+};
+
+/* The folder of a file's path: "." for a bare name. */
+std::string folder_of(const std::string &path);
+
 /* Installs the handlers of SIGINT, SIGTERM and SIGHUP that remove every
  * pending temporary file; idempotent. */
 void install_output_cleanup();

@@ -1,18 +1,42 @@
 #include "build_inputs.h"
 
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include "common.h"
+#include "raster_input.h"
 
 namespace orvexcli {
 
 BuildInputs::~BuildInputs()
 {
     for (Entry &e : entries_) {
-        e.object.reset(); /* the object goes before its database */
+        e.object.reset(); /* the object goes before its database and its scratch grid */
         if (e.has_db) dbclose(e.db);
     }
+}
+
+namespace {
+
+bool read_through_gdal(const orvextool::PlannedResolution &planned)
+{
+    if (planned.type == "gdal") return true;
+    return planned.type.empty() && !planned.vector && is_outside_format(planned.source);
+}
+
+}  // namespace
+
+/* The scratch grid goes beside the output, where the map's own room is,
+ * rather than in a temporary folder that may live in memory. */
+int BuildInputs::open_raster_entry(const orvextool::PlannedResolution &planned, Entry *e)
+{
+    if (!gdal_built_in()) return fail("build", "cannot read '" + planned.source + "': " + kNoGdal);
+    RasterOptions options;
+    options.spacing = planned.spacing;
+    if (int rc = open_raster("build", planned.source, scratch_parent_, options, e->object.get(), &e->raster)) return rc;
+    fprintf(stderr, "orvex build: %s\n", e->raster->describe(planned.source).c_str());
+    return 0;
 }
 
 int BuildInputs::open_entry(const orvextool::PlannedResolution &planned)
@@ -20,8 +44,11 @@ int BuildInputs::open_entry(const orvextool::PlannedResolution &planned)
     Entry e;
     e.source = planned.source;
     e.type = planned.type;
+    e.spacing = planned.spacing;
     e.object.reset(new Orvex());
-    if (orvextool::is_database_source(planned)) {
+    if (read_through_gdal(planned)) {
+        if (open_raster_entry(planned, &e) != 0) return 1;
+    } else if (orvextool::is_database_source(planned)) {
         Dbptr db;
         if (dbopen(planned.source.c_str(), "r", &db) != 0)
             return fail("build", "cannot open shapefile database '" + planned.source + "'");
@@ -41,6 +68,7 @@ int BuildInputs::open_entry(const orvextool::PlannedResolution &planned)
 
 int BuildInputs::open_all(const orvextool::BuildPlan &plan)
 {
+    scratch_parent_ = folder_of(plan.output);
     for (const orvextool::PlannedResolution &planned : plan.resolutions) {
         sources_.push_back(planned.source);
         if (get(planned)) continue;
@@ -52,7 +80,8 @@ int BuildInputs::open_all(const orvextool::BuildPlan &plan)
 Orvex *BuildInputs::get(const orvextool::PlannedResolution &planned)
 {
     for (Entry &e : entries_)
-        if (e.source == planned.source && e.type == planned.type) return e.object.get();
+        if (e.source == planned.source && e.type == planned.type && e.spacing == planned.spacing)
+            return e.object.get();
     return nullptr;
 }
 

@@ -9,6 +9,7 @@
 
 #include "Orvex.h"
 #include "build_plan.h"
+#include "gdal_io.h"
 
 namespace orvexcli {
 
@@ -29,14 +30,18 @@ public:
 private:
     struct Entry {
         std::string source, type;
+        double spacing = 0;
+        std::unique_ptr<RasterGrid> raster; /* a raster read through GDAL, for `object` */
         std::unique_ptr<Orvex> object;
         Dbptr db;
         bool has_db = false;
     };
     int open_entry(const orvextool::PlannedResolution &planned);
+    int open_raster_entry(const orvextool::PlannedResolution &planned, Entry *e);
 
     std::vector<Entry> entries_;
     std::vector<std::string> sources_;
+    std::string scratch_parent_; /* the output's folder */
 };
 
 }  // namespace orvexcli

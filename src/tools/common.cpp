@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "file_kind.h"
+#include "gdal_io.h"
 
 namespace orvexcli {
 
@@ -84,7 +85,9 @@ int fail_to_open(const char *command, const char *name, const std::string &what,
     if (kind.empty()) return fail(command, what);
     /* The reader's complaint (a wrong magic number) says less than this. */
     elog_clear_register(0);
-    return fail(command, std::string("'") + name + "' is " + kind + ", not a map file");
+    std::string text = std::string("'") + name + "' is " + kind + ", not a map file";
+    if (!gdal_built_in()) text += "; " + std::string(kNoGdal);
+    return fail(command, text);
 }
 
 int open_map(const char *command, const char *name, Orvex *map)

@@ -1,12 +1,15 @@
 // orvex info [MAP]: every resolution of a map (or any input the library
 // opens) with its source, lattice, tiling, compression and contents.
 #include <stdio.h>
+
+#include <memory>
 #include <string.h>
 
 #include <map>
 
 #include "commands.h"
 #include "common.h"
+#include "raster_input.h"
 
 namespace orvexcli {
 
@@ -19,7 +22,8 @@ const char kHelp[] =
     "vector, source file and type, lattice, tile size, decimation, compression,\n"
     "payload bytes and ratio, elevation range, segment and point counts.\n"
     "Without MAP the default map (maps/orx/default.orx in the data folder) is\n"
-    "described. MAP may also be a raw grid (.dem, .rgb) or a GSHHS file.\n";
+    "described. MAP may also be a raw grid (.dem, .rgb), a GSHHS file or any\n"
+    "raster GDAL reads (GeoTIFF, netCDF...), described as 'orvex build' reads it.\n";
 
 void print_source(const OrvexSource &s)
 {
@@ -108,9 +112,13 @@ int info_command(int argc, char **argv)
     }
     if (argc > 2) return usage_error("info", "too many arguments");
     if (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0') return usage_error("info", std::string("unknown option ") + argv[1]);
+    std::unique_ptr<RasterGrid> raster; /* goes after the map that reads it */
     Orvex map;
-    if (open_map("info", argc == 2 ? argv[1] : nullptr, &map) != 0) return 1;
-    printf("Map: %s (%ld bytes, %s)\n", map.fname, map.file_size, count_of(map.frame.nresolutions, "resolution").c_str());
+    if (open_map_or_raster("info", argc == 2 ? argv[1] : nullptr, &map, &raster, false) != 0) return 1;
+    if (raster)
+        printf("Map: %s (a raster read through GDAL, %s)\n", argv[1], count_of(map.frame.nresolutions, "resolution").c_str());
+    else
+        printf("Map: %s (%ld bytes, %s)\n", map.fname, map.file_size, count_of(map.frame.nresolutions, "resolution").c_str());
     for (long i = 0; i < map.frame.nresolutions; i++) print_resolution(i, map.frame.resolutions[i]);
     return 0;
 }

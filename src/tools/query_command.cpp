@@ -2,10 +2,13 @@
 // and column and the elevation or colour there, or "outside".
 #include <stdio.h>
 
+#include <memory>
+
 #include "args.h"
 #include "commands.h"
 #include "common.h"
 #include "query.h"
+#include "raster_input.h"
 
 namespace orvexcli {
 
@@ -18,7 +21,9 @@ const char kHelp[] =
     "(decimal degrees, latitude first), the lattice row and column of that tile,\n"
     "and for grids the sample nearest to the position (its row and column in the\n"
     "tile) and the elevation or colour there; \"outside\" when the resolution does\n"
-    "not cover the position. Without MAP the default map is used.\n";
+    "not cover the position. Without MAP the default map is used; MAP may also\n"
+    "be a raw grid, a GSHHS file or any raster GDAL reads (GeoTIFF, netCDF...),\n"
+    "read as 'orvex build' reads it.\n";
 
 void print_answer(const QueryAnswer &a)
 {
@@ -66,8 +71,9 @@ int query_command(int argc, char **argv)
         return usage_error("query", std::string("latitude '") + argv[1] + "' is not a number from -90 to 90");
     if (!orvextool::parse_double(argv[2], &lon) || lon < -360 || lon > 360)
         return usage_error("query", std::string("longitude '") + argv[2] + "' is not a number from -360 to 360");
+    std::unique_ptr<RasterGrid> raster; /* goes after the map that reads it */
     Orvex map;
-    if (open_map("query", argc == 4 ? argv[3] : nullptr, &map) != 0) return 1;
+    if (open_map_or_raster("query", argc == 4 ? argv[3] : nullptr, &map, &raster, true) != 0) return 1;
     for (int i = 0; i < static_cast<int>(map.frame.nresolutions); i++) {
         const OrvexResolution &r = map.frame.resolutions[i];
         printf("Resolution %d \"%s\" (%s): ", i, field_text(r.name, sizeof r.name).c_str(), maptype_name(r.map_type).c_str());

@@ -9,20 +9,31 @@
 
 #include <string>
 
+#include <vector>
+
 #include "atomic_output.h"
+#include "gdal_io.h"
 #include "hostkit.h"
 
 namespace {
 
 void usage(FILE *stream)
 {
-    fputs("usage: orvex shp2db [--help] IN.shp... OUT.db\n"
+    fputs("usage: orvex shp2db [--help] [--layer NAME] [--where FILTER] IN... OUT.db\n"
           "\n"
           "Imports each shapefile (with its .shx and .dbf beside it) into the database\n"
           "OUT.db, creating it when missing: one row of table \"filename\" per file and\n"
           "one row of table \"shapefile\" per shape record, with the .dbf attributes as\n"
           "JSON. Each file is imported whole or not at all; a new OUT.db appears only\n"
-          "when every file is in.\n",
+          "when every file is in.\n"
+          "\n"
+          "Any other vector data GDAL reads (GeoPackage, GeoJSON, FlatGeobuf...) is\n"
+          "imported through GDAL, as are shapefiles when --layer or --where is given:\n"
+          "polygons and lines become records of the same form, reprojected to\n"
+          "longitude/latitude (WGS 84); points, other geometries and empty ones are\n"
+          "counted and left out.\n"
+          "  --layer NAME    the layer to read (default: the first)\n"
+          "  --where FILTER  only the features matching this attribute filter (SQL)\n",
           stream);
 }
 
@@ -34,46 +45,76 @@ void fail(const char *format, const char *arg)
     elog_clear_register(0);
 }
 
+struct Request {
+    std::vector<const char *> inputs;
+    const char *out = nullptr;
+    std::string layer, where;
+};
+
+bool ends_with(const char *s, const char *suffix)
+{
+    size_t n = strlen(s), k = strlen(suffix);
+    return n >= k && strcmp(s + n - k, suffix) == 0;
+}
+
+// Imports one input, through GDAL unless it is a shapefile read whole;
+// the number of records, or -1.
+long import_one(Dbptr db, const char *input, const Request &r)
+{
+    if (ends_with(input, ".shp") && r.layer.empty() && r.where.empty()) {
+        long n = shp2db_import(db, input);
+        if (n >= 0) printf("%s: %ld records\n", input, n);
+        return n;
+    }
+    if (!orvexcli::gdal_built_in()) {
+        orvex_register_error(0, "orvex shp2db: %s.\n", orvexcli::kNoGdal);
+        return -1;
+    }
+    orvexcli::VectorCounts c;
+    if (orvexcli::ogr_import(db, input, r.layer, r.where, &c) != 0) return -1;
+    printf("%s: %ld records (%ld polygons, %ld lines); left out %ld points, %ld unsupported, %ld empty\n", input,
+           c.polygons + c.lines, c.polygons, c.lines, c.points, c.unsupported, c.empty);
+    return c.polygons + c.lines;
+}
+
 // Imports every input into the open database; stops at the first failure.
 // Into a new database (`fresh`) a failure keeps nothing at all.
-int import_all(Dbptr db, int ninputs, char **inputs, const char *out, bool fresh)
+int import_all(Dbptr db, const Request &r, bool fresh)
 {
-    for (int i = 0; i < ninputs; i++) {
-        long n = shp2db_import(db, inputs[i]);
-        if (n < 0) {
-            fail("cannot import %s:\n", inputs[i]);
-            if (fresh) fprintf(stderr, "orvex shp2db: %s was not created.\n", out);
-            else if (i > 0) fprintf(stderr, "orvex shp2db: the %d file(s) before it were imported.\n", i);
+    for (size_t i = 0; i < r.inputs.size(); i++) {
+        if (import_one(db, r.inputs[i], r) < 0) {
+            fail("cannot import %s:\n", r.inputs[i]);
+            if (fresh) fprintf(stderr, "orvex shp2db: %s was not created.\n", r.out);
+            else if (i > 0) fprintf(stderr, "orvex shp2db: the %zu file(s) before it were imported.\n", i);
             return 1;
         }
         orvexcli::test_checkpoint("imported" + std::to_string(i + 1));
-        printf("%s: %ld records\n", inputs[i], n);
     }
     return 0;
 }
 
-int import_into(const char *path, const char *out, int ninputs, char **inputs, bool fresh)
+int import_into(const char *path, const Request &r, bool fresh)
 {
     Dbptr db;
     if (dbopen(path, "r+", &db) < 0) {
-        fail("cannot open %s:\n", out);
+        fail("cannot open %s:\n", r.out);
         return 1;
     }
-    int status = import_all(db, ninputs, inputs, out, fresh);
+    int status = import_all(db, r, fresh);
     dbclose(db);
     return status;
 }
 
 // A new database is built under a temporary name and appears only once
 // every file is in; SQLite's rollback journal sits beside it meanwhile.
-int import_into_new(const char *out, int ninputs, char **inputs)
+int import_into_new(const Request &r)
 {
-    orvexcli::AtomicOutput file(out, "-journal");
+    orvexcli::AtomicOutput file(r.out, "-journal");
     if (!file.ready()) {
-        fprintf(stderr, "orvex shp2db: cannot protect %s (name too long)\n", out);
+        fprintf(stderr, "orvex shp2db: cannot protect %s (name too long)\n", r.out);
         return 1;
     }
-    if (int status = import_into(file.temp_path().c_str(), out, ninputs, inputs, true)) return status;
+    if (int status = import_into(file.temp_path().c_str(), r, true)) return status;
     std::string why;
     if (file.commit(false, &why) != 0) {
         fprintf(stderr, "orvex shp2db: %s\n", why.c_str());
@@ -82,30 +123,43 @@ int import_into_new(const char *out, int ninputs, char **inputs)
     return 0;
 }
 
+// Reads the options and names; 0, or the exit status of a mistake.
+int parse(int argc, char **argv, Request *r)
+{
+    for (int i = 1; i < argc; i++) {
+        std::string *value = strcmp(argv[i], "--layer") == 0 ? &r->layer
+                             : strcmp(argv[i], "--where") == 0 ? &r->where : nullptr;
+        if (value && i + 1 < argc) {
+            *value = argv[++i];
+        } else if (argv[i][0] == '-') {
+            fprintf(stderr, "orvex shp2db: %s %s\n", value ? "no value for" : "unknown option", argv[i]);
+            usage(stderr);
+            return 2;
+        } else {
+            r->inputs.push_back(argv[i]);
+        }
+    }
+    if (r->inputs.size() < 2) {
+        usage(stderr);
+        return 2;
+    }
+    r->out = r->inputs.back();
+    r->inputs.pop_back();
+    return 0;
+}
+
 }  // namespace
 
 int orvex_shp2db_command(int argc, char **argv)
 {
-    const int first = 1;
-    for (int i = first; i < argc; i++) {
+    for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--help") == 0) {
             usage(stdout);
             return 0;
         }
     }
-    for (int i = first; i < argc; i++) {
-        if (argv[i][0] == '-') {
-            fprintf(stderr, "orvex shp2db: unknown option %s\n", argv[i]);
-            usage(stderr);
-            return 2;
-        }
-    }
-    if (argc - first < 2) {
-        usage(stderr);
-        return 2;
-    }
-    const char *out = argv[argc - 1];
-    int ninputs = argc - first - 1;
-    if (access(out, F_OK) == 0) return import_into(out, out, ninputs, argv + first, false);
-    return import_into_new(out, ninputs, argv + first);
+    Request r;
+    if (int status = parse(argc, argv, &r)) return status;
+    if (access(r.out, F_OK) == 0) return import_into(r.out, r, false);
+    return import_into_new(r);
 }

@@ -8,7 +8,9 @@ turned into raw grids by GDAL (gdal_translate), not by this project, and
 each is built with `orvex build` at decimations 1, 2, 3, 4, 5 and 12, then
 again from tile 3 of a 2 x 2 map of it. check_grid_samples.py reads every
 output with its own reader and compares each sample with the source at the
-sample's own position; `orvex query` is asked at sample positions.
+sample's own position; `orvex query` is asked at sample positions. The
+netCDF file is also built directly (orvex reads it through GDAL) and checked
+against the same raw grid.
 
 Usage: real_grids.py ORVEX WORKDIR [GRID...]   (grids: etopo5 etopo20 ...)
 The package is fetched with `apt-get download` into WORKDIR when missing.
@@ -87,6 +89,10 @@ def main():
         try:
             build(orvex, whole, dem)
             check(whole, dem, orvex)
+            # The netCDF grid itself, read through GDAL by orvex build.
+            direct = os.path.join(workdir, name + '-gdal.orx')
+            build(orvex, direct, os.path.join(data, name + '.cdf'))
+            check(direct, dem, orvex)
             run([orvex, 'build', tiled, '--overwrite', '--quiet', '--grid', dem, '--tiles', '2x2'])
             build(orvex, part, tiled, ['--tile', '3'])
             check(part, tiled, orvex, ['--source-tile', '3'])

@@ -55,6 +55,33 @@ int dbquery(Dbptr db, int code, void *value);
  * message (the database is then left as it was). */
 long shp2db_import(Dbptr db, const char *shp_path);
 
+/* One shape handed to shpdb_import_shapes: a PolyLine (3) or Polygon (5)
+ * of `nparts` parts, part p holding the points from parts[p] (parts[0] is
+ * 0) up to the next part's first or `npoints`; x longitudes and y
+ * latitudes in degrees; the attributes as the text of a JSON object (null
+ * stands for "{}"). */
+typedef struct ShpdbShape {
+    int shape_type;
+    int nparts;
+    const int *parts;
+    int npoints;
+    const double *x;
+    const double *y;
+    const char *attributes;
+} ShpdbShape;
+
+/* Fills *shape with the next shape (valid until the next call) and returns
+ * 1; returns 0 after the last one, -1 on failure (registered). */
+typedef int (*ShpdbNextShape)(void *arg, ShpdbShape *shape);
+
+/* Imports shapes of any source, as `next` gives them, into the database db
+ * designates, which must be open for writing: one "filename" row naming
+ * `source` (its shape type that of every shape, or 0 when they mix) and
+ * one "shapefile" row per shape, record numbers from 1, .shp offset 0.
+ * Returns the number of shapes imported, or -1 with a registered message
+ * (the database is then left as it was). */
+long shpdb_import_shapes(Dbptr db, const char *source, ShpdbNextShape next, void *arg);
+
 /* ---- Shapefile records ----------------------------------------------- */
 
 typedef struct ESRISHPRECHDRStr {

@@ -134,28 +134,30 @@ public:
             db_log(0, "%s: record %d of %s cannot be read.\n", kWho, i + 1, path);
             return -1;
         }
-        int rc = encode(h, shape, i);
-        if (rc == 0) rc = bind_and_step(shape, h.shp->panRecOffset[i], i);
+        int rc = 0;
+        if (!dbf_attributes_json(h.dbf, i, &attributes_)) {
+            db_log(0, "%s: out of memory reading the attributes of record %d.\n", kWho, i + 1);
+            rc = -1;
+        }
+        if (rc == 0) rc = put(shape, i + 1, h.shp->panRecOffset[i], attributes_);
         SHPDestroyObject(shape);
         return rc;
     }
 
-private:
-    int encode(const ShapefileHandles &h, const SHPObject *shape, int i)
+    // One row: the shape as record `number`, found at `offset` of its .shp
+    // (0 for shapes of other sources).
+    int put(const SHPObject *shape, int number, unsigned int offset, const std::string &attributes)
     {
-        if (shp_encode_object(shape, i + 1, &record_) < 0) return -1;
-        if (!dbf_attributes_json(h.dbf, i, &attributes_)) {
-            db_log(0, "%s: out of memory reading the attributes of record %d.\n", kWho, i + 1);
-            return -1;
-        }
-        return 0;
+        if (shp_encode_object(shape, number, &record_) < 0) return -1;
+        return bind_and_step(shape, offset, number, attributes);
     }
 
-    int bind_and_step(const SHPObject *shape, unsigned int offset, int i)
+private:
+    int bind_and_step(const SHPObject *shape, unsigned int offset, int number, const std::string &attributes)
     {
         sqlite3_reset(stmt_);
         sqlite3_bind_int64(stmt_, 1, file_id_);
-        sqlite3_bind_int(stmt_, 2, i + 1);
+        sqlite3_bind_int(stmt_, 2, number);
         sqlite3_bind_int(stmt_, 3, shp_get_le32(record_.data() + kShpRecordHeader));
         sqlite3_bind_int64(stmt_, 4, offset);
         bool has_box = shape->nSHPType != kShpNull && shape->nVertices > 0;
@@ -167,8 +169,7 @@ private:
                 sqlite3_bind_null(stmt_, 5 + k);
         }
         sqlite3_bind_blob(stmt_, 9, record_.data(), static_cast<int>(record_.size()), SQLITE_STATIC);
-        sqlite3_bind_text(stmt_, 10, attributes_.c_str(), static_cast<int>(attributes_.size()),
-                          SQLITE_STATIC);
+        sqlite3_bind_text(stmt_, 10, attributes.c_str(), static_cast<int>(attributes.size()), SQLITE_STATIC);
         if (sqlite3_step(stmt_) != SQLITE_DONE) return sql_error(entry_, "writing a shape row");
         return 0;
     }
@@ -191,6 +192,96 @@ int write_rows(DbEntry &entry, const ShapefileHandles &h, const char *path, int 
     return 0;
 }
 
+// The database entry to import into, open for writing; null after
+// registering why not.
+std::shared_ptr<DbEntry> writable_entry(Dbptr db)
+{
+    std::shared_ptr<DbEntry> entry = db_open_entry(db, kWho);
+    if (entry && !entry->writable) {
+        db_log(0, "%s: database %s is open read-only.\n", kWho, entry->path.c_str());
+        return nullptr;
+    }
+    return entry;
+}
+
+// Runs `rows` (the writing of one source's rows) in one transaction: all
+// of them are kept, or none.
+template <class Rows>
+long in_transaction(DbEntry &entry, const char *source, Rows rows)
+{
+    std::lock_guard<std::mutex> lock(entry.mutex);
+    db_end_read(entry);  // a scan that stopped early gives way to the writer
+    if (exec(entry, "BEGIN IMMEDIATE;") < 0) return -1;
+    long n = rows();
+    if (n < 0) {
+        sqlite3_exec(entry.handle, "ROLLBACK;", nullptr, nullptr, nullptr);
+        db_log(0, "%s: nothing of %s was imported into %s.\n", kWho, source, entry.path.c_str());
+        return -1;
+    }
+    if (exec(entry, "COMMIT;") < 0) {
+        sqlite3_exec(entry.handle, "ROLLBACK;", nullptr, nullptr, nullptr);
+        return -1;
+    }
+    return n;
+}
+
+// A given shape as shapelib holds it, after checking its parts; null after
+// registering what is wrong.
+SHPObject *object_of(const ShpdbShape &s, long number, const char *source)
+{
+    bool ok = (s.shape_type == kShpPolyLine || s.shape_type == kShpPolygon) && s.nparts >= 1 &&
+              s.npoints >= 1 && s.parts && s.x && s.y && s.parts[0] == 0;
+    for (int p = 1; ok && p < s.nparts; p++) ok = s.parts[p] >= s.parts[p - 1] && s.parts[p] <= s.npoints;
+    if (!ok) {
+        db_log(0, "%s: shape %ld of %s is not a PolyLine or Polygon with parts in order.\n", kWho, number, source);
+        return nullptr;
+    }
+    SHPObject *o = SHPCreateObject(s.shape_type, -1, s.nparts, s.parts, nullptr, s.npoints, s.x, s.y, nullptr,
+                                   nullptr);
+    if (!o) db_log(0, "%s: out of memory for shape %ld of %s.\n", kWho, number, source);
+    return o;
+}
+
+// The filename row learns its count and shape type (0 when mixed) once
+// every shape is in.
+int finish_filename(DbEntry &entry, sqlite3_int64 id, int type, long n)
+{
+    sqlite3_stmt *stmt = nullptr;
+    const char *sql = "UPDATE filename SET shape_type = ?1, nrecords = ?2 WHERE id = ?3;";
+    if (sqlite3_prepare_v2(entry.handle, sql, -1, &stmt, nullptr) != SQLITE_OK)
+        return sql_error(entry, "preparing the filename count");
+    sqlite3_bind_int(stmt, 1, type);
+    sqlite3_bind_int64(stmt, 2, n);
+    sqlite3_bind_int64(stmt, 3, id);
+    int rc = sqlite3_step(stmt);
+    sqlite3_finalize(stmt);
+    return rc == SQLITE_DONE ? 0 : sql_error(entry, "writing the filename count");
+}
+
+long write_given_rows(DbEntry &entry, const char *source, ShpdbNextShape next, void *arg)
+{
+    sqlite3_int64 file_id = insert_filename(entry, source, 0, 0);
+    if (file_id < 0) return -1;
+    ShapeRowWriter writer(entry, file_id);
+    if (writer.prepare() < 0) return -1;
+    long n = 0;
+    int type = -1;
+    for (;;) {
+        ShpdbShape s = {};
+        int more = next(arg, &s);
+        if (more < 0) return -1;
+        if (more == 0) break;
+        SHPObject *o = object_of(s, n + 1, source);
+        if (!o) return -1;
+        int rc = n >= INT_MAX ? -1 : writer.put(o, static_cast<int>(n + 1), 0, s.attributes ? s.attributes : "{}");
+        SHPDestroyObject(o);
+        if (rc < 0) return -1;
+        type = type < 0 || type == s.shape_type ? s.shape_type : 0;
+        n++;
+    }
+    return finish_filename(entry, file_id, type < 0 ? 0 : type, n) < 0 ? -1 : n;
+}
+
 }  // namespace
 
 extern "C" long shp2db_import(Dbptr db, const char *shp_path)
@@ -199,12 +290,8 @@ extern "C" long shp2db_import(Dbptr db, const char *shp_path)
         db_log(0, "%s: no shapefile name.\n", kWho);
         return -1;
     }
-    std::shared_ptr<DbEntry> entry = db_open_entry(db, kWho);
+    std::shared_ptr<DbEntry> entry = writable_entry(db);
     if (!entry) return -1;
-    if (!entry->writable) {
-        db_log(0, "%s: database %s is open read-only.\n", kWho, entry->path.c_str());
-        return -1;
-    }
     ShapefileHandles h;
     int nshapes = 0, type = 0;
     if (open_shapefile(shp_path, &h, &nshapes, &type) < 0) return -1;
@@ -212,18 +299,18 @@ extern "C" long shp2db_import(Dbptr db, const char *shp_path)
         db_log(0, "%s: %s holds MultiPatch shapes, which are not supported.\n", kWho, shp_path);
         return -1;
     }
+    return in_transaction(*entry, shp_path, [&]() -> long {
+        return write_rows(*entry, h, shp_path, type, nshapes) < 0 ? -1 : nshapes;
+    });
+}
 
-    std::lock_guard<std::mutex> lock(entry->mutex);
-    db_end_read(*entry);  // a scan that stopped early gives way to the writer
-    if (exec(*entry, "BEGIN IMMEDIATE;") < 0) return -1;
-    if (write_rows(*entry, h, shp_path, type, nshapes) < 0) {
-        sqlite3_exec(entry->handle, "ROLLBACK;", nullptr, nullptr, nullptr);
-        db_log(0, "%s: nothing of %s was imported into %s.\n", kWho, shp_path, entry->path.c_str());
+extern "C" long shpdb_import_shapes(Dbptr db, const char *source, ShpdbNextShape next, void *arg)
+{
+    if (!source || !next) {
+        db_log(0, "%s: no source name or no shapes.\n", kWho);
         return -1;
     }
-    if (exec(*entry, "COMMIT;") < 0) {
-        sqlite3_exec(entry->handle, "ROLLBACK;", nullptr, nullptr, nullptr);
-        return -1;
-    }
-    return nshapes;
+    std::shared_ptr<DbEntry> entry = writable_entry(db);
+    if (!entry) return -1;
+    return in_transaction(*entry, source, [&]() { return write_given_rows(*entry, source, next, arg); });
 }

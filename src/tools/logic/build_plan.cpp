@@ -120,8 +120,13 @@ bool resolution_option(Cursor &c, const std::string &w, PlannedResolution &r, bo
     long n = 0;
     if (w == "--type") {
         if (!c.value(w, &r.type)) return false;
-        if (r.type != "orx" && r.type != "rgb" && r.type != "dem" && r.type != "gshhs" && r.type != "db") {
-            *c.why = "--type must be orx, rgb, dem, gshhs or db";
+        if (r.type != "orx" && r.type != "rgb" && r.type != "dem" && r.type != "gshhs" && r.type != "db" &&
+            r.type != "gdal") {
+            *c.why = "--type must be orx, rgb, dem, gshhs, db or gdal";
+            return false;
+        }
+        if (r.type == "gdal" && r.vector) {
+            *c.why = "--type gdal applies to grid resolutions only (vector data goes in through 'orvex shp2db')";
             return false;
         }
     } else if (w == "--res") {
@@ -137,6 +142,12 @@ bool resolution_option(Cursor &c, const std::string &w, PlannedResolution &r, bo
         if (!c.value(w, &text)) return false;
         if (!parse_tiles(text.c_str(), &r.rows, &r.cols)) {
             *c.why = "--tiles: '" + text + "' is not ROWSxCOLUMNS, e.g. 3x6";
+            return false;
+        }
+    } else if (w == "--spacing") {
+        if (!grid_only(r, w, c.why) || !c.real(w, &r.spacing)) return false;
+        if (!(r.spacing > 0) || r.spacing > 90) {
+            *c.why = "--spacing must lie above 0 and at most 90 degrees";
             return false;
         }
     } else if (w == "--compress" || w == "--no-compress") {

@@ -12,10 +12,11 @@ namespace orvextool {
 struct PlannedResolution {
     bool vector = false;
     std::string source;     /* file name of the input */
-    std::string type;       /* "" (from the suffix), orx, rgb, dem, gshhs, db */
+    std::string type;       /* "" (from the suffix or content), orx, rgb, dem, gshhs, db, gdal */
     int input_resolution = 0;
     int input_tile = 0;
     long dec = 1;           /* grid: decimation factor */
+    double spacing = 0;     /* grid read through GDAL: degrees between warped samples (0: GDAL's choice) */
     int rows = 1, cols = 1; /* tiles along latitude and longitude */
     bool compress = true;   /* grid: deflate the tiles */
     std::string name, label;

@@ -60,7 +60,22 @@ bool looks_like_text(const unsigned char *h, size_t n)
     return true;
 }
 
+bool ends_with(const std::string &s, const char *suffix)
+{
+    size_t k = strlen(suffix);
+    return s.size() >= k && s.compare(s.size() - k, k, suffix) == 0;
+}
+
 }  // namespace
+
+bool opened_by_library(const std::string &name, const unsigned char *head, size_t n, bool has_pf)
+{
+    for (const char *suffix : {".orx", ".rgb", ".dem", ".gshhs", ".db"})
+        if (ends_with(name, suffix)) return true;
+    if (n >= 4 && memcmp(head, "ORX0", 4) == 0) return true;
+    if (n >= 16 && memcmp(head, "SQLite format 3", 16) == 0) return true;
+    return has_pf;
+}
 
 std::string describe_non_map(const unsigned char *head, size_t n, long size, bool has_pf)
 {

@@ -19,6 +19,12 @@ const size_t kFileKindHead = 64;
  * begins like a map or is of no kind recognised here. */
 std::string describe_non_map(const unsigned char *head, size_t n, long size, bool has_pf);
 
+/* True when the map library opens the file itself: a map, raw grid, GSHHS
+ * file or shapefile database by the suffix of `name`, a file that begins
+ * like a map or a database, or a raw grid with its parameter file beside
+ * it. Other files are left to GDAL. */
+bool opened_by_library(const std::string &name, const unsigned char *head, size_t n, bool has_pf);
+
 }  // namespace orvextool
 
 #endif

@@ -328,6 +328,7 @@ int ParallelBuild::write_all()
 void ParallelBuild::after_tile(const Slot &s, long written)
 {
     if (run_->progress) run_->progress(run_->progress_arg, written, total_);
+    orvex_release_source_pages(o_, s.resolution, s.tile);
     if (run_->cache_budget < 0) return;
     int r = s.resolution;
     if (s.tile + 1 < o_->frame.resolutions[r].ntiles) return;
@@ -401,6 +402,7 @@ int orvex_write_tiles_in_turn(Orvex *o, OrvexBuildRun *run)
                 return -1;
             }
             if (run->progress) run->progress(run->progress_arg, ++done, total);
+            if (!vector) orvex_release_source_pages(o, r, t);
             if (run->cache_budget >= 0) o->cleanCache(run->cache_budget, 1);
         }
     }

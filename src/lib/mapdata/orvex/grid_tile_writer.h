@@ -126,6 +126,12 @@ struct OrvexBuildRun {
 int orvex_write_tiles_parallel(Orvex *o, OrvexBuildRun *run, int workers);
 /* The same, one tile after the other on the calling thread. */
 int orvex_write_tiles_in_turn(Orvex *o, OrvexBuildRun *run);
+/* After tile `tile` of an output resolution is written: when it ends a row
+ * of tiles, gives back the resident pages of the resolution's source
+ * mapping, if the library made that mapping and it is larger than
+ * orvex_source_release_above bytes (tests lower it). */
+void orvex_release_source_pages(Orvex *o, int output_resolution, long tile);
+extern long orvex_source_release_above;
 /* Threads for building the object's tiles: ORVEX_THREADS when set to a
  * count, else the hardware's, at most 8; never more than the tiles. */
 int orvex_grid_worker_count(const Orvex *o);

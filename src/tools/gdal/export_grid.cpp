@@ -1,0 +1,191 @@
+// A grid resolution leaves the map as a georeferenced raster: the samples
+// are copied a row of tiles at a time into a scratch GeoTIFF, which GDAL's
+// driver of the chosen format then copies (a Cloud-Optimized GeoTIFF needs
+// the whole raster at hand to lay out its overviews).
+#include <cpl_conv.h>
+#include <ogr_srs_api.h>
+#include <string.h>
+
+#include <vector>
+
+#include "common.h"
+#include "gdal_common.h"
+#include "gdal_io.h"
+#include "raster_values.h"
+
+namespace orvexcli {
+
+namespace {
+
+const char kWho[] = "orvex: export";
+
+/* The samples exported: rows and columns of the resolution's whole grid. */
+struct Window {
+    long row0 = 0, rows = 0, col0 = 0, cols = 0;
+};
+
+Window window_of(const OrvexGrid &g, const orvextool::Region *region)
+{
+    Window w;
+    if (!region) return Window{0, g.nlat, 0, g.nlon};
+    orvextool::samples_within(g.lat_start, g.dlat, g.nlat, region->south, region->north, &w.row0, &w.rows);
+    /* A region given in the other half-turn of longitudes still meets a
+     * grid kept from 0 to 360 (or from -180 to 180). */
+    for (double shift : {0.0, 360.0, -360.0}) {
+        orvextool::samples_within(g.lon_start, g.dlon, g.nlon, region->west + shift, region->east + shift, &w.col0,
+                                  &w.cols);
+        if (w.cols > 0) break;
+    }
+    return w;
+}
+
+void set_wgs84(GDALDatasetH ds)
+{
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+    OSRSetWellKnownGeogCS(srs, "WGS84");
+    GDALSetSpatialRef(ds, srs);
+    OSRDestroySpatialReference(srs);
+}
+
+GDALDatasetH create_scratch(const std::string &path, const OrvexGrid &g, const Window &w)
+{
+    bool colour = g.content != 1;
+    OptionList options{"TILED=YES", "COMPRESS=DEFLATE", "ZLEVEL=1", "BIGTIFF=IF_SAFER"};
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), static_cast<int>(w.cols),
+                                 static_cast<int>(w.rows), colour ? 3 : 1, colour ? GDT_Byte : GDT_Int16,
+                                 options.get());
+    if (!ds) return nullptr;
+    orvextool::GridPlacement p{g.lon_start + w.col0 * g.dlon, g.dlon, g.lat_start + w.row0 * g.dlat, g.dlat};
+    double t[6];
+    orvextool::cell_transform(p, t);
+    GDALSetGeoTransform(ds, t);
+    set_wgs84(ds);
+    if (!colour) GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), ORVEX_NODATA);
+    return ds;
+}
+
+/* Copies the samples of the window, one row of tiles at a time. */
+class StripCopier {
+public:
+    StripCopier(Orvex &map, int index, const Window &w)
+        : map_(map), index_(index), res_(map.frame.resolutions[index]), g_(*grid_of(res_)), w_(w),
+          bytes_(g_.content == 1 ? 2 : 3)
+    {
+    }
+
+    int copy(GDALDatasetH out)
+    {
+        long first = w_.row0 / g_.nlat_per_tile, last = (w_.row0 + w_.rows - 1) / g_.nlat_per_tile;
+        for (long tr = first; tr <= last; tr++) {
+            long r0 = std::max(w_.row0, tr * g_.nlat_per_tile);
+            long r1 = std::min(w_.row0 + w_.rows, (tr + 1) * g_.nlat_per_tile);
+            if (fill_strip(tr, r0, r1) != 0 || write_strip(out, r0, r1) != 0) return -1;
+            map_.cleanCache(0, 0); /* this strip's tiles are done with */
+        }
+        return 0;
+    }
+
+private:
+    int fill_strip(long tr, long r0, long r1)
+    {
+        strip_.assign(static_cast<size_t>((r1 - r0) * w_.cols * bytes_), 0);
+        long first = w_.col0 / g_.nlon_per_tile, last = (w_.col0 + w_.cols - 1) / g_.nlon_per_tile;
+        for (long tc = first; tc <= last; tc++) {
+            unsigned char *samples = nullptr;
+            int tile = static_cast<int>(tr * res_.nlon_tiles + tc);
+            /* An uncompressed tile is read in place: it must hold all its samples. */
+            bool short_tile = !g_.compressed && g_.tiles[tile].nbuf < static_cast<unsigned long>(tile_bytes(g_));
+            if (short_tile || map_.getTileGrid(index_, tile, &samples) != 0) {
+                orvex_register_error(0, "%s: cannot read tile %d of resolution %d.\n", kWho, tile, index_);
+                return -1;
+            }
+            long c0 = std::max(w_.col0, tc * g_.nlon_per_tile), c1 = std::min(w_.col0 + w_.cols, (tc + 1) * g_.nlon_per_tile);
+            for (long r = r0; r < r1; r++) {
+                const unsigned char *from =
+                    samples + ((r - tr * g_.nlat_per_tile) * g_.nlon_per_tile + (c0 - tc * g_.nlon_per_tile)) * bytes_;
+                unsigned char *to = strip_.data() + ((r - r0) * w_.cols + (c0 - w_.col0)) * bytes_;
+                memcpy(to, from, static_cast<size_t>((c1 - c0) * bytes_));
+            }
+        }
+        /* Big-endian raw grids are delivered as stored. */
+        if (res_.data_type == ORVEX_DATA_DEMB)
+            for (size_t i = 0; i + 1 < strip_.size(); i += 2) std::swap(strip_[i], strip_[i + 1]);
+        return 0;
+    }
+
+    int write_strip(GDALDatasetH out, long r0, long r1)
+    {
+        int n = static_cast<int>(r1 - r0), cols = static_cast<int>(w_.cols), y = static_cast<int>(r0 - w_.row0);
+        if (bytes_ == 2)
+            return GDALDatasetRasterIO(out, GF_Write, 0, y, cols, n, strip_.data(), cols, n, GDT_Int16, 1, nullptr,
+                                       0, 0, 0) == CE_None ? 0 : -1;
+        int bands[3] = {1, 2, 3};
+        return GDALDatasetRasterIO(out, GF_Write, 0, y, cols, n, strip_.data(), cols, n, GDT_Byte, 3, bands, 3,
+                                   3L * cols, 1) == CE_None ? 0 : -1;
+    }
+
+    Orvex &map_;
+    int index_;
+    const OrvexResolution &res_;
+    const OrvexGrid &g_;
+    Window w_;
+    long bytes_;
+    std::vector<unsigned char> strip_;
+};
+
+OptionList copy_options(const std::string &driver)
+{
+    if (driver == "COG") return {"COMPRESS=DEFLATE", "BIGTIFF=IF_SAFER"};
+    if (driver == "GTiff") return {"COMPRESS=DEFLATE", "TILED=YES", "BIGTIFF=IF_SAFER"};
+    /* netCDF-4 (which deflates) is not written under a temporary name
+     * without the .nc suffix: classic netCDF it is. */
+    return {};
+}
+
+int copy_to(GDALDatasetH from, const std::string &path, const std::string &driver)
+{
+    GDALDriverH d = GDALGetDriverByName(driver.c_str());
+    if (!d || !GDALGetMetadataItem(d, GDAL_DCAP_RASTER, nullptr)) {
+        orvex_register_error(0, "%s: GDAL has no raster driver '%s'.\n", kWho, driver.c_str());
+        return -1;
+    }
+    OptionList options = copy_options(driver);
+    Dataset out(GDALCreateCopy(d, path.c_str(), from, FALSE, options.get(), nullptr, nullptr));
+    if (!out.get() || out.close() != 0) {
+        orvex_register_error(0, "%s: GDAL's %s driver cannot write %s.\n", kWho, driver.c_str(), path.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int export_grid(Orvex &map, int index, const orvextool::Region *region, const std::string &path,
+                const std::string &driver)
+{
+    GdalErrors errors;
+    /* Formats that keep georeferencing in a side file (.aux.xml) would
+     * leave it beside the temporary name. */
+    CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
+    const OrvexGrid *g = grid_of(map.frame.resolutions[index]);
+    Window w = window_of(*g, region);
+    if (w.rows < 1 || w.cols < 1) {
+        orvex_register_error(0, "%s: the region holds no sample of resolution %d.\n", kWho, index);
+        return -1;
+    }
+    if (tile_bytes(*g) < 0 || w.rows > INT32_MAX || w.cols > INT32_MAX / 3) {
+        orvex_register_error(0, "%s: resolution %d has grids of sizes no raster takes.\n", kWho, index);
+        return -1;
+    }
+    ScratchFolder scratch(folder_of(path), "grid.tif", nullptr);
+    if (!scratch.ready()) return -1;
+    Dataset ds(create_scratch(scratch.file_path(), *g, w));
+    if (!ds.get()) {
+        orvex_register_error(0, "%s: cannot create the scratch raster %s.\n", kWho, scratch.file_path().c_str());
+        return -1;
+    }
+    if (StripCopier(map, index, w).copy(ds.get()) != 0) return -1;
+    return copy_to(ds.get(), path, driver);
+}
+
+}  // namespace orvexcli
