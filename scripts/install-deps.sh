@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build, test and use liborvex
 # (clang and its runtimes for the fuzz targets; GMT and its low-resolution
-# GSHHG files for the test of the default map's shorelines).
+# GSHHG files for the test of the default map's shorelines; Chromium, its
+# driver and selenium for the browser test of `orvex serve`).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -12,6 +13,8 @@ packages=(
   python3 libjpeg-turbo-progs
   python3-numpy gdal-bin libgdal-dev python3-gdal python3-netcdf4 gmt gmt-gshhg-low
   clang libclang-rt-14-dev
+  libcpp-httplib-dev libjs-leaflet
+  chromium chromium-driver python3-selenium
 )
 missing=()
 for p in "${packages[@]}"; do

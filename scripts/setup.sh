@@ -25,3 +25,4 @@ $SUDO bash scripts/build-default-map.sh --orvex "$orvex" --datadir "$prefix/shar
 "$orvex" info
 "$orvex" render -o world.png
 echo "setup: drew the default map in $top/world.png"
+echo "setup: to browse it, run '$orvex serve' and open the address it prints (Ctrl-C stops it)"

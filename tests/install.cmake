@@ -8,5 +8,5 @@ if(NOT ORVEX_SANITIZE AND NOT ORVEX_TSAN)
       -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/install-check
       -P ${CMAKE_CURRENT_SOURCE_DIR}/scripts/install_check.cmake)
   set_tests_properties(install_and_build_outside PROPERTIES
-    TIMEOUT 600 PASS_REGULAR_EXPRESSION "pkg-config program: 0 grid")
+    TIMEOUT 600 PASS_REGULAR_EXPRESSION "pkg-config program: 0 grid" FIXTURES_SETUP installed)
 endif()

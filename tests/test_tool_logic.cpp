@@ -160,6 +160,16 @@ TEST(ToolRaster, RingsRoundAPoleCloseAlongIt)
     EXPECT_FALSE(close_ring_over_pole(&square));
 }
 
+TEST(ToolRaster, CutsAlongTheDatelineAreNoShore)
+{
+    EXPECT_TRUE(meridian_cut_edge({180, 66}, {180, 71}));
+    EXPECT_TRUE(meridian_cut_edge({-180, 71}, {-180, 66}));
+    EXPECT_TRUE(meridian_cut_edge({540, 10}, {540, 12})); /* unwrapped a turn east */
+    EXPECT_FALSE(meridian_cut_edge({180, 66}, {179.5, 71}));
+    EXPECT_FALSE(meridian_cut_edge({179.99, 66}, {179.99, 71}));
+    EXPECT_FALSE(meridian_cut_edge({0, 66}, {0, 71}));
+}
+
 TEST(ToolBuildPlan, OptionsApplyToTheResolutionBeforeThem)
 {
     BuildPlan plan;

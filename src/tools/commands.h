@@ -11,6 +11,7 @@ int query_command(int argc, char **argv);
 int render_command(int argc, char **argv);
 int check_command(int argc, char **argv);
 int export_command(int argc, char **argv);
+int serve_command(int argc, char **argv);
 
 }  // namespace orvexcli
 

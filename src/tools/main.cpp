@@ -20,6 +20,7 @@ const Subcommand kSubcommands[] = {
     {"render", orvexcli::render_command, "draw a map or a region of it into a PNG image"},
     {"check", orvexcli::check_command, "verify every header, offset, tile and point of a map"},
     {"export", orvexcli::export_command, "write a resolution as GeoTIFF, GeoPackage... (through GDAL)"},
+    {"serve", orvexcli::serve_command, "serve maps as web-map tiles, with a page to browse them"},
     {"shp2db", orvex_shp2db_command, "import shapefiles into a shapefile database"},
 };
 

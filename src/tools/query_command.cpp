@@ -7,8 +7,8 @@
 #include "args.h"
 #include "commands.h"
 #include "common.h"
+#include "query.h"
 #include "raster_input.h"
-#include "sampler.h"
 
 namespace orvexcli {
 
@@ -25,38 +25,39 @@ const char kHelp[] =
     "be a raw grid, a GSHHS file or any raster GDAL reads (GeoTIFF, netCDF...),\n"
     "read as 'orvex build' reads it.\n";
 
-int query_grid(Orvex &map, int index, double lat, double lon)
+void print_answer(const QueryAnswer &a)
 {
-    GridSampler sampler(&map, index);
-    Sample s;
-    if (sampler.sample(lat, lon, &s) != 0) return -1;
-    if (s.tile < 0) {
-        printf("outside\n");
-        return 0;
+    const Sample &s = a.sample;
+    if (a.vector && a.tile >= 0) printf("tile %d (row %ld, column %ld), %ld segments\n", a.tile, a.tilerow, a.tilecol, a.segments);
+    else if (!a.grid || s.tile < 0) printf("outside\n");
+    else {
+        printf("tile %d (row %ld, column %ld)", s.tile, s.tilerow, s.tilecol);
+        if (!s.inside) printf(", outside the tile's samples\n");
+        else if (!s.elevation) printf(", sample row %ld column %ld, colour %u %u %u\n", s.row, s.col, s.rgb[0], s.rgb[1], s.rgb[2]);
+        else if (s.z == ORVEX_NODATA) printf(", sample row %ld column %ld, elevation no data\n", s.row, s.col);
+        else printf(", sample row %ld column %ld, elevation %d\n", s.row, s.col, s.z);
     }
-    printf("tile %d (row %ld, column %ld)", s.tile, s.tilerow, s.tilecol);
-    if (!s.inside) printf(", outside the tile's samples\n");
-    else if (!s.elevation) printf(", sample row %ld column %ld, colour %u %u %u\n", s.row, s.col, s.rgb[0], s.rgb[1], s.rgb[2]);
-    else if (s.z == ORVEX_NODATA) printf(", sample row %ld column %ld, elevation no data\n", s.row, s.col);
-    else printf(", sample row %ld column %ld, elevation %d\n", s.row, s.col, s.z);
-    return 0;
-}
-
-void query_vector(Orvex &map, int index, double lat, double lon)
-{
-    int tile = -1;
-    long row = -1, col = -1;
-    map.findTile(index, lat, lon, &tile, &row, &col);
-    if (tile < 0 && covers_full_circle(map.frame.resolutions[index])) map.findTile(index, lat, lon - 360, &tile, &row, &col);
-    if (tile < 0) {
-        printf("outside\n");
-        return;
-    }
-    const OrvexVector *v = vector_of(map.frame.resolutions[index]);
-    printf("tile %d (row %ld, column %ld), %ld segments\n", tile, row, col, v->tiles[tile].nsegments);
 }
 
 }  // namespace
+
+int query_resolution(Orvex &map, int index, double lat, double lon, QueryAnswer *out)
+{
+    *out = QueryAnswer();
+    const OrvexResolution &r = map.frame.resolutions[index];
+    if (grid_of(r)) {
+        out->grid = true;
+        GridSampler sampler(&map, index);
+        return sampler.sample(lat, lon, &out->sample);
+    }
+    const OrvexVector *v = vector_of(r);
+    if (!v) return 0;
+    out->vector = true;
+    map.findTile(index, lat, lon, &out->tile, &out->tilerow, &out->tilecol);
+    if (out->tile < 0 && covers_full_circle(r)) map.findTile(index, lat, lon - 360, &out->tile, &out->tilerow, &out->tilecol);
+    if (out->tile >= 0) out->segments = v->tiles[out->tile].nsegments;
+    return 0;
+}
 
 int query_command(int argc, char **argv)
 {
@@ -76,14 +77,13 @@ int query_command(int argc, char **argv)
     for (int i = 0; i < static_cast<int>(map.frame.nresolutions); i++) {
         const OrvexResolution &r = map.frame.resolutions[i];
         printf("Resolution %d \"%s\" (%s): ", i, field_text(r.name, sizeof r.name).c_str(), maptype_name(r.map_type).c_str());
-        if (grid_of(r)) {
-            if (query_grid(map, i, lat, lon) != 0) {
-                printf("unreadable\n");
-                fflush(stdout);
-                return fail("query", "cannot read a tile of resolution " + std::to_string(i));
-            }
-        } else if (vector_of(r)) query_vector(map, i, lat, lon);
-        else printf("outside\n");
+        QueryAnswer answer;
+        if (query_resolution(map, i, lat, lon, &answer) != 0) {
+            printf("unreadable\n");
+            fflush(stdout);
+            return fail("query", "cannot read a tile of resolution " + std::to_string(i));
+        }
+        print_answer(answer);
     }
     return 0;
 }

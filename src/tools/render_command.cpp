@@ -3,14 +3,18 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <map>
+#include <unistd.h>
+
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "args.h"
 #include "atomic_output.h"
 #include "commands.h"
 #include "common.h"
+#include "progress.h"
 #include "render.h"
 #include "render_options.h"
 
@@ -40,7 +44,11 @@ const char kHelp[] =
     "                      ones, and of the line ones of each family (the name\n"
     "                      up to its last '-'), the one whose point spacing best\n"
     "                      fits the pixel size)\n"
-    "  --cache-mb N        memory for inflated tiles (default 64)\n";
+    "  --cache-mb N        memory for inflated tiles (default 64)\n"
+    "  --threads N         threads sampling the grid (default: one per\n"
+    "                      processor, at most 8)\n"
+    "\n"
+    "Progress is shown on standard error when it is a terminal.\n";
 
 using orvextool::RenderOptions;
 
@@ -48,36 +56,6 @@ int parse_options(int argc, char **argv, RenderOptions *o)
 {
     std::string why;
     return orvextool::parse_render_options(argc, argv, o, &why) ? 0 : usage_error("render", why);
-}
-
-/* Resolution numbers of the given map type, optionally only those of grid
- * content `content` (-1: any). */
-std::vector<int> of_type(Orvex &map, long map_type, long content)
-{
-    std::vector<int> out;
-    for (int i = 0; i < static_cast<int>(map.frame.nresolutions); i++) {
-        const OrvexResolution &r = map.frame.resolutions[i];
-        if (r.map_type != map_type || !r.data) continue;
-        if (content >= 0 && (static_cast<OrvexGrid *>(r.data)->content == 1) != (content == 1)) continue;
-        out.push_back(i);
-    }
-    return out;
-}
-
-bool has_filled_tile(const OrvexResolution &r)
-{
-    const OrvexVector *v = vector_of(r);
-    for (long t = 0; v && v->tiles && t < r.ntiles; t++)
-        if (v->tiles[t].fill) return true;
-    return false;
-}
-
-int best_of(Orvex &map, const std::vector<int> &candidates, double pixel_degrees)
-{
-    std::vector<double> spacings;
-    for (int i : candidates) spacings.push_back(map.frame.resolutions[i].degrees_per_pixel);
-    int k = orvextool::best_spacing(spacings, pixel_degrees);
-    return k < 0 ? -1 : candidates[static_cast<size_t>(k)];
 }
 
 /* A resolution number chosen on the command line: it must exist and be of
@@ -100,9 +78,7 @@ int choose_grid(Orvex &map, const RenderOptions &o, double pixel_degrees, int *g
             return usage_error("render", "--grid " + o.grid + " is not a grid resolution of this map");
         return 0;
     }
-    std::vector<int> preferred = of_type(map, ORVEX_MAP_GRID, o.colour ? 0 : 1);
-    if (preferred.empty()) preferred = of_type(map, ORVEX_MAP_GRID, -1);
-    *grid = best_of(map, preferred, pixel_degrees);
+    *grid = auto_grid(map, o.colour, pixel_degrees);
     return 0;
 }
 
@@ -110,23 +86,7 @@ int choose_vectors(Orvex &map, const RenderOptions &o, double pixel_degrees, std
 {
     if (o.vector == "none") return 0;
     if (o.vector == "auto") {
-        /* The best-fitting area layer (shorelines), and the best-fitting line
-         * layer of each family (borders, rivers), each among its own kind. */
-        std::vector<std::vector<int>> kinds(1);
-        std::map<std::string, size_t> families;
-        for (int k : of_type(map, ORVEX_MAP_VECTOR, -1)) {
-            const OrvexResolution &r = map.frame.resolutions[k];
-            size_t kind = 0;
-            if (!has_filled_tile(r)) {
-                kind = families.emplace(orvextool::layer_family(r.name), kinds.size()).first->second;
-                if (kind == kinds.size()) kinds.emplace_back();
-            }
-            kinds[kind].push_back(k);
-        }
-        for (const std::vector<int> &kind : kinds) {
-            int best = best_of(map, kind, pixel_degrees);
-            if (best >= 0) vectors->push_back(best);
-        }
+        *vectors = auto_vectors(map, pixel_degrees);
         return 0;
     }
     std::vector<std::string> parts;
@@ -159,6 +119,33 @@ int save_png(const orvextool::Image &image, const std::string &path)
     return 0;
 }
 
+void print_done(const RenderOptions &o, const View &view, int grid, const std::vector<int> &vectors)
+{
+    fprintf(stderr, "orvex render: wrote %s (%ld x %ld)", o.output.c_str(), view.width, view.height);
+    if (grid >= 0) fprintf(stderr, ", grid resolution %d", grid);
+    for (size_t k = 0; k < vectors.size(); k++) fprintf(stderr, "%s%d", k ? "," : ", vector resolution ", vectors[k]);
+    fprintf(stderr, "\n");
+}
+
+/* One more map object per thread past the first: each keeps its own
+ * entries in the shared cache, so that no thread frees another's tiles. */
+int open_workers(const RenderOptions &o, Orvex &map, std::vector<std::unique_ptr<Orvex>> *extra,
+                 std::vector<Orvex *> *maps)
+{
+    long threads = o.threads;
+    if (threads <= 0) {
+        threads = static_cast<long>(std::thread::hardware_concurrency());
+        threads = threads < 1 ? 1 : (threads > 8 ? 8 : threads);
+    }
+    maps->push_back(&map);
+    for (long t = 1; t < threads; t++) {
+        extra->push_back(std::unique_ptr<Orvex>(new Orvex));
+        if (open_map("render", map.fname, extra->back().get()) != 0) return -1;
+        maps->push_back(extra->back().get());
+    }
+    return 0;
+}
+
 int render(Orvex &map, const RenderOptions &o)
 {
     View view;
@@ -170,19 +157,27 @@ int render(Orvex &map, const RenderOptions &o)
     std::vector<int> vectors;
     if (choose_grid(map, o, view.dlon(), &grid) != 0 || choose_vectors(map, o, view.dlon(), &vectors) != 0) return 2;
     if (grid < 0 && vectors.empty()) return fail("render", "the map has nothing to draw (no grid or vector resolution chosen)");
-    orvextool::Image image(view.width, view.height, grid < 0 ? orvextool::Rgb{170, 205, 235} : orvextool::nodata_colour());
-    if (grid >= 0 && draw_grid(map, grid, view, o.cache_mb * 1024L * 1024L, &image) != 0)
+    std::vector<std::unique_ptr<Orvex>> extra;
+    std::vector<Orvex *> maps;
+    if (grid >= 0 && open_workers(o, map, &extra, &maps) != 0) return 1;
+    std::vector<Ring> rings = collect_rings(map, vectors);
+    Layers layers;
+    layers.grid = grid;
+    layers.rings = &rings;
+    CacheBudget budget;
+    budget.bytes = o.cache_mb * 1024L * 1024L;
+    Progress progress(0, isatty(2) != 0, "rows");
+    orvextool::Image image(1, 1, orvextool::Rgb{});
+    int rc = draw_picture(maps, layers, view, budget, &image, [&](long done, long total) { progress.set(done, total); });
+    if (rc != 0) {
+        progress.finish();
         return fail("render", "cannot read the tiles of resolution " + std::to_string(grid));
-    if (!vectors.empty()) {
-        VectorLayer layer;
-        rasterise_vectors(map, vectors, view, &layer);
-        compose_vectors(layer, grid >= 0, &image);
     }
-    if (save_png(image, o.output) != 0) return 1;
-    fprintf(stderr, "orvex render: wrote %s (%ld x %ld)", o.output.c_str(), view.width, view.height);
-    if (grid >= 0) fprintf(stderr, ", grid resolution %d", grid);
-    for (size_t k = 0; k < vectors.size(); k++) fprintf(stderr, "%s%d", k ? "," : ", vector resolution ", vectors[k]);
-    fprintf(stderr, "\n");
+    progress.stage(("writing " + o.output).c_str());
+    rc = save_png(image, o.output);
+    progress.finish();
+    if (rc != 0) return 1;
+    print_done(o, view, grid, vectors);
     return 0;
 }
 

@@ -46,8 +46,7 @@ std::vector<PixelPoint> to_pixels(const std::vector<PixelPoint> &lonlat, double 
 {
     std::vector<PixelPoint> out;
     out.reserve(lonlat.size());
-    for (const PixelPoint &p : lonlat)
-        out.push_back(PixelPoint{(p.x + shift - view.region.west) / view.dlon(), (view.region.north - p.y) / view.dlat()});
+    for (const PixelPoint &p : lonlat) out.push_back(PixelPoint{view.x_of(p.x + shift), view.y_of(p.y)});
     return out;
 }
 
@@ -62,13 +61,21 @@ std::vector<double> shifts_into_view(double lo, double hi, const View &view)
     return out;
 }
 
-struct Ring {
-    int level;
-    bool fill;
-    orvextool::Rgb colour; /* of a line of its own */
-    std::vector<PixelPoint> lonlat;
-    double lonmin, lonmax, latmin, latmax;
-};
+Ring make_ring(const OrvexVectorSegment &seg, bool fill, orvextool::Rgb colour, bool big_endian)
+{
+    Ring ring{seg.level, fill, colour, segment_points(seg, big_endian), 0, 0, 0, 0};
+    ring.lonmin = ring.lonmax = ring.lonlat[0].x;
+    ring.latmin = ring.latmax = ring.lonlat[0].y;
+    for (const PixelPoint &p : ring.lonlat) {
+        ring.lonmin = std::min(ring.lonmin, p.x);
+        ring.lonmax = std::max(ring.lonmax, p.x);
+        ring.latmin = std::min(ring.latmin, p.y);
+        ring.latmax = std::max(ring.latmax, p.y);
+    }
+    return ring;
+}
+
+}  // namespace
 
 /* Every segment of the chosen resolutions once: the tiles of a resolution
  * may each carry a copy of the same segments. */
@@ -89,17 +96,7 @@ std::vector<Ring> collect_rings(Orvex &map, const std::vector<int> &resolutions)
                 auto key = std::make_tuple(r, seg.level, seg.lonmin, seg.lonmax, seg.latmin, seg.latmax, seg.npts,
                                            tile.fill ? 1L : 0L);
                 if (!seen.insert(key).second) continue;
-                Ring ring{seg.level, tile.fill != 0 || seg.fill != 0, orvextool::polyline_colour(res.name),
-                          segment_points(seg, big), 0, 0, 0, 0};
-                ring.lonmin = ring.lonmax = ring.lonlat[0].x;
-                ring.latmin = ring.latmax = ring.lonlat[0].y;
-                for (const PixelPoint &p : ring.lonlat) {
-                    ring.lonmin = std::min(ring.lonmin, p.x);
-                    ring.lonmax = std::max(ring.lonmax, p.x);
-                    ring.latmin = std::min(ring.latmin, p.y);
-                    ring.latmax = std::max(ring.latmax, p.y);
-                }
-                rings.push_back(std::move(ring));
+                rings.push_back(make_ring(seg, tile.fill != 0 || seg.fill != 0, orvextool::polyline_colour(res.name), big));
             }
         }
     }
@@ -107,6 +104,8 @@ std::vector<Ring> collect_rings(Orvex &map, const std::vector<int> &resolutions)
     std::stable_sort(rings.begin(), rings.end(), [](const Ring &a, const Ring &b) { return a.level < b.level; });
     return rings;
 }
+
+namespace {
 
 void fill_levels(const Ring &ring, const View &view, VectorLayer *layer)
 {
@@ -121,11 +120,12 @@ void fill_levels(const Ring &ring, const View &view, VectorLayer *layer)
     }
 }
 
-/* Edges that run to a pole only close a ring drawn on a flat map; they
- * are not shorelines. */
-bool polar_edge(const PixelPoint &a, const PixelPoint &b)
+/* Edges that run to a pole only close a ring drawn on a flat map, and
+ * edges along the 180 degree meridian where the source cut a ring in two;
+ * neither is a shoreline. */
+bool edge_of_no_shore(const PixelPoint &a, const PixelPoint &b)
 {
-    return fabs(a.y) >= 89.99 || fabs(b.y) >= 89.99;
+    return fabs(a.y) >= 89.99 || fabs(b.y) >= 89.99 || orvextool::meridian_cut_edge(a, b);
 }
 
 void add_outline(const Ring &ring, const View &view, VectorLayer *layer)
@@ -135,7 +135,7 @@ void add_outline(const Ring &ring, const View &view, VectorLayer *layer)
     if (ring.fill && line.size() > 2 && fabs(line.back().x - line.front().x) <= 180) line.push_back(line.front());
     std::vector<std::vector<PixelPoint>> pieces(1);
     for (size_t k = 0; k < line.size(); k++) {
-        if (k > 0 && polar_edge(line[k - 1], line[k]) && !pieces.back().empty()) pieces.emplace_back();
+        if (k > 0 && edge_of_no_shore(line[k - 1], line[k]) && !pieces.back().empty()) pieces.emplace_back();
         pieces.back().push_back(line[k]);
     }
     for (const std::vector<PixelPoint> &piece : pieces) {
@@ -147,10 +147,10 @@ void add_outline(const Ring &ring, const View &view, VectorLayer *layer)
 
 }  // namespace
 
-void rasterise_vectors(Orvex &map, const std::vector<int> &resolutions, const View &view, VectorLayer *layer)
+void rasterise_vectors(const std::vector<Ring> &rings, const View &view, VectorLayer *layer)
 {
     layer->levels.assign(static_cast<size_t>(view.width * view.height), 0);
-    for (const Ring &ring : collect_rings(map, resolutions)) {
+    for (const Ring &ring : rings) {
         if (ring.latmax < view.region.south || ring.latmin > view.region.north) continue;
         if (ring.fill) fill_levels(ring, view, layer);
         add_outline(ring, view, layer);

@@ -99,4 +99,11 @@ bool close_ring_over_pole(std::vector<PixelPoint> *lonlat)
     return true;
 }
 
+bool meridian_cut_edge(const PixelPoint &a, const PixelPoint &b)
+{
+    if (fabs(a.x - b.x) > 1e-6) return false;
+    double turns = (a.x - 180.0) / 360.0;
+    return fabs(turns - floor(turns + 0.5)) * 360.0 < 1e-6;
+}
+
 }  // namespace orvextool

@@ -40,6 +40,11 @@ void draw_polyline(Image *image, const std::vector<PixelPoint> &line, Rgb colour
  * (longitude, latitude) in degrees; returns true when it added the points. */
 bool close_ring_over_pole(std::vector<PixelPoint> *lonlat);
 
+/* True for an edge that runs along the 180 degree meridian (or a turn of
+ * 360 degrees from it): where shoreline sources cut a ring that crosses
+ * it, an edge that is no shore. Points are (longitude, latitude). */
+bool meridian_cut_edge(const PixelPoint &a, const PixelPoint &b);
+
 }  // namespace orvextool
 
 #endif

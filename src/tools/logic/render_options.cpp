@@ -9,7 +9,7 @@ namespace {
 bool takes_value(const std::string &a)
 {
     return a == "-o" || a == "--output" || a == "--region" || a == "--width" || a == "--grid" || a == "--vector" ||
-           a == "--cache-mb";
+           a == "--cache-mb" || a == "--threads";
 }
 
 bool option_value(const std::string &a, const char *v, RenderOptions *o, std::string *why)
@@ -23,6 +23,9 @@ bool option_value(const std::string &a, const char *v, RenderOptions *o, std::st
     else if (a == "--vector") o->vector = v;
     else if (a == "--cache-mb" && !parse_long(v, 1, 1L << 20, &o->cache_mb)) {
         *why = std::string("--cache-mb '") + v + "' is not a whole number of megabytes";
+        return false;
+    } else if (a == "--threads" && !parse_long(v, 1, 64, &o->threads)) {
+        *why = std::string("--threads '") + v + "' is not a whole number from 1 to 64";
         return false;
     }
     return true;

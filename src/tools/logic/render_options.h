@@ -17,6 +17,7 @@ struct RenderOptions {
     bool colour = false;
     std::string grid = "auto", vector = "auto";
     long cache_mb = 64;
+    long threads = 0; /* 0: as many as the machine has processors, at most 8 */
 };
 
 /* Parses argv[1..argc-1] of "render". False with *why on any mistake. */

@@ -1,0 +1,23 @@
+# Writes OUTPUT, a C++ source holding the bytes of FILES (NAME=PATH
+# entries separated by '|') as the table of embedded files that serve_page.cpp reads.
+# Run with cmake -P at build time.
+set(out "// Generated from ${FILES} by embed_files.cmake; do not edit.\n#include <stddef.h>\n\n")
+string(APPEND out "namespace orvexcli {\nstruct EmbeddedFile { const char *name; const unsigned char *bytes; size_t size; };\n")
+string(REPLACE "|" ";" FILES "${FILES}")
+set(table "")
+set(index 0)
+foreach(entry ${FILES})
+  string(REGEX MATCH "^([^=]*)=(.*)$" _ "${entry}")
+  set(name "${CMAKE_MATCH_1}")
+  set(path "${CMAKE_MATCH_2}")
+  file(READ "${path}" hex HEX)
+  file(SIZE "${path}" size)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," hex "${hex}")
+  string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n" hex "${hex}")
+  string(APPEND out "static const unsigned char file${index}[] = {\n${hex}0};\n")
+  string(APPEND table "    {\"${name}\", file${index}, ${size}},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND out "extern const EmbeddedFile kEmbeddedFiles[] = {\n${table}    {nullptr, nullptr, 0}};\n}  // namespace orvexcli\n")
+file(WRITE "${OUTPUT}.tmp" "${out}")
+file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")
