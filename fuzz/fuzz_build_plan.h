@@ -15,7 +15,8 @@ namespace fuzzbuild {
 
 inline bool known_type(const std::string &type)
 {
-    return type.empty() || type == "orx" || type == "rgb" || type == "dem" || type == "gshhs" || type == "db";
+    return type.empty() || type == "orx" || type == "rgb" || type == "dem" || type == "gshhs" || type == "db" ||
+           type == "gdal";
 }
 
 inline bool sound_resolution(const orvextool::BuildPlan &plan, size_t k)
@@ -25,7 +26,8 @@ inline bool sound_resolution(const orvextool::BuildPlan &plan, size_t k)
         r.input_tile < 0 || r.level < 0)
         return false;
     if (!r.vector && (r.fill || r.add || r.level != 0)) return false;
-    if (r.vector && (r.dec != 1 || !r.compress)) return false;
+    if (r.vector && (r.dec != 1 || !r.compress || r.type == "gdal" || r.spacing != 0)) return false;
+    if (!(r.spacing >= 0) || r.spacing > 90) return false;
     if (!r.add) return true;
     if (k == 0) return false;
     const orvextool::PlannedResolution &joined = plan.resolutions[k - 1];
@@ -34,7 +36,7 @@ inline bool sound_resolution(const orvextool::BuildPlan &plan, size_t k)
 
 inline bool sound_plan(const orvextool::BuildPlan &plan)
 {
-    if (plan.output.empty() || plan.resolutions.empty() || !isfinite(plan.gamma) || plan.lightmin < 0 ||
+    if (plan.output.empty() || plan.resolutions.empty() || !isfinite(plan.gamma) || !(plan.gamma > 0) || plan.lightmin < 0 ||
         plan.lightmin > 1 || plan.cache_mb < 1)
         return false;
     for (size_t k = 0; k < plan.resolutions.size(); k++)
