@@ -31,7 +31,9 @@ struct Source {
 };
 
 // Values that differ from every neighbour, with scattered no-data, so a
-// sample read from the wrong row or column shows.
+// sample read from the wrong row or column shows. The first 16 x 16 samples
+// are no data but for a few of -32768, the lowest elevation (which the
+// window maxima must not take for no data).
 Source make_source(long nlat, long nlon, double lat, double dlat, double lon, double dlon,
                    bool colour = false)
 {
@@ -48,6 +50,7 @@ Source make_source(long nlat, long nlon, double lat, double dlat, double lon, do
         for (long c = 0; c < nlon; c++) {
             long v = (r * 7919 + c * 104729) % 19000 - 9000;
             if ((r * 7 + c * 3) % 11 == 0) v = -9999;
+            if (r < 16 && c < 16) v = (r * 3 + c) % 5 == 0 ? -32768 : -9999;
             s.z[static_cast<size_t>(r * nlon + c)] = static_cast<int16_t>(v);
         }
     return s;

@@ -18,6 +18,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <limits>
+
 #include "OrvexInternal.h"
 #include "grid_tile_writer.h"
 #include "sample_index.h"
@@ -122,34 +124,66 @@ inline int32_t elevation_at(const unsigned char *p)
 typedef int16_t UnalignedSample __attribute__((aligned(1)));
 
 // a[k] becomes the higher of itself and the k-th valid sample of p, for n
-// samples; written as a plain loop over the row so it runs over whole
-// vectors.
-template <bool Swap>
-void max_into(int32_t *__restrict a, const unsigned char *p, long n)
+// samples; no data stands in as the lowest value of A. A plain loop over
+// the row, the stand-in chosen by a mask, so that it runs over whole
+// vectors (16-bit sums take twice as many samples a vector as 32-bit
+// ones). In 16 bits the stand-in is also a valid elevation, -32768: the
+// result is false when the row holds one, and the caller then works in
+// 32 bits.
+template <typename A, bool Swap>
+bool max_into(A *__restrict a, const unsigned char *p, long n)
 {
     const UnalignedSample *v = reinterpret_cast<const UnalignedSample *>(p);
+    const A lowest = std::numeric_limits<A>::min();
+    int16_t lowest_seen = 0;
     for (long k = 0; k < n; k++) {
         uint16_t u = static_cast<uint16_t>(v[k]);
         if (Swap) u = static_cast<uint16_t>((u << 8) | (u >> 8));
-        int32_t x = static_cast<int16_t>(u);
-        x = x == ORVEX_NODATA ? INT32_MIN : x;
+        int16_t s = static_cast<int16_t>(u);
+        lowest_seen = static_cast<int16_t>(lowest_seen | (s == INT16_MIN));
+        A nodata = static_cast<A>(-static_cast<A>(s == ORVEX_NODATA));  // all ones
+        A x = static_cast<A>((static_cast<A>(s) & ~nodata) | (lowest & nodata));
         a[k] = a[k] > x ? a[k] : x;
     }
+    return sizeof(A) > 2 || lowest_seen == 0;
 }
 
-// Highest valid elevation per table column over the live rows; INT32_MIN
-// where none.
-template <bool Swap>
-void column_maxima(const OrvexTileJob &j, const Windows &w, long nlive, int32_t *acc)
+// Highest valid elevation per table column over the live rows; the lowest
+// value of A where none. False when 16 bits cannot tell (see max_into).
+template <typename A, bool Swap>
+bool column_maxima(const OrvexTileJob &j, const Windows &w, long nlive, A *acc)
 {
-    for (long k = 0; k < w.ncols; k++) acc[k] = INT32_MIN;
+    for (long k = 0; k < w.ncols; k++) acc[k] = std::numeric_limits<A>::min();
+    bool exact = true;
     for (long i = 0; i < nlive; i++) {
         const unsigned char *row = j.src + w.live[i];
         for (long r = 0; r < w.nruns; r++) {
             const Run &run = w.runs[r];
-            max_into<Swap>(acc + run.k0, row + run.off, run.k1 - run.k0);
+            exact = max_into<A, Swap>(acc + run.k0, row + run.off, run.k1 - run.k0) && exact;
         }
     }
+    return exact;
+}
+
+// One output row from the column maxima: the highest of each window's
+// columns, and the lowest and highest valid value of the row in *lo, *hi
+// (*hi stays the lowest value of A when none is valid).
+template <typename A>
+void take_windows(const A *acc, long out_cols, long dec, long wlen, int16_t *out, int32_t *lo, int32_t *hi)
+{
+    const A none = std::numeric_limits<A>::min();
+    A low = std::numeric_limits<A>::max(), high = none;
+    for (long c = 0; c < out_cols; c++) {
+        const A *a = acc + c * dec;
+        A m = a[0];
+        for (long k = 1; k < wlen; k++) m = m > a[k] ? m : a[k];
+        bool found = m != none;
+        out[c] = static_cast<int16_t>(found ? m : static_cast<A>(ORVEX_NODATA));  // host order
+        low = found && m < low ? m : low;
+        high = m > high ? m : high;
+    }
+    *lo = low;
+    *hi = high == none ? INT32_MIN : high;
 }
 
 // Lowers *zmin and raises *zmax to the valid samples of a row. No-data
@@ -211,22 +245,20 @@ int sample_elevation(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, 
                      long *zmax)
 {
     if (j.dec == 1) return copy_elevation<Swap>(j, w, sink, zmin, zmax);
-    int32_t *acc = reinterpret_cast<int32_t *>(w.acc);
+    int16_t *acc16 = reinterpret_cast<int16_t *>(w.acc);
+    int32_t *acc32 = reinterpret_cast<int32_t *>(w.acc);
     int16_t *out = reinterpret_cast<int16_t *>(w.out);
     const long out_rows = j.dg->nlat_per_tile, out_cols = j.dg->nlon_per_tile;
     for (long r = 0; r < out_rows; r++) {
-        column_maxima<Swap>(j, w, w.live_rows(r, j.dec), acc);
+        long nlive = w.live_rows(r, j.dec);
         // The range of the row's valid samples: the lowest and highest of
         // them, whatever their order, is what the running range keeps.
-        int32_t lo = INT32_MAX, hi = INT32_MIN;
-        for (long c = 0; c < out_cols; c++) {
-            const int32_t *a = acc + c * j.dec;
-            int32_t m = a[0];
-            for (long k = 1; k < w.wlen; k++) m = m > a[k] ? m : a[k];
-            bool found = m != INT32_MIN;
-            out[c] = static_cast<int16_t>(found ? m : ORVEX_NODATA);  // host order
-            lo = found && m < lo ? m : lo;
-            hi = m > hi ? m : hi;
+        int32_t lo, hi;
+        if (column_maxima<int16_t, Swap>(j, w, nlive, acc16)) {
+            take_windows(acc16, out_cols, j.dec, w.wlen, out, &lo, &hi);
+        } else {
+            column_maxima<int32_t, Swap>(j, w, nlive, acc32);
+            take_windows(acc32, out_cols, j.dec, w.wlen, out, &lo, &hi);
         }
         if (hi != INT32_MIN) {
             if (*zmin == ORVEX_NODATA || *zmin > lo) *zmin = lo;
