@@ -225,10 +225,10 @@ ScratchFolder::~ScratchFolder()
 
 void test_checkpoint(const std::string &point)
 {
-    const char *spec = getenv("ORVEX_TEST_RAISE");
-    const char *at = spec ? strchr(spec, '@') : nullptr;
+    const char *request = getenv("ORVEX_TEST_RAISE");
+    const char *at = request ? strchr(request, '@') : nullptr;
     if (!at || point != at + 1) return;
-    int signo = atoi(spec);
+    int signo = atoi(request);
     if (signo > 0) raise(signo);
 }
 
