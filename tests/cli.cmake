@@ -6,7 +6,7 @@ endif()
 
 # The pure logic of the command (regions, colours, drawing, build plans)
 # is unit-tested in test_tool_*.cpp.
-target_link_libraries(orvex_tests PRIVATE orvextool)
+target_link_libraries(orvex_tests PRIVATE orvextool orvexdraw)
 
 add_executable(orvex_testdata ${CMAKE_CURRENT_SOURCE_DIR}/tools/orvex_testdata.cpp)
 target_link_libraries(orvex_testdata PRIVATE ZLIB::ZLIB)

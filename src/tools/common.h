@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Orvex.h"
+#include "map_records.h"
 
 namespace orvexcli {
 
@@ -40,12 +41,6 @@ std::string field_text(const char *field, size_t size);
 /* "1 tile", "3 tiles". */
 std::string count_of(long n, const char *noun);
 
-/* A grid resolution's grid, or null for other map types. */
-OrvexGrid *grid_of(const OrvexResolution &res);
-OrvexVector *vector_of(const OrvexResolution &res);
-/* Bytes of one inflated tile: samples times 2 (elevation) or 3 (colour);
- * -1 when the tile's counts are below 1 or beyond any real tile. */
-long tile_bytes(const OrvexGrid &grid);
 /* The name of a data type or map type code (owned copy released here). */
 std::string datatype_name(long type);
 std::string maptype_name(long type);

@@ -15,7 +15,7 @@
 #include "commands.h"
 #include "common.h"
 #include "progress.h"
-#include "render.h"
+#include "draw.h"
 #include "render_options.h"
 
 namespace orvexcli {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "Orvex.h"
-#include "render.h"
+#include "draw.h"
 
 namespace orvexcli {
 

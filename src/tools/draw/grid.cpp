@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "common.h"
-#include "render.h"
+#include "map_records.h"
+#include "draw.h"
 #include "sampler.h"
 
 namespace orvexcli {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "common.h"
+#include "map_records.h"
 #include "palette.h"
-#include "render.h"
+#include "draw.h"
 
 namespace orvexcli {
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "render.h"
+#include "draw.h"
 
 namespace orvexcli {
 

@@ -2,7 +2,7 @@
 
 #include <math.h>
 
-#include "common.h"
+#include "map_records.h"
 
 namespace orvexcli {
 

@@ -10,8 +10,8 @@
 #include <set>
 #include <tuple>
 
-#include "common.h"
-#include "render.h"
+#include "map_records.h"
+#include "draw.h"
 
 namespace orvexcli {
 
