@@ -162,7 +162,7 @@ int render(Orvex &map, const RenderOptions &o)
     if (grid >= 0 && open_workers(o, map, &extra, &maps) != 0) return 1;
     std::vector<Ring> rings = collect_rings(map, vectors);
     Layers layers;
-    layers.grid = grid;
+    layers.grid = one_grid(grid, view);
     layers.rings = &rings;
     CacheBudget budget;
     budget.bytes = o.cache_mb * 1024L * 1024L;

@@ -40,6 +40,14 @@ int max_zoom(Orvex &map)
     return z < kZoomLimit ? z + 1 : kZoomLimit;
 }
 
+/* The grids a tile chooses from by latitude: elevations, or colours on a
+ * map without them. */
+std::vector<int> relief_grids(Orvex &map)
+{
+    std::vector<int> grids = resolutions_of_type(map, ORVEX_MAP_GRID, 1);
+    return grids.empty() ? resolutions_of_type(map, ORVEX_MAP_GRID, -1) : grids;
+}
+
 /* Letters, digits, '.', '_' and '-' of the file's name less its ".orx". */
 std::string url_name(const std::string &path)
 {
@@ -170,7 +178,8 @@ int TileServer::tile(ServedMap &m, const TileRequest &t, std::string *png)
     Layers layers;
     std::vector<int> vectors;
     if (t.layer < 0 || grid_of(m.map.frame.resolutions[t.layer])) {
-        layers.grid = t.layer >= 0 ? t.layer : auto_grid(m.map, false, pixel_degrees(t.z));
+        View view = web_tile_view(t.z, t.x, t.y);
+        layers.grid = t.layer >= 0 ? one_grid(t.layer, view) : grids_by_latitude(m.map, relief_grids(m.map), view);
         vectors = auto_vectors(m.map, pixel_degrees(t.z));
     } else {
         vectors.push_back(t.layer);

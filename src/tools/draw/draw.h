@@ -29,15 +29,36 @@ struct CacheBudget {
     long sharers = 1;
 };
 
-/* Draws grid resolution `res` over the whole image: elevations with the
- * land/sea ramp and hill shading, colours as they are. Each map object
- * (all opened on the same map) samples its own share of the rows on a
- * thread of its own within the `budget` of all; `progress`, when set, is
- * called on the calling thread with rows done and rows in all. Returns 0, or -1 when a
- * tile cannot be read (message registered on the failing thread, moved to
- * the caller's). */
-int draw_grid(const std::vector<Orvex *> &maps, int res, const View &view, const CacheBudget &budget,
-              orvextool::Image *image, const std::function<void(long, long)> &progress = nullptr);
+/* The grids under a picture and the weight of each on every row of
+ * pixels, -1 .. height (the margin included): one grid everywhere, or per
+ * row by latitude where a finer one fades out. */
+struct GridRows {
+    std::vector<int> grids;
+    std::vector<std::vector<float>> weights;
+};
+GridRows one_grid(int grid, const View &view);
+/* Per row of a web tile: the coarsest of `candidates` (grids of one
+ * content) whose spacing is at least as fine as the pixel's ground size
+ * at the row's latitude, or the finest. Past the latitude where a coarser
+ * grid takes over, the finer one fades out over a quarter of the coarser
+ * spacing. A function of latitude and pixel size alone, so every tile of
+ * a zoom agrees. */
+GridRows grids_by_latitude(Orvex &map, const std::vector<int> &candidates, const View &view);
+/* The weights of grids of `spacings` (degrees, ascending) for pixels of
+ * `ground` degrees on the ground (of latitude). */
+std::vector<float> latitude_weights(const std::vector<double> &spacings, double ground);
+
+struct LandCover;
+/* Draws the grids over the whole image: elevations with the land and sea
+ * ramps and hill shading (land and water from `cover` when it has any,
+ * else from the elevation's sign), colours as they are. Each map object
+ * (all opened on the same map) reads its own share of the bands of rows on
+ * a thread of its own within the `budget` of all; `progress`, when set, is
+ * called with bands done and bands in all. Returns 0, or -1 when a tile
+ * cannot be read (message registered on the calling thread). */
+int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view, const CacheBudget &budget,
+              const LandCover *cover, orvextool::Image *image,
+              const std::function<void(long, long)> &progress = nullptr);
 
 /* The segments of some vector resolutions, unwrapped in longitude and
  * sorted for drawing; made once, drawn into any number of views. */
@@ -78,13 +99,14 @@ std::vector<int> resolutions_of_type(Orvex &map, long map_type, long content);
 int auto_grid(Orvex &map, bool colour, double pixel_degrees);
 std::vector<int> auto_vectors(Orvex &map, double pixel_degrees);
 
-/* What one picture shows: a grid resolution (-1: none) and rings. */
+/* What one picture shows: grids (none: a plain sea) and rings. */
 struct Layers {
-    int grid = -1;
+    GridRows grid;
     const std::vector<Ring> *rings = nullptr;
 };
-/* Draws the layers into a new *image: the grid (or a plain sea without
- * one), then the vector layer. Returns 0, or -1 as draw_grid. */
+/* Draws the layers into a new *image: the land cover of the rings, the
+ * grid coloured by it (or land and water from the cover alone), then the
+ * lines. Returns 0, or -1 as draw_grid. */
 int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const View &view, const CacheBudget &budget,
                  orvextool::Image *image, const std::function<void(long, long)> &progress = nullptr);
 

@@ -1,205 +1,284 @@
-// Sampling a grid resolution at the centre of every pixel. Each pixel is
-// located on its own through findNearestPixel, so tile edges leave no seam
-// and longitudes past 180 degrees wrap like any other. The picture is drawn
-// in bands of columns narrow enough that their tiles stay cached from one
-// row to the next, whatever the tiles' size and count; the rows of a band
+// The grid under a picture. Every row of pixels (one latitude) and every
+// column (one longitude) is located on the lattice once; the samples around
+// a band of rows are read out of the tiles together, and each pixel is
+// interpolated between them: cubic where all sixteen hold data, else
+// linear among the valid ones, so no-data never bleeds in. Rows may take
+// their value from two grids, weighted, where a finer grid fades out. Bands
 // are shared out among threads, each with a map object (and so cache
-// entries) of its own. Elevations are sampled one pixel past every edge, so
-// that the hill shading of neighbouring pictures (web tiles) matches.
+// entries) of its own. Values are made one pixel past every edge, so that
+// the hill shading of neighbouring pictures (web tiles) matches.
 #include <math.h>
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "map_records.h"
 #include "draw.h"
-#include "sampler.h"
+#include "lattice.h"
+#include "map_records.h"
+#include "vectors.h"
 
 namespace orvexcli {
 
 namespace {
 
-const double kMetresPerDegree = 111320.0;
-/* Tile columns a band of pixels may cross, less one: the band's tiles of
- * two lattice rows stay well inside the cache's 1000 entries. */
-const long kBandTiles = 256;
+/* Rows of pixels whose samples are read together. */
+const long kBandRows = 32;
 
-/* Elevations with a margin of one pixel all round: (width + 2) x
- * (height + 2), pixel (i, j) at index (j + 1) * (width + 2) + i + 1; NaN
- * for no data. */
-struct Elevations {
+/* Weighted sums of every pixel's values with a margin of one pixel all
+ * round: (width + 2) x (height + 2), pixel (i, j) at (j + 1) * (width + 2)
+ * + i + 1. */
+struct Surface {
     long width, height;
-    std::vector<float> z;
-    Elevations(long w, long h) : width(w), height(h), z(static_cast<size_t>((w + 2) * (h + 2)), NAN) {}
-    float &at(long i, long j) { return z[static_cast<size_t>((j + 1) * (width + 2) + i + 1)]; }
-    float at(long i, long j) const { return z[static_cast<size_t>((j + 1) * (width + 2) + i + 1)]; }
+    int channels;
+    std::vector<float> sum[3], weight;
+    Surface(long w, long h, int c) : width(w), height(h), channels(c)
+    {
+        size_t n = static_cast<size_t>((w + 2) * (h + 2));
+        for (int k = 0; k < c; k++) sum[k].assign(n, 0);
+        weight.assign(n, 0);
+    }
+    size_t index(long i, long j) const { return static_cast<size_t>((j + 1) * (width + 2) + i + 1); }
+    /* The value of channel c, NaN where no grid gave one. */
+    float value(int c, long i, long j) const
+    {
+        size_t k = index(i, j);
+        return weight[k] > 0 ? sum[c][k] / weight[k] : NAN;
+    }
 };
 
-struct Target {
-    Elevations *z;          /* elevation grids */
-    orvextool::Image *image; /* colour grids */
+/* A band of consecutive rows of one grid. */
+struct Band {
+    size_t grid;
+    long j0, j1;
 };
 
-/* Pixel centres i0 to i1 - 1 of row j (both may lie in the margin). */
-int sample_row(GridSampler &sampler, const View &view, long j, long i0, long i1, Target target)
+struct Job {
+    const GridRows *rows;
+    const View *view;
+    const CacheBudget *budget;
+    std::vector<Band> bands;
+    std::vector<std::vector<Taps>> col_taps; /* per grid: columns -1 .. width */
+    std::vector<Lattice> lattices;
+    Surface *surface;
+    std::atomic<size_t> next{0};
+    std::atomic<long> done{0};
+};
+
+int draw_band(Orvex *map, Job &job, const Band &b, TileAccess &tiles)
 {
-    double lat = view.lat_at(static_cast<double>(j) + 0.5);
-    for (long i = i0; i < i1; i++) {
-        Sample s;
-        if (sampler.sample(lat, view.lon_at(static_cast<double>(i) + 0.5), &s) != 0) return -1;
-        if (target.z) target.z->at(i, j) = !s.inside || s.z == ORVEX_NODATA ? NAN : static_cast<float>(s.z);
-        else target.image->at(i, j) = s.inside ? orvextool::Rgb{s.rgb[0], s.rgb[1], s.rgb[2]} : orvextool::nodata_colour();
+    const Lattice &l = job.lattices[b.grid];
+    std::vector<Taps> row_taps;
+    for (long j = b.j0; j < b.j1; j++) row_taps.push_back(taps_at(l.row_at(job.view->lat_at(j + 0.5)), l.nrows));
+    Window w;
+    if (read_window(map, l, tiles, std::move(row_taps), job.col_taps[b.grid], &w) != 0) return -1;
+    tiles.band_done();
+    const std::vector<float> &weights = job.rows->weights[b.grid];
+    Surface &s = *job.surface;
+    for (long j = b.j0; j < b.j1; j++) {
+        const Taps &rt = w.row_taps[static_cast<size_t>(j - b.j0)];
+        float wt = weights[static_cast<size_t>(j + 1)];
+        for (long i = -1; i <= s.width; i++) {
+            const Taps &ct = w.col_taps[static_cast<size_t>(i + 1)];
+            float v[3];
+            bool valid = true;
+            for (int c = 0; c < l.channels && valid; c++) valid = !std::isnan(v[c] = interpolate(w, c, rt, ct));
+            if (!valid) continue;
+            size_t k = s.index(i, j);
+            for (int c = 0; c < l.channels; c++) s.sum[c][k] += wt * v[c];
+            s.weight[k] += wt;
+        }
     }
     return 0;
 }
 
-/* Relief is exaggerated more on coarse pictures, where real slopes over a
- * pixel's width are too gentle to show. Taken from the longitude step, the
- * same for every web tile of a zoom. */
-double exaggeration(const View &view)
-{
-    double pixel_km = view.dlon() * kMetresPerDegree / 1000.0;
-    double e = 2.0 * sqrt(pixel_km);
-    return e < 1 ? 1 : (e > 40 ? 40 : e);
-}
-
-/* Rows j0 to j1 - 1. */
-void shade_rows(const Elevations &z, const View &view, long j0, long j1, orvextool::Image *image)
-{
-    double ex = exaggeration(view);
-    for (long j = j0; j < j1; j++) {
-        double dx_m, dy_m;
-        view.pixel_metres(static_cast<double>(j), &dx_m, &dy_m);
-        for (long i = 0; i < view.width; i++) {
-            float c = z.at(i, j);
-            if (std::isnan(c)) {
-                image->at(i, j) = orvextool::nodata_colour();
-                continue;
-            }
-            auto near = [&](long di, long dj) {
-                float v = z.at(i + di, j + dj);
-                return std::isnan(v) ? c : v;
-            };
-            double east = (near(1, 0) - near(-1, 0)) / (2 * dx_m) * ex;
-            double north = (near(0, -1) - near(0, 1)) / (2 * dy_m) * ex;
-            double factor = orvextool::hillshade(east, north);
-            if (c < 0) factor = 1 + (factor - 1) * 0.5; /* gentler under the sea */
-            image->at(i, j) = orvextool::shade(orvextool::elevation_colour(c), factor);
-        }
-    }
-}
-
-/* Shading reads only the elevations, so threads share out the rows. */
-void shade_elevations(const Elevations &z, const View &view, long threads, orvextool::Image *image)
-{
-    std::vector<std::thread> workers;
-    for (long t = 1; t < threads; t++)
-        workers.emplace_back(shade_rows, std::cref(z), std::cref(view), view.height * t / threads,
-                             view.height * (t + 1) / threads, image);
-    shade_rows(z, view, 0, view.height / threads, image);
-    for (std::thread &w : workers) w.join();
-}
-
-/* Pixels per band of columns: as many as cross at most `tiles` + 1 tile
- * columns, and no more tiles than the memory budget holds twice over, so
- * that every tile is inflated once per band however narrow the tiles are.
- * Tiles too big for that gain nothing from bands. */
-long band_width(const OrvexResolution &res, const View &view, long cache_bytes, long tiles_cap, long width)
-{
-    long bytes = tile_bytes(*grid_of(res));
-    long tiles = bytes > 0 ? cache_bytes / 2 / bytes : tiles_cap;
-    if (tiles > tiles_cap) tiles = tiles_cap;
-    if (tiles < 1) return width;
-    double pixels = floor(static_cast<double>(tiles) * fabs(res.dlon_tiles) / view.dlon());
-    if (!(pixels < static_cast<double>(width))) return width;
-    return pixels < 1 ? 1 : static_cast<long>(pixels);
-}
-
-/* What one thread does: rows j0 to j1 - 1 of every band, on its own map
- * object. The first thread reports progress. */
-struct Share {
+struct Worker {
     Orvex *map;
-    long j0, j1;
     int rc = 0;
     std::vector<std::string> messages;
 };
 
-struct Plan {
-    int res;
-    const View *view;
-    long c0, c1, r0;        /* columns c0 .. c1 - 1, first row r0 */
-    long band, entries, bytes;
-    Target target;
-    const std::function<void(long, long)> *progress;
-    long total_rows;
-};
-
-int sample_share(const Plan &plan, Share *share, std::atomic<long> *rows_done)
+void run_worker(Job *job, Worker *me, bool reports, const std::function<void(long, long)> *progress)
 {
-    GridSampler sampler(share->map, plan.res);
-    for (long i0 = plan.c0; i0 < plan.c1; i0 += plan.band) {
-        long i1 = std::min(i0 + plan.band, plan.c1);
-        for (long j = share->j0; j < share->j1; j++) {
-            if (sample_row(sampler, *plan.view, j, i0, i1, plan.target) != 0) return -1;
-            // The band's tiles of this lattice row and the last are newest.
-            share->map->cleanCache(plan.bytes, 0);
-            share->map->cleanCacheEntries(plan.entries, 0);
-            sampler.forget();
-            long done = ++*rows_done;
-            if (plan.progress && *plan.progress && share->j0 == plan.r0) (*plan.progress)(done, plan.total_rows);
+    size_t grid = static_cast<size_t>(-1);
+    std::unique_ptr<TileAccess> tiles;
+    for (size_t k; (k = job->next++) < job->bands.size();) {
+        const Band &b = job->bands[k];
+        if (b.grid != grid) {
+            grid = b.grid;
+            tiles.reset(new TileAccess(me->map, job->lattices[grid].resolution, job->budget->bytes,
+                                       job->budget->entries));
         }
+        if (draw_band(me->map, *job, b, *tiles) != 0) {
+            me->rc = -1;
+            for (int m = 0; m < elog_count(); m++) me->messages.push_back(elog_message(m));
+            elog_clear_register(0);
+            job->next = job->bands.size();
+            return;
+        }
+        long done = ++job->done;
+        if (reports && progress && *progress) (*progress)(done, static_cast<long>(job->bands.size()));
+    }
+}
+
+/* Bands of at most kBandRows rows where grid g has weight, in row order. */
+void add_bands(const GridRows &rows, size_t g, std::vector<Band> *bands)
+{
+    const std::vector<float> &w = rows.weights[g];
+    long n = static_cast<long>(w.size());
+    for (long k = 0; k < n;) {
+        if (!(w[static_cast<size_t>(k)] > 0)) {
+            k++;
+            continue;
+        }
+        long end = k;
+        while (end < n && end - k < kBandRows && w[static_cast<size_t>(end)] > 0) end++;
+        bands->push_back(Band{g, k - 1, end - 1});
+        k = end;
+    }
+}
+
+/* Interpolated values of every grid over the surface, on the maps'
+ * threads. */
+int fill_surface(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view, const CacheBudget &budget,
+                 Surface *surface, const std::function<void(long, long)> &progress)
+{
+    Job job;
+    job.rows = &rows;
+    job.view = &view;
+    job.budget = &budget;
+    job.surface = surface;
+    for (size_t g = 0; g < rows.grids.size(); g++) {
+        job.lattices.emplace_back();
+        if (!job.lattices.back().init(maps[0], rows.grids[g])) return -1;
+        if (job.lattices.back().channels != surface->channels) {
+            orvex_register_error(0, "orvex: grid resolution %d mixes colours and elevations with another.\n",
+                                 rows.grids[g]);
+            return -1;
+        }
+        const Lattice &l = job.lattices.back();
+        std::vector<Taps> cols;
+        for (long i = -1; i <= view.width; i++)
+            cols.push_back(taps_at(l.col_at(view.lon_at(i + 0.5)), l.ncols, l.wraps));
+        job.col_taps.push_back(std::move(cols));
+        add_bands(rows, g, &job.bands);
+    }
+    std::vector<Worker> workers(maps.size());
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < maps.size(); t++) workers[t].map = maps[t];
+    for (size_t t = 1; t < maps.size(); t++) threads.emplace_back(run_worker, &job, &workers[t], false, &progress);
+    run_worker(&job, &workers[0], true, &progress);
+    for (std::thread &t : threads) t.join();
+    for (const Worker &w : workers) {
+        if (w.rc == 0) continue;
+        for (const std::string &m : w.messages) orvex_register_error(0, "%s", m.c_str());
+        return -1;
     }
     return 0;
 }
 
-void run_share(const Plan &plan, Share *share, std::atomic<long> *rows_done)
+/* Relief is exaggerated more where a pixel is large on the ground, as real
+ * slopes over its width are too gentle to show. A function of the ground
+ * size alone, so neighbouring pictures agree row by row. */
+double exaggeration(double pixel_metres)
 {
-    share->rc = sample_share(plan, share, rows_done);
-    if (share->rc == 0) return;
-    for (int k = 0; k < elog_count(); k++) share->messages.push_back(elog_message(k));
-    elog_clear_register(0);
+    double e = 2.0 * sqrt(pixel_metres / 1000.0);
+    return e < 1 ? 1 : (e > 40 ? 40 : e);
+}
+
+orvextool::Rgb shallow_water()
+{
+    return orvextool::elevation_colour_table(-1);
+}
+
+orvextool::Rgb relief_colour(float z, double factor, int land)
+{
+    using orvextool::shade;
+    orvextool::Rgb ground = shade(orvextool::elevation_colour_table(z < 0 ? 0 : z), factor);
+    if (land >= 255) return ground;
+    /* Water: the sea's depth ramp, gently shaded; flat where the surface
+     * stands above sea level (lakes). */
+    orvextool::Rgb water = z < 0 ? shade(orvextool::elevation_colour_table(z), 1 + (factor - 1) * 0.5)
+                                 : shallow_water();
+    return land <= 0 ? water : orvextool::blend(water, ground, land / 255.0);
+}
+
+/* Rows j0 to j1 - 1 of an elevation surface: coloured by land cover (or,
+ * without one, by the elevation's sign) and shaded. */
+void shade_rows(const Surface &s, const View &view, const LandCover *cover, long j0, long j1, orvextool::Image *image)
+{
+    bool covered = cover && cover->any;
+    std::vector<float> up(static_cast<size_t>(s.width + 2)), mid(up.size()), down(up.size());
+    auto load = [&](long j, std::vector<float> *row) {
+        for (long i = -1; i <= s.width; i++) (*row)[static_cast<size_t>(i + 1)] = s.value(0, i, j);
+    };
+    load(j0 - 1, &up);
+    load(j0, &mid);
+    for (long j = j0; j < j1; j++) {
+        load(j + 1, &down);
+        double dx_m, dy_m;
+        view.pixel_metres(static_cast<double>(j), &dx_m, &dy_m);
+        double ex = exaggeration(dx_m);
+        double kx = ex / (2 * dx_m), ky = ex / (2 * dy_m);
+        for (long i = 0; i < s.width; i++) {
+            size_t k = static_cast<size_t>(i + 1);
+            float c = mid[k];
+            int land = covered ? cover->land[static_cast<size_t>(j * s.width + i)] : (c >= 0 ? 255 : 0);
+            if (std::isnan(c)) {
+                image->at(i, j) = covered ? (land >= 128 ? orvextool::level_colour(1) : shallow_water())
+                                          : orvextool::nodata_colour();
+                continue;
+            }
+            auto near = [c](float v) { return std::isnan(v) ? c : v; };
+            double east = (near(mid[k + 1]) - near(mid[k - 1])) * kx;
+            double north = (near(up[k]) - near(down[k])) * ky;
+            image->at(i, j) = relief_colour(c, orvextool::hillshade(east, north), land);
+        }
+        std::swap(up, mid);
+        std::swap(mid, down);
+    }
+}
+
+void colour_rows(const Surface &s, long j0, long j1, orvextool::Image *image)
+{
+    auto byte = [](float v) { return static_cast<unsigned char>(v < 0 ? 0 : (v > 255 ? 255 : lrintf(v))); };
+    for (long j = j0; j < j1; j++) {
+        for (long i = 0; i < s.width; i++) {
+            float r = s.value(0, i, j);
+            image->at(i, j) = std::isnan(r) ? orvextool::nodata_colour()
+                                            : orvextool::Rgb{byte(r), byte(s.value(1, i, j)), byte(s.value(2, i, j))};
+        }
+    }
+}
+
+/* Colouring reads only the surface, so threads share out the rows. */
+void colour_surface(const Surface &s, const View &view, const LandCover *cover, long threads, orvextool::Image *image)
+{
+    auto rows = [&](long j0, long j1) {
+        if (s.channels == 1) shade_rows(s, view, cover, j0, j1, image);
+        else colour_rows(s, j0, j1, image);
+    };
+    std::vector<std::thread> workers;
+    for (long t = 1; t < threads; t++)
+        workers.emplace_back(rows, view.height * t / threads, view.height * (t + 1) / threads);
+    rows(0, view.height / threads);
+    for (std::thread &w : workers) w.join();
 }
 
 }  // namespace
 
-int draw_grid(const std::vector<Orvex *> &maps, int res, const View &view, const CacheBudget &budget,
-              orvextool::Image *image, const std::function<void(long, long)> &progress)
+int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view, const CacheBudget &budget,
+              const LandCover *cover, orvextool::Image *image, const std::function<void(long, long)> &progress)
 {
-    const OrvexResolution &r = maps[0]->frame.resolutions[res];
-    bool elevation = grid_of(r)->content == 1;
-    Elevations z(elevation ? view.width : 0, elevation ? view.height : 0);
-    long threads = static_cast<long>(maps.size());
-    long drawers = threads * std::max(1L, budget.sharers);
-    long margin = elevation ? 1 : 0;
-    Plan plan{res, &view, -margin, view.width + margin, -margin, 0, 0, budget.bytes,
-              Target{elevation ? &z : nullptr, image}, &progress, 0};
-    long rows = view.height + 2 * margin;
-    /* Every drawing's band tiles of two lattice rows stay within the
-     * budget, and one more row of each within the cache's table. */
-    long per_thread = std::max(0L, std::min(kBandTiles, budget.entries / (2 * drawers) - 1));
-    plan.entries = 2 * (per_thread + 1) * drawers;
-    long columns = plan.c1 - plan.c0;
-    plan.band = band_width(r, view, budget.bytes, std::max(1L, per_thread), columns);
-    plan.total_rows = rows * ((columns + plan.band - 1) / plan.band);
-    std::vector<Share> shares;
-    for (long t = 0; t < threads; t++)
-        shares.push_back(Share{maps[static_cast<size_t>(t)], plan.r0 + rows * t / threads,
-                               plan.r0 + rows * (t + 1) / threads, 0, {}});
-    std::atomic<long> rows_done{0};
-    std::vector<std::thread> workers;
-    for (size_t t = 1; t < shares.size(); t++) workers.emplace_back(run_share, std::cref(plan), &shares[t], &rows_done);
-    run_share(plan, &shares[0], &rows_done);
-    for (std::thread &w : workers) w.join();
-    for (const Share &s : shares) {
-        if (s.rc == 0) continue;
-        for (const std::string &m : s.messages) orvex_register_error(0, "%s", m.c_str());
-        return -1;
-    }
-    if (elevation) shade_elevations(z, view, threads, image);
+    if (rows.grids.empty()) return 0;
+    const OrvexGrid *first = grid_of(maps[0]->frame.resolutions[rows.grids[0]]);
+    Surface s(view.width, view.height, first && first->content != 1 ? 3 : 1);
+    if (fill_surface(maps, rows, view, budget, &s, progress) != 0) return -1;
+    colour_surface(s, view, cover, static_cast<long>(maps.size()), image);
     return 0;
 }
 

@@ -1,6 +1,9 @@
 // Which resolutions a picture shows, and the picture itself: the grid
 // first, then the vector layer over it. `orvex render` and the tiles of
 // `orvex serve` both draw through here.
+#include <math.h>
+
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -8,6 +11,7 @@
 #include "map_records.h"
 #include "palette.h"
 #include "draw.h"
+#include "vectors.h"
 
 namespace orvexcli {
 
@@ -74,17 +78,73 @@ std::vector<int> auto_vectors(Orvex &map, double pixel_degrees)
     return out;
 }
 
+GridRows one_grid(int grid, const View &view)
+{
+    GridRows out;
+    if (grid < 0) return out;
+    out.grids.push_back(grid);
+    out.weights.emplace_back(static_cast<size_t>(view.height + 2), 1.0f);
+    return out;
+}
+
+std::vector<float> latitude_weights(const std::vector<double> &spacings, double ground)
+{
+    const double fade = 0.25;
+    std::vector<float> w(spacings.size(), 0.0f);
+    if (spacings.empty()) return w;
+    size_t k = 0;
+    while (k + 1 < spacings.size() && spacings[k + 1] <= ground * (1 + 1e-9)) k++;
+    double t = k > 0 ? (ground / spacings[k] - 1) / fade : 1;
+    if (t >= 1) {
+        w[k] = 1;
+    } else {
+        w[k] = static_cast<float>(t);
+        w[k - 1] = 1 - w[k];
+    }
+    return w;
+}
+
+GridRows grids_by_latitude(Orvex &map, const std::vector<int> &candidates, const View &view)
+{
+    std::vector<std::pair<double, int>> sorted;
+    for (int g : candidates) {
+        const OrvexGrid *grid = grid_of(map.frame.resolutions[g]);
+        if (grid && fabs(grid->dlat) > 0) sorted.emplace_back(fabs(grid->dlat), g);
+    }
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<double> spacings;
+    for (const auto &s : sorted) spacings.push_back(s.first);
+    std::vector<std::vector<float>> per_grid(sorted.size(), std::vector<float>(static_cast<size_t>(view.height + 2)));
+    for (long j = -1; j <= view.height; j++) {
+        double ground = view.dlon() * (view.mercator ? cos(view.lat_at(j + 0.5) * M_PI / 180.0) : 1.0);
+        std::vector<float> w = latitude_weights(spacings, ground);
+        for (size_t k = 0; k < w.size(); k++) per_grid[k][static_cast<size_t>(j + 1)] = w[k];
+    }
+    GridRows out;
+    for (size_t k = 0; k < sorted.size(); k++) {
+        bool used = false;
+        for (float v : per_grid[k]) used = used || v > 0;
+        if (!used) continue;
+        out.grids.push_back(sorted[k].second);
+        out.weights.push_back(std::move(per_grid[k]));
+    }
+    return out;
+}
+
 int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const View &view, const CacheBudget &budget,
                  orvextool::Image *image, const std::function<void(long, long)> &progress)
 {
-    bool over_grid = layers.grid >= 0;
+    bool over_grid = !layers.grid.grids.empty();
     *image = orvextool::Image(view.width, view.height, over_grid ? orvextool::nodata_colour() : orvextool::Rgb{170, 205, 235});
-    if (over_grid && draw_grid(maps, layers.grid, view, budget, image, progress) != 0) return -1;
-    if (layers.rings && !layers.rings->empty()) {
-        VectorLayer layer;
-        rasterise_vectors(*layers.rings, view, &layer);
-        compose_vectors(layer, over_grid, image);
+    LandCover cover;
+    bool rings = layers.rings && !layers.rings->empty();
+    if (rings) land_cover(*layers.rings, view, &cover);
+    if (over_grid && draw_grid(maps, layers.grid, view, budget, &cover, image, progress) != 0) return -1;
+    if (!over_grid && cover.any) {
+        for (size_t k = 0; k < image->pixels.size(); k++)
+            image->pixels[k] = orvextool::blend(orvextool::Rgb{170, 205, 235}, orvextool::level_colour(1), cover.land[k] / 255.0);
     }
+    if (rings) draw_lines(*layers.rings, view, image);
     return 0;
 }
 

@@ -48,6 +48,20 @@ Rgb elevation_colour(double metres)
     return ramp(kLand, sizeof kLand / sizeof kLand[0], metres);
 }
 
+Rgb elevation_colour_table(double metres)
+{
+    /* Both ramps are flat past their last stops. */
+    const int lo = -11000, hi = 9000;
+    static const std::vector<Rgb> table = [] {
+        std::vector<Rgb> t(hi - lo + 1);
+        for (int m = lo; m <= hi; m++) t[static_cast<size_t>(m - lo)] = elevation_colour(m);
+        return t;
+    }();
+    if (!(metres > lo)) return table.front();
+    if (!(metres < hi)) return table.back();
+    return table[static_cast<size_t>(lround(metres) - lo)];
+}
+
 Rgb nodata_colour()
 {
     return Rgb{200, 200, 200};

@@ -15,6 +15,9 @@ struct Rgb {
 /* Colour of an elevation in metres: blues below sea level (darker with
  * depth), greens, browns and white above. */
 Rgb elevation_colour(double metres);
+/* elevation_colour of the nearest whole metre, from a table: for drawing
+ * a surface pixel by pixel. */
+Rgb elevation_colour_table(double metres);
 /* Colour shown where there is no data. */
 Rgb nodata_colour();
 /* Lambert shading factor (about 0.3 to 1.3) of a surface with the given
