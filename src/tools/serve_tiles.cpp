@@ -14,8 +14,6 @@ namespace {
 
 const int kTileSize = 256;
 const int kZoomLimit = 20;
-/* zlib level of tile PNGs: drawing, not deflating, should set the pace. */
-const int kPngLevel = 1;
 
 double pixel_degrees(int z)
 {
@@ -38,14 +36,6 @@ int max_zoom(Orvex &map)
     int z = 0;
     while (z < kZoomLimit && pixel_degrees(z) > finest * (1 + 1e-9)) z++;
     return z < kZoomLimit ? z + 1 : kZoomLimit;
-}
-
-/* The grids a tile chooses from by latitude: elevations, or colours on a
- * map without them. */
-std::vector<int> relief_grids(Orvex &map)
-{
-    std::vector<int> grids = resolutions_of_type(map, ORVEX_MAP_GRID, 1);
-    return grids.empty() ? resolutions_of_type(map, ORVEX_MAP_GRID, -1) : grids;
 }
 
 /* Letters, digits, '.', '_' and '-' of the file's name less its ".orx". */
@@ -175,21 +165,16 @@ int TileServer::tile(ServedMap &m, const TileRequest &t, std::string *png)
     if (!has_tile(m, t)) return 1;
     std::string key = tile_key(m, t);
     if (pngs_.get(key, png)) return 0;
+    View view = web_tile_view(t.z, t.x, t.y);
+    PictureChoice choice = web_tile_choice(m.map, view, t.layer);
     Layers layers;
-    std::vector<int> vectors;
-    if (t.layer < 0 || grid_of(m.map.frame.resolutions[t.layer])) {
-        View view = web_tile_view(t.z, t.x, t.y);
-        layers.grid = t.layer >= 0 ? one_grid(t.layer, view) : grids_by_latitude(m.map, relief_grids(m.map), view);
-        vectors = auto_vectors(m.map, pixel_degrees(t.z));
-    } else {
-        vectors.push_back(t.layer);
-    }
-    layers.rings = &m.rings(vectors);
+    layers.grid = std::move(choice.grid);
+    layers.rings = &m.rings(choice.vectors);
     Orvex *own = m.own();
     if (!own) return -1;
     orvextool::Image image(1, 1, orvextool::Rgb{});
-    if (draw_picture({own}, layers, web_tile_view(t.z, t.x, t.y), budget_, &image) != 0) return -1;
-    if (encode_png(image, kPngLevel, png) != 0) {
+    if (draw_picture({own}, layers, view, budget_, &image) != 0) return -1;
+    if (encode_png(image, kTilePngLevel, png) != 0) {
         orvex_register_error(0, "orvex serve: cannot encode tile %s as PNG\n", key.c_str());
         return -1;
     }

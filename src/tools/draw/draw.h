@@ -48,6 +48,11 @@ GridRows grids_by_latitude(Orvex &map, const std::vector<int> &candidates, const
  * `ground` degrees on the ground (of latitude). */
 std::vector<float> latitude_weights(const std::vector<double> &spacings, double ground);
 
+/* Vertical exaggeration of hill shading for pixels of that many metres
+ * on the ground: more where a pixel is large, as real slopes over its
+ * width are too gentle to show. */
+double relief_exaggeration(double pixel_metres);
+
 struct LandCover;
 /* Draws the grids over the whole image: elevations with the land and sea
  * ramps and hill shading (land and water from `cover` when it has any,
@@ -110,11 +115,25 @@ struct Layers {
 int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const View &view, const CacheBudget &budget,
                  orvextool::Image *image, const std::function<void(long, long)> &progress = nullptr);
 
-/* Writes the image as an 8-bit RGB PNG. Returns 0, or -1 with a message in
- * *why. */
+/* What a web tile's view shows with `layer` -1: the relief grids by
+ * latitude and the vector resolutions that fit its pixels; with a grid
+ * resolution, that grid alone and the same vectors; with a vector
+ * resolution, that one alone. */
+struct PictureChoice {
+    GridRows grid;
+    std::vector<int> vectors;
+};
+PictureChoice web_tile_choice(Orvex &map, const View &view, int layer);
+
+/* Writes the image as an 8-bit PNG (with a palette when it has at most 256
+ * colours, else RGB). Returns 0, or -1 with a message in *why. */
 int write_png(const orvextool::Image &image, const std::string &path, std::string *why);
-/* The same PNG in memory, deflated at zlib level `level`. Returns 0, or -1. */
+/* The same PNG in memory, deflated at level `level` (1 fastest to 12
+ * smallest; past 9 counts as 9 without libdeflate). Returns 0, or -1. */
 int encode_png(const orvextool::Image &image, int level, std::string *out);
+/* The level of web tiles: small tiles for little more time than the
+ * fastest level. */
+const int kTilePngLevel = 6;
 
 }  // namespace orvexcli
 

@@ -181,15 +181,6 @@ int fill_surface(const std::vector<Orvex *> &maps, const GridRows &rows, const V
     return 0;
 }
 
-/* Relief is exaggerated more where a pixel is large on the ground, as real
- * slopes over its width are too gentle to show. A function of the ground
- * size alone, so neighbouring pictures agree row by row. */
-double exaggeration(double pixel_metres)
-{
-    double e = 2.0 * sqrt(pixel_metres / 1000.0);
-    return e < 1 ? 1 : (e > 40 ? 40 : e);
-}
-
 orvextool::Rgb shallow_water()
 {
     return orvextool::elevation_colour_table(-1);
@@ -222,7 +213,7 @@ void shade_rows(const Surface &s, const View &view, const LandCover *cover, long
         load(j + 1, &down);
         double dx_m, dy_m;
         view.pixel_metres(static_cast<double>(j), &dx_m, &dy_m);
-        double ex = exaggeration(dx_m);
+        double ex = relief_exaggeration(dx_m);
         double kx = ex / (2 * dx_m), ky = ex / (2 * dy_m);
         for (long i = 0; i < s.width; i++) {
             size_t k = static_cast<size_t>(i + 1);
@@ -270,6 +261,14 @@ void colour_surface(const Surface &s, const View &view, const LandCover *cover, 
 }
 
 }  // namespace
+
+/* A function of the ground size alone, so that neighbouring pictures
+ * agree row by row. */
+double relief_exaggeration(double pixel_metres)
+{
+    double e = 2.0 * sqrt(pixel_metres / 1000.0);
+    return e < 1 ? 1 : (e > 40 ? 40 : e);
+}
 
 int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view, const CacheBudget &budget,
               const LandCover *cover, orvextool::Image *image, const std::function<void(long, long)> &progress)

@@ -131,6 +131,25 @@ GridRows grids_by_latitude(Orvex &map, const std::vector<int> &candidates, const
     return out;
 }
 
+PictureChoice web_tile_choice(Orvex &map, const View &view, int layer)
+{
+    PictureChoice out;
+    if (layer >= 0 && layer < map.frame.nresolutions && vector_of(map.frame.resolutions[layer])) {
+        out.vectors.push_back(layer);
+        return out;
+    }
+    if (layer >= 0) {
+        out.grid = one_grid(layer, view);
+    } else {
+        /* Elevations, or colours on a map without them. */
+        std::vector<int> grids = resolutions_of_type(map, ORVEX_MAP_GRID, 1);
+        if (grids.empty()) grids = resolutions_of_type(map, ORVEX_MAP_GRID, -1);
+        out.grid = grids_by_latitude(map, grids, view);
+    }
+    out.vectors = auto_vectors(map, view.dlon());
+    return out;
+}
+
 int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const View &view, const CacheBudget &budget,
                  orvextool::Image *image, const std::function<void(long, long)> &progress)
 {

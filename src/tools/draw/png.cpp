@@ -1,10 +1,21 @@
-// PNG output through libpng; errors come back through a jump buffer.
-#include <png.h>
+// PNG output, made here rather than through a general PNG library: the
+// whole image is filtered row by row into one buffer and deflated in one
+// call (libdeflate where the build has it, else zlib). An image of at most
+// 256 colours is written with a palette, which loses nothing; others as
+// RGB, each row with the filter whose output bytes are smallest in sum.
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <errno.h>
+#include <stdlib.h>
 
+#include <string>
 #include <vector>
+
+#ifdef ORVEX_DRAW_LIBDEFLATE
+#include <libdeflate.h>
+#else
+#include <zlib.h>
+#endif
 
 #include "draw.h"
 
@@ -12,70 +23,195 @@ namespace orvexcli {
 
 namespace {
 
-void append_bytes(png_structp png, png_bytep data, png_size_t n)
+void put32(std::string *out, unsigned long v)
 {
-    static_cast<std::string *>(png_get_io_ptr(png))->append(reinterpret_cast<const char *>(data), n);
+    for (int s = 24; s >= 0; s -= 8) out->push_back(static_cast<char>((v >> s) & 0xff));
 }
 
-void flush_nothing(png_structp) {}
-
-std::vector<png_bytep> row_pointers(const orvextool::Image &image)
+unsigned long crc_of(const std::string &s, size_t from)
 {
-    static_assert(sizeof(orvextool::Rgb) == 3, "pixels are packed RGB");
-    std::vector<png_bytep> rows(static_cast<size_t>(image.height));
-    for (long j = 0; j < image.height; j++)
-        rows[static_cast<size_t>(j)] =
-            reinterpret_cast<png_bytep>(const_cast<orvextool::Rgb *>(&image.pixels[static_cast<size_t>(j * image.width)]));
-    return rows;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(s.data()) + from;
+#ifdef ORVEX_DRAW_LIBDEFLATE
+    return libdeflate_crc32(0, p, s.size() - from);
+#else
+    return crc32(crc32(0, nullptr, 0), p, static_cast<uInt>(s.size() - from));
+#endif
 }
 
-/* Runs libpng's writing to a file, or to a string when `file` is null;
- * libpng reports errors by long jump, so this function owns nothing that
- * would need unwinding. */
-int write_rows(FILE *file, std::string *memory, int level, const orvextool::Image &image,
-               const std::vector<png_bytep> &rows)
+void chunk(std::string *out, const char *type, const std::string &data)
 {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!png) return -1;
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
-        return -1;
+    put32(out, data.size());
+    size_t start = out->size();
+    out->append(type, 4);
+    out->append(data);
+    put32(out, crc_of(*out, start));
+}
+
+/* The zlib stream of `raw`; false when deflating fails. */
+bool deflated(const std::vector<unsigned char> &raw, int level, std::string *out)
+{
+#ifdef ORVEX_DRAW_LIBDEFLATE
+    /* A compressor holds large tables: one per thread and level, kept. */
+    struct Kept {
+        libdeflate_compressor *c = nullptr;
+        int level = 0;
+        ~Kept() { libdeflate_free_compressor(c); }
+    };
+    thread_local Kept kept;
+    level = level < 1 ? 6 : (level > 12 ? 12 : level);
+    if (!kept.c || kept.level != level) {
+        libdeflate_free_compressor(kept.c);
+        kept.c = libdeflate_alloc_compressor(level);
+        kept.level = level;
     }
-    if (file) png_init_io(png, file);
-    else png_set_write_fn(png, memory, append_bytes, flush_nothing);
-    if (level >= 0) png_set_compression_level(png, level);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    png_write_image(png, const_cast<png_bytepp>(rows.data()));
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return 0;
+    if (!kept.c) return false;
+    out->resize(libdeflate_zlib_compress_bound(kept.c, raw.size()));
+    size_t n = libdeflate_zlib_compress(kept.c, raw.data(), raw.size(), &(*out)[0], out->size());
+#else
+    uLongf n = compressBound(raw.size());
+    out->resize(n);
+    if (compress2(reinterpret_cast<Bytef *>(&(*out)[0]), &n, raw.data(), raw.size(),
+                  level < 1 ? 6 : (level > 9 ? 9 : level)) != Z_OK)
+        n = 0;
+#endif
+    out->resize(n);
+    return n > 0;
+}
+
+unsigned char paeth(int a, int b, int c)
+{
+    int p = a + b - c, pa = abs(p - a), pb = abs(p - b), pc = abs(p - c);
+    return static_cast<unsigned char>(pa <= pb && pa <= pc ? a : (pb <= pc ? b : c));
+}
+
+/* A row of n bytes filtered with each of the five PNG filters; `prior` is
+ * the row above (zeros for the first). */
+void filter_all(const unsigned char *row, const unsigned char *prior, size_t n, size_t bpp, unsigned char *out[5])
+{
+    for (size_t k = 0; k < n; k++) {
+        int a = k >= bpp ? row[k - bpp] : 0, b = prior[k], c = k >= bpp ? prior[k - bpp] : 0, x = row[k];
+        out[0][k] = static_cast<unsigned char>(x);
+        out[1][k] = static_cast<unsigned char>(x - a);
+        out[2][k] = static_cast<unsigned char>(x - b);
+        out[3][k] = static_cast<unsigned char>(x - (a + b) / 2);
+        out[4][k] = static_cast<unsigned char>(x - paeth(a, b, c));
+    }
+}
+
+unsigned long signed_sum(const unsigned char *p, size_t n)
+{
+    unsigned long sum = 0;
+    for (size_t k = 0; k < n; k++) sum += static_cast<unsigned long>(abs(static_cast<signed char>(p[k])));
+    return sum;
+}
+
+/* Rows of `bpp`-byte pixels, each with a filter byte in front: none for a
+ * palette, else the filter whose bytes, read as signed, sum smallest. */
+std::vector<unsigned char> filtered(const std::vector<unsigned char> &pixels, long width, long height, int bpp)
+{
+    size_t n = static_cast<size_t>(width) * static_cast<size_t>(bpp);
+    std::vector<unsigned char> out;
+    out.reserve((n + 1) * static_cast<size_t>(height));
+    std::vector<unsigned char> zeros(n, 0), trials(5 * n);
+    unsigned char *trial[5];
+    for (int f = 0; f < 5; f++) trial[f] = &trials[static_cast<size_t>(f) * n];
+    for (long j = 0; j < height; j++) {
+        const unsigned char *row = &pixels[static_cast<size_t>(j) * n];
+        if (bpp == 1) {
+            out.push_back(0);
+            out.insert(out.end(), row, row + n);
+            continue;
+        }
+        filter_all(row, j > 0 ? row - n : zeros.data(), n, static_cast<size_t>(bpp), trial);
+        int best = 0;
+        unsigned long best_sum = ~0UL;
+        for (int f = 0; f < 5; f++) {
+            unsigned long sum = signed_sum(trial[f], n);
+            if (sum < best_sum) best_sum = sum, best = f;
+        }
+        out.push_back(static_cast<unsigned char>(best));
+        out.insert(out.end(), trial[best], trial[best] + n);
+    }
+    return out;
+}
+
+/* The image's colours as palette indices, or false when it has more than
+ * 256. */
+bool palette_of(const orvextool::Image &image, std::string *plte, std::vector<unsigned char> *indices)
+{
+    const size_t slots = 1024;
+    std::vector<long> key(slots, -1);
+    std::vector<unsigned char> index(slots);
+    int colours = 0;
+    indices->resize(image.pixels.size());
+    for (size_t k = 0; k < image.pixels.size(); k++) {
+        const orvextool::Rgb &c = image.pixels[k];
+        long v = c.r << 16 | c.g << 8 | c.b;
+        size_t h = static_cast<size_t>(v * 2654435761UL) % slots;
+        while (key[h] >= 0 && key[h] != v) h = (h + 1) % slots;
+        if (key[h] < 0) {
+            if (colours == 256) return false;
+            key[h] = v;
+            index[h] = static_cast<unsigned char>(colours++);
+            plte->push_back(static_cast<char>(c.r));
+            plte->push_back(static_cast<char>(c.g));
+            plte->push_back(static_cast<char>(c.b));
+        }
+        (*indices)[k] = index[h];
+    }
+    return true;
 }
 
 }  // namespace
 
+int encode_png(const orvextool::Image &image, int level, std::string *out)
+{
+    out->clear();
+    if (image.width < 1 || image.height < 1 || image.width > 0x7fffffffL || image.height > 0x7fffffffL) return -1;
+    std::string plte;
+    std::vector<unsigned char> pixels;
+    bool indexed = palette_of(image, &plte, &pixels);
+    if (!indexed) {
+        static_assert(sizeof(orvextool::Rgb) == 3, "pixels are packed RGB");
+        const unsigned char *p = reinterpret_cast<const unsigned char *>(image.pixels.data());
+        pixels.assign(p, p + image.pixels.size() * 3);
+    }
+    std::string idat;
+    if (!deflated(filtered(pixels, image.width, image.height, indexed ? 1 : 3), level, &idat)) return -1;
+    out->assign("\x89PNG\r\n\x1a\n", 8);
+    std::string ihdr;
+    put32(&ihdr, static_cast<unsigned long>(image.width));
+    put32(&ihdr, static_cast<unsigned long>(image.height));
+    ihdr += std::string("\x08", 1);                        /* bit depth */
+    ihdr += std::string(indexed ? "\x03" : "\x02", 1);     /* palette or RGB */
+    ihdr += std::string("\x00\x00\x00", 3);                /* deflate, adaptive filters, no interlace */
+    chunk(out, "IHDR", ihdr);
+    if (indexed) chunk(out, "PLTE", plte);
+    chunk(out, "IDAT", idat);
+    chunk(out, "IEND", "");
+    return 0;
+}
+
 int write_png(const orvextool::Image &image, const std::string &path, std::string *why)
 {
+    std::string png;
+    if (encode_png(image, 9, &png) != 0) {
+        *why = "cannot encode the image as PNG";
+        return -1;
+    }
     FILE *file = fopen(path.c_str(), "wb");
     if (!file) {
         *why = "cannot create '" + path + "': " + strerror(errno);
         return -1;
     }
-    int rc = write_rows(file, nullptr, -1, image, row_pointers(image));
-    if (fclose(file) != 0) rc = -1;
-    if (rc != 0) {
+    bool ok = fwrite(png.data(), 1, png.size(), file) == png.size();
+    if (fclose(file) != 0) ok = false;
+    if (!ok) {
         *why = "cannot write PNG '" + path + "'";
         remove(path.c_str());
+        return -1;
     }
-    return rc;
-}
-
-int encode_png(const orvextool::Image &image, int level, std::string *out)
-{
-    out->clear();
-    return write_rows(nullptr, out, level, image, row_pointers(image));
+    return 0;
 }
 
 }  // namespace orvexcli

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Web tiles of the default map's 5' relief, drawn by orvex and by the
+# pipeline a GIS user would run on the same samples: `orvex export` of the
+# grid, gdaldem color-relief with our palette and gdaldem hillshade,
+# multiplied into one RGB raster, then gdal2tiles -r bilinear and -r near.
+# Prints CPU per tile and bytes per tile side by side with the ratios.
+#
+# Usage: bench/compare-tiles.sh [--zoom MAX] [--map FILE] [--build DIR] [--work DIR]
+#   --zoom MAX   tiles of zoom 0 .. MAX (default 5)
+#   --map FILE   the map (default $ORVEX_DATA/maps/orx/default.orx)
+#   --build DIR  a build of the project with ORVEX_BUILD_BENCH=ON (default build/dev)
+#   --work DIR   where the rasters and tiles go (default build/compare-tiles)
+# GDAL's preparation (export, colour, shading) is not counted; gdal2tiles
+# runs on one process and its CPU time is divided by the tiles it wrote.
+# orvex draws every tile from a cold cache (bench_draw_tiles).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+zoom=5 map="${ORVEX_DATA:-/usr/share}/maps/orx/default.orx" build="$root/build/dev" work="$root/build/compare-tiles"
+while [ $# -gt 0 ]; do
+  case $1 in
+    --zoom) zoom=$2; shift 2 ;;
+    --map) map=$2; shift 2 ;;
+    --build) build=$2; shift 2 ;;
+    --work) work=$2; shift 2 ;;
+    *) echo "unknown option $1" >&2; exit 2 ;;
+  esac
+done
+orvex=$build/src/tools/orvex
+drawer=$build/bench/bench_draw_tiles
+[ -x "$orvex" ] && [ -x "$drawer" ] || { echo "build $build with ORVEX_BUILD_BENCH=ON first" >&2; exit 2; }
+mkdir -p "$work"
+cd "$work"
+
+# The elevation palette of the drawing code, in gdaldem's colour file form.
+cat > palette.txt <<'PAL'
+nv 200 200 200
+-11000 8 16 64
+-6000 16 40 110
+-3000 30 80 160
+-200 70 140 200
+-0.001 140 200 230
+0 60 130 70
+300 120 170 90
+1000 200 190 120
+2000 170 130 80
+3500 130 100 80
+5000 230 230 230
+9000 255 255 255
+PAL
+
+if [ ! -f relief.tif ]; then
+  "$orvex" export "$map" --res 0 --overwrite relief0.tif
+  # Turned to -180..180 and cut at Web Mercator's latitude, on the same
+  # cells (centred on the samples), for gdal2tiles to warp.
+  gdalwarp -q -overwrite --config CENTER_LONG 0 -r near -tr 0.0833333333333333 0.0833333333333333 \
+    -te -180.0416666666667 -85.0416666666667 179.9583333333333 85.0416666666667 relief0.tif relief5.tif
+  gdaldem color-relief -q relief5.tif palette.txt colour.tif
+  gdaldem hillshade -q -s 111120 -z 2 relief5.tif shade.tif
+  # Colour times shade, scaled so that flat ground (shade about 180) keeps its colour.
+  gdal_calc.py --quiet --overwrite -A colour.tif --A_band=1 -B shade.tif --calc="minimum(A*B/180.0,255)" --type=Byte --outfile=r.tif
+  gdal_calc.py --quiet --overwrite -A colour.tif --A_band=2 -B shade.tif --calc="minimum(A*B/180.0,255)" --type=Byte --outfile=g.tif
+  gdal_calc.py --quiet --overwrite -A colour.tif --A_band=3 -B shade.tif --calc="minimum(A*B/180.0,255)" --type=Byte --outfile=b.tif
+  gdal_merge.py -q -separate -o relief.tif r.tif g.tif b.tif
+fi
+
+cpu_of() { # command...: CPU seconds (user + system) of the command
+  /usr/bin/time -f "%U %S" -o cpu.txt "$@" > /dev/null 2>&1
+  awk '{print $1 + $2}' cpu.txt
+}
+count_tiles() { find "$1" -name '*.png' | wc -l; }
+bytes_of() { find "$1" -name '*.png' -printf '%s\n' | awk '{s += $1} END {print s}'; }
+
+declare -A cpu bytes tiles
+for r in near bilinear; do
+  rm -rf "gdal-$r"
+  cpu[$r]=$(cpu_of gdal2tiles.py -q --processes=1 --xyz -r "$r" -z "0-$zoom" -w none relief.tif "gdal-$r")
+  tiles[$r]=$(count_tiles "gdal-$r")
+  bytes[$r]=$(bytes_of "gdal-$r")
+done
+
+# The same tiles (every one gdal2tiles wrote) drawn by orvex.
+list=$(cd gdal-near && find . -name '*.png' | sed 's|^\./||; s|\.png$||' | sort)
+rm -rf orvex && mkdir orvex
+"$drawer" "$map" orvex $list > orvex.txt
+mean=$(tail -1 orvex.txt)
+relief_ms=$(echo "$mean" | awk '{print $3}')
+relief_bytes=$(echo "$mean" | awk '{print $5}')
+whole_ms=$(echo "$mean" | awk '{print $9}')
+whole_bytes=$(echo "$mean" | awk '{print $11}')
+n=$(echo "$mean" | awk '{print $(NF-1)}')
+
+printf '\nZoom 0-%s, %s tiles of 256 px (CPU per tile, mean bytes per tile)\n\n' "$zoom" "$n"
+printf '| drawer | CPU ms/tile | bytes/tile | CPU vs gdal2tiles -r near | bytes vs -r bilinear |\n'
+printf '|---|---|---|---|---|\n'
+near_ms=$(awk -v c="${cpu[near]}" -v n="${tiles[near]}" 'BEGIN {printf "%.2f", 1000 * c / n}')
+bil_ms=$(awk -v c="${cpu[bilinear]}" -v n="${tiles[bilinear]}" 'BEGIN {printf "%.2f", 1000 * c / n}')
+bil_bytes=$(awk -v b="${bytes[bilinear]}" -v n="${tiles[bilinear]}" 'BEGIN {printf "%.0f", b / n}')
+near_bytes=$(awk -v b="${bytes[near]}" -v n="${tiles[near]}" 'BEGIN {printf "%.0f", b / n}')
+row() { awk -v name="$1" -v ms="$2" -v b="$3" -v nm="$near_ms" -v bb="$bil_bytes" \
+  'BEGIN {printf "| %s | %.2f | %.0f | %.2f | %.2f |\n", name, ms, b, ms / nm, b / bb}'; }
+row "gdal2tiles -r near" "$near_ms" "$near_bytes"
+row "gdal2tiles -r bilinear" "$bil_ms" "$bil_bytes"
+row "orvex, relief only" "$relief_ms" "$relief_bytes"
+row "orvex, relief and lines" "$whole_ms" "$whole_bytes"
