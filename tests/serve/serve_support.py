@@ -79,21 +79,24 @@ class Server:
 
 
 def read_png(data):
-    """(width, height, rows) of an 8-bit RGB or RGBA PNG, rows as lists of
-    (r, g, b) tuples."""
+    """(width, height, rows) of an 8-bit RGB, RGBA or palette PNG, rows as
+    lists of (r, g, b) tuples."""
     assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
-    pos, idat, header = 8, b"", None
+    pos, idat, header, palette = 8, b"", None, b""
     while pos < len(data):
         n, kind = struct.unpack(">I4s", data[pos:pos + 8])
         body = data[pos + 8:pos + 8 + n]
         if kind == b"IHDR":
             header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"PLTE":
+            palette = body
         elif kind == b"IDAT":
             idat += body
         pos += 12 + n
     width, height, depth, colour, _, _, interlace = header
-    assert depth == 8 and colour in (2, 6) and interlace == 0, header
-    bpp = 3 if colour == 2 else 4
+    assert depth == 8 and colour in (2, 3, 6) and interlace == 0, header
+    assert colour != 3 or len(palette) % 3 == 0 and palette, "palette PNG without a palette"
+    bpp = {2: 3, 3: 1, 6: 4}[colour]
     raw = zlib.decompress(idat)
     stride = width * bpp
     rows, prev = [], bytearray(stride)
@@ -114,7 +117,10 @@ def read_png(data):
                 p = a + b - c
                 pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
                 line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        rows.append([tuple(line[i * bpp:i * bpp + 3]) for i in range(width)])
+        if colour == 3:
+            rows.append([tuple(palette[3 * v:3 * v + 3]) for v in line])
+        else:
+            rows.append([tuple(line[i * bpp:i * bpp + 3]) for i in range(width)])
         prev = line
     return width, height, rows
 
