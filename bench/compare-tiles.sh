@@ -57,9 +57,9 @@ if [ ! -f relief.tif ]; then
   gdaldem color-relief -q relief5.tif palette.txt colour.tif
   gdaldem hillshade -q -s 111120 -z 2 relief5.tif shade.tif
   # Colour times shade, scaled so that flat ground (shade about 180) keeps its colour.
-  gdal_calc.py --quiet --overwrite -A colour.tif --A_band=1 -B shade.tif --calc="minimum(A*B/180.0,255)" --type=Byte --outfile=r.tif
-  gdal_calc.py --quiet --overwrite -A colour.tif --A_band=2 -B shade.tif --calc="minimum(A*B/180.0,255)" --type=Byte --outfile=g.tif
-  gdal_calc.py --quiet --overwrite -A colour.tif --A_band=3 -B shade.tif --calc="minimum(A*B/180.0,255)" --type=Byte --outfile=b.tif
+  gdal_calc.py --quiet --overwrite -A colour.tif --A_band=1 -B shade.tif --calc="minimum(A.astype(float)*B/180.0,255)" --type=Byte --outfile=r.tif
+  gdal_calc.py --quiet --overwrite -A colour.tif --A_band=2 -B shade.tif --calc="minimum(A.astype(float)*B/180.0,255)" --type=Byte --outfile=g.tif
+  gdal_calc.py --quiet --overwrite -A colour.tif --A_band=3 -B shade.tif --calc="minimum(A.astype(float)*B/180.0,255)" --type=Byte --outfile=b.tif
   gdal_merge.py -q -separate -o relief.tif r.tif g.tif b.tif
 fi
 

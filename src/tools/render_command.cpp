@@ -166,7 +166,7 @@ int render(Orvex &map, const RenderOptions &o)
     layers.rings = &rings;
     CacheBudget budget;
     budget.bytes = o.cache_mb * 1024L * 1024L;
-    Progress progress(0, isatty(2) != 0, "rows");
+    Progress progress(0, isatty(2) != 0, "bands");
     orvextool::Image image(1, 1, orvextool::Rgb{});
     int rc = draw_picture(maps, layers, view, budget, &image, [&](long done, long total) { progress.set(done, total); });
     if (rc != 0) {

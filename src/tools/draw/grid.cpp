@@ -29,25 +29,32 @@ namespace {
 /* Rows of pixels whose samples are read together. */
 const long kBandRows = 32;
 
-/* Weighted sums of every pixel's values with a margin of one pixel all
- * round: (width + 2) x (height + 2), pixel (i, j) at (j + 1) * (width + 2)
- * + i + 1. */
+/* Every pixel's value with a margin of one pixel all round: (width + 2) x
+ * (height + 2), pixel (i, j) at (j + 1) * (width + 2) + i + 1; NaN where no
+ * grid gave one. Where grids blend, values are weighted sums and the
+ * weights are kept beside them (only then, to spare the memory of large
+ * pictures of one grid). */
 struct Surface {
     long width, height;
     int channels;
+    bool blends;
     std::vector<float> sum[3], weight;
-    Surface(long w, long h, int c) : width(w), height(h), channels(c)
+    Surface(long w, long h, int c, bool blend) : width(w), height(h), channels(c), blends(blend)
     {
         size_t n = static_cast<size_t>((w + 2) * (h + 2));
-        for (int k = 0; k < c; k++) sum[k].assign(n, 0);
-        weight.assign(n, 0);
+        for (int k = 0; k < c; k++) sum[k].assign(n, NAN);
+        if (blends) weight.assign(n, 0);
     }
     size_t index(long i, long j) const { return static_cast<size_t>((j + 1) * (width + 2) + i + 1); }
-    /* The value of channel c, NaN where no grid gave one. */
+    void add(size_t k, const float *v, float wt)
+    {
+        for (int c = 0; c < channels; c++) sum[c][k] = std::isnan(sum[c][k]) ? wt * v[c] : sum[c][k] + wt * v[c];
+        if (blends) weight[k] += wt;
+    }
     float value(int c, long i, long j) const
     {
         size_t k = index(i, j);
-        return weight[k] > 0 ? sum[c][k] / weight[k] : NAN;
+        return blends && weight[k] > 0 ? sum[c][k] / weight[k] : sum[c][k];
     }
 };
 
@@ -88,9 +95,7 @@ int draw_band(Orvex *map, Job &job, const Band &b, TileAccess &tiles)
             bool valid = true;
             for (int c = 0; c < l.channels && valid; c++) valid = !std::isnan(v[c] = interpolate(w, c, rt, ct));
             if (!valid) continue;
-            size_t k = s.index(i, j);
-            for (int c = 0; c < l.channels; c++) s.sum[c][k] += wt * v[c];
-            s.weight[k] += wt;
+            s.add(s.index(i, j), v, wt);
         }
     }
     return 0;
@@ -275,7 +280,7 @@ int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View
 {
     if (rows.grids.empty()) return 0;
     const OrvexGrid *first = grid_of(maps[0]->frame.resolutions[rows.grids[0]]);
-    Surface s(view.width, view.height, first && first->content != 1 ? 3 : 1);
+    Surface s(view.width, view.height, first && first->content != 1 ? 3 : 1, rows.grids.size() > 1);
     if (fill_surface(maps, rows, view, budget, &s, progress) != 0) return -1;
     colour_surface(s, view, cover, static_cast<long>(maps.size()), image);
     return 0;

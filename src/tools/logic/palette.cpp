@@ -84,8 +84,8 @@ double hillshade(double dz_east, double dz_north)
 Rgb shade(Rgb colour, double factor)
 {
     auto one = [factor](unsigned char v) {
-        double s = v * factor;
-        return static_cast<unsigned char>(s > 255 ? 255 : (s < 0 ? 0 : lround(s)));
+        double s = v * factor + 0.5;
+        return static_cast<unsigned char>(s >= 255 ? 255 : (s < 0.5 ? 0 : static_cast<int>(s)));
     };
     return Rgb{one(colour.r), one(colour.g), one(colour.b)};
 }
