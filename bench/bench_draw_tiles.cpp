@@ -34,6 +34,9 @@ int main(int argc, char **argv)
     /* ORVEX_BENCH_RELIEF_ONLY=1 skips the whole tiles (for profiling). */
     const char *only = getenv("ORVEX_BENCH_RELIEF_ONLY");
     bool relief_only = only && *only == '1';
+    /* ORVEX_BENCH_PNG_LEVEL=N deflates at level N instead of the tiles' own. */
+    const char *level_text = getenv("ORVEX_BENCH_PNG_LEVEL");
+    int level = level_text ? atoi(level_text) : orvexcli::kTilePngLevel;
     Orvex map;
     if (map.setInput(argv[1], 0, nullptr) != 0) {
         fprintf(stderr, "cannot open %s\n", argv[1]);
@@ -68,7 +71,7 @@ int main(int argc, char **argv)
             double t0 = cpu_ms();
             orvextool::Image image(1, 1, orvextool::Rgb{});
             if (draw_picture({&map}, layers, view, CacheBudget(), &image) != 0 ||
-                encode_png(image, kTilePngLevel, &png) != 0) {
+                encode_png(image, level, &png) != 0) {
                 fprintf(stderr, "tile %s failed\n", argv[a]);
                 return 1;
             }

@@ -121,20 +121,37 @@ int hills(double lat, double lon)
 
 TEST(DrawTaps, AxisPositions)
 {
-    orvexcli::Taps t = orvexcli::taps_at(2.25, 10);
+    /* Pixels finer than the samples: the four around q, cubic. */
+    orvexcli::Taps t = orvexcli::taps_at(2.25, 0.5, 10);
     EXPECT_TRUE(t.inside);
+    ASSERT_EQ(t.n, 4);
     EXPECT_EQ(t.index[0], 1);
     EXPECT_EQ(t.index[3], 4);
-    EXPECT_FLOAT_EQ(t.cubic[0] + t.cubic[1] + t.cubic[2] + t.cubic[3], 1.0f);
-    EXPECT_FLOAT_EQ(t.linear[0], 0.75f);
+    EXPECT_FLOAT_EQ(t.weight[0] + t.weight[1] + t.weight[2] + t.weight[3], 1.0f);
+    EXPECT_FLOAT_EQ(t.fallback[1], 0.75f);
+    EXPECT_FLOAT_EQ(t.fallback[2], 0.25f);
+    /* Pixels three samples wide: a tent over 2.25 +- 3, weights 1 - |k - q| / 3
+     * normalised, none negative. */
+    t = orvexcli::taps_at(2.25, 3, 10);
+    ASSERT_EQ(t.n, 6);
+    EXPECT_EQ(t.index[0], 0);
+    EXPECT_EQ(t.index[5], 5);
+    double sum = 0;
+    for (int k = 0; k < t.n; k++) sum += 1 - fabs(t.index[k] - 2.25) / 3;
+    for (int k = 0; k < t.n; k++) {
+        EXPECT_NEAR(t.weight[k], (1 - fabs(t.index[k] - 2.25) / 3) / sum, 1e-6);
+        EXPECT_EQ(t.weight[k], t.fallback[k]);
+    }
+    /* Very wide pixels keep to kMaxTaps. */
+    EXPECT_LE(orvexcli::taps_at(50.5, 40, 100).n, orvexcli::kMaxTaps);
     /* The grid's area: half a step before the first sample to the far
      * edge of the last one's cell; a lattice that wraps has no edge. */
-    EXPECT_TRUE(orvexcli::taps_at(-0.5, 10).inside);
-    EXPECT_FALSE(orvexcli::taps_at(-0.51, 10).inside);
-    EXPECT_TRUE(orvexcli::taps_at(10.0, 10).inside);
-    EXPECT_FALSE(orvexcli::taps_at(10.01, 10).inside);
-    EXPECT_TRUE(orvexcli::taps_at(-7.5, 10, true).inside);
-    EXPECT_FALSE(orvexcli::taps_at(NAN, 10, true).inside);
+    EXPECT_TRUE(orvexcli::taps_at(-0.5, 1, 10).inside);
+    EXPECT_FALSE(orvexcli::taps_at(-0.51, 1, 10).inside);
+    EXPECT_TRUE(orvexcli::taps_at(10.0, 1, 10).inside);
+    EXPECT_FALSE(orvexcli::taps_at(10.01, 1, 10).inside);
+    EXPECT_TRUE(orvexcli::taps_at(-7.5, 1, 10, true).inside);
+    EXPECT_FALSE(orvexcli::taps_at(NAN, 1, 10, true).inside);
 }
 
 TEST(DrawRelief, PlaneShadesAsTheFormulaSays)

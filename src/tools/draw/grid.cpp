@@ -1,12 +1,13 @@
 // The grid under a picture. Every row of pixels (one latitude) and every
 // column (one longitude) is located on the lattice once; the samples around
-// a band of rows are read out of the tiles together, and each pixel is
-// interpolated between them: cubic where all sixteen hold data, else
-// linear among the valid ones, so no-data never bleeds in. Rows may take
-// their value from two grids, weighted, where a finer grid fades out. Bands
-// are shared out among threads, each with a map object (and so cache
-// entries) of its own. Values are made one pixel past every edge, so that
-// the hill shading of neighbouring pictures (web tiles) matches.
+// a band of rows are read out of the tiles together, and each pixel is made
+// from them: cubic between samples where pixels are finer than the samples,
+// a tent over what a pixel covers where they are coarser, and only among
+// samples with data, so no-data never bleeds in. Rows may take their value
+// from two grids, weighted, where a finer grid fades out. Bands are shared
+// out among threads, each with a map object (and so cache entries) of its
+// own. Values are made one pixel past every edge, so that the hill shading
+// of neighbouring pictures (web tiles) matches.
 #include <math.h>
 
 #include <algorithm>
@@ -80,22 +81,27 @@ int draw_band(Orvex *map, Job &job, const Band &b, TileAccess &tiles)
 {
     const Lattice &l = job.lattices[b.grid];
     std::vector<Taps> row_taps;
-    for (long j = b.j0; j < b.j1; j++) row_taps.push_back(taps_at(l.row_at(job.view->lat_at(j + 0.5)), l.nrows));
+    for (long j = b.j0; j < b.j1; j++) {
+        double q = l.row_at(job.view->lat_at(j + 0.5));
+        double scale = fabs(l.row_at(job.view->lat_at(j + 1.0)) - l.row_at(job.view->lat_at(static_cast<double>(j))));
+        row_taps.push_back(taps_at(q, scale, l.nrows));
+    }
     Window w;
     if (read_window(map, l, tiles, std::move(row_taps), job.col_taps[b.grid], &w) != 0) return -1;
     tiles.band_done();
+    std::vector<float> values[3];
+    for (int c = 0; c < l.channels; c++) interpolate(w, c, &values[c]);
     const std::vector<float> &weights = job.rows->weights[b.grid];
     Surface &s = *job.surface;
+    size_t ncols = static_cast<size_t>(s.width + 2);
     for (long j = b.j0; j < b.j1; j++) {
-        const Taps &rt = w.row_taps[static_cast<size_t>(j - b.j0)];
         float wt = weights[static_cast<size_t>(j + 1)];
-        for (long i = -1; i <= s.width; i++) {
-            const Taps &ct = w.col_taps[static_cast<size_t>(i + 1)];
+        size_t row = static_cast<size_t>(j - b.j0) * ncols;
+        for (size_t i = 0; i < ncols; i++) {
             float v[3];
             bool valid = true;
-            for (int c = 0; c < l.channels && valid; c++) valid = !std::isnan(v[c] = interpolate(w, c, rt, ct));
-            if (!valid) continue;
-            s.add(s.index(i, j), v, wt);
+            for (int c = 0; c < l.channels && valid; c++) valid = !std::isnan(v[c] = values[c][row + i]);
+            if (valid) s.add(s.index(static_cast<long>(i) - 1, j), v, wt);
         }
     }
     return 0;
@@ -168,7 +174,7 @@ int fill_surface(const std::vector<Orvex *> &maps, const GridRows &rows, const V
         const Lattice &l = job.lattices.back();
         std::vector<Taps> cols;
         for (long i = -1; i <= view.width; i++)
-            cols.push_back(taps_at(l.col_at(view.lon_at(i + 0.5)), l.ncols, l.wraps));
+            cols.push_back(taps_at(l.col_at(view.lon_at(i + 0.5)), view.dlon() / fabs(l.grid->dlon), l.ncols, l.wraps));
         job.col_taps.push_back(std::move(cols));
         add_bands(rows, g, &job.bands);
     }

@@ -10,21 +10,37 @@
 
 namespace orvexcli {
 
-Taps taps_at(double q, long n, bool wraps)
+Taps taps_at(double q, double scale, long n, bool wraps)
 {
     Taps t;
     t.inside = isfinite(q) && fabs(q) < 1e15 && (wraps || (q >= -0.5 && q <= static_cast<double>(n)));
     if (!t.inside) q = 0;
     double x0 = floor(q);
-    float f = static_cast<float>(q - x0);
-    for (int k = 0; k < 4; k++) t.index[k] = static_cast<long>(x0) - 1 + k;
-    float f2 = f * f, f3 = f2 * f;
-    t.cubic[0] = 0.5f * (-f3 + 2 * f2 - f);
-    t.cubic[1] = 0.5f * (3 * f3 - 5 * f2 + 2);
-    t.cubic[2] = 0.5f * (-3 * f3 + 4 * f2 + f);
-    t.cubic[3] = 0.5f * (f3 - f2);
-    t.linear[0] = 1 - f;
-    t.linear[1] = f;
+    if (!(scale > 1)) {
+        float f = static_cast<float>(q - x0);
+        float f2 = f * f, f3 = f2 * f;
+        const float cubic[4] = {0.5f * (-f3 + 2 * f2 - f), 0.5f * (3 * f3 - 5 * f2 + 2),
+                                0.5f * (-3 * f3 + 4 * f2 + f), 0.5f * (f3 - f2)};
+        const float linear[4] = {0, 1 - f, f, 0};
+        t.n = 4;
+        for (int k = 0; k < 4; k++) {
+            t.index[k] = static_cast<long>(x0) - 1 + k;
+            t.weight[k] = cubic[k];
+            t.fallback[k] = linear[k];
+        }
+        return t;
+    }
+    double half = scale < (kMaxTaps - 1) / 2.0 ? scale : (kMaxTaps - 1) / 2.0;
+    double sum = 0;
+    for (long k = static_cast<long>(ceil(q - half)); k <= static_cast<long>(floor(q + half)) && t.n < kMaxTaps; k++) {
+        double w = 1 - fabs(static_cast<double>(k) - q) / half;
+        if (!(w > 0)) continue;
+        t.index[t.n] = k;
+        t.weight[t.n] = static_cast<float>(w);
+        sum += w;
+        t.n++;
+    }
+    for (int k = 0; k < t.n; k++) t.fallback[k] = t.weight[k] = static_cast<float>(t.weight[k] / sum);
     return t;
 }
 
@@ -83,15 +99,15 @@ std::vector<long> distinct(std::vector<Taps> *taps, long n)
 {
     std::vector<long> list;
     for (const Taps &t : *taps)
-        for (long i : t.index)
-            if (t.inside && (n < 0 || (i >= 0 && i < n))) list.push_back(i);
+        for (int k = 0; k < t.n; k++)
+            if (t.inside && (n < 0 || (t.index[k] >= 0 && t.index[k] < n))) list.push_back(t.index[k]);
     std::sort(list.begin(), list.end());
     list.erase(std::unique(list.begin(), list.end()), list.end());
     long none = static_cast<long>(list.size());
     for (Taps &t : *taps) {
-        for (long &i : t.index) {
-            auto at = std::lower_bound(list.begin(), list.end(), i);
-            i = t.inside && at != list.end() && *at == i ? at - list.begin() : none;
+        for (int k = 0; k < t.n; k++) {
+            auto at = std::lower_bound(list.begin(), list.end(), t.index[k]);
+            t.index[k] = t.inside && at != list.end() && *at == t.index[k] ? at - list.begin() : none;
         }
     }
     return list;
@@ -162,28 +178,53 @@ int read_window(Orvex *map, const Lattice &l, TileAccess &tiles, std::vector<Tap
     return 0;
 }
 
-float interpolate(const Window &w, int channel, const Taps &row, const Taps &col)
+void interpolate(const Window &w, int channel, std::vector<float> *out)
 {
-    if (!row.inside || !col.inside) return NAN;
-    float v = 0;
-    for (int a = 0; a < 4; a++) {
-        const float *p = w.at(channel, row.index[a]);
-        v += row.cubic[a] * (col.cubic[0] * p[col.index[0]] + col.cubic[1] * p[col.index[1]] +
-                             col.cubic[2] * p[col.index[2]] + col.cubic[3] * p[col.index[3]]);
-    }
-    if (!std::isnan(v)) return v;
-    float sum = 0, weights = 0;
-    for (int a = 0; a < 2; a++) {
-        const float *p = w.at(channel, row.index[a + 1]);
-        for (int b = 0; b < 2; b++) {
-            float s = p[col.index[b + 1]];
-            if (std::isnan(s)) continue;
-            float wt = row.linear[a] * col.linear[b];
-            sum += wt * s;
-            weights += wt;
+    /* Along rows: for every window row and pixel column, the full sum (NaN
+     * when a sample has none) and the fallback sum and weight of the
+     * samples with data. */
+    size_t ncols = w.col_taps.size();
+    std::vector<float> full(static_cast<size_t>(w.rows) * ncols), part(full.size()), part_w(full.size());
+    for (long r = 0; r < w.rows; r++) {
+        const float *p = w.at(channel, r);
+        size_t at = static_cast<size_t>(r) * ncols;
+        for (size_t i = 0; i < ncols; i++) {
+            const Taps &c = w.col_taps[i];
+            float f = 0, s = 0, sw = 0;
+            for (int k = 0; k < c.n; k++) {
+                float v = p[c.index[k]];
+                f += c.weight[k] * v;
+                if (std::isnan(v)) continue;
+                s += c.fallback[k] * v;
+                sw += c.fallback[k];
+            }
+            full[at + i] = f;
+            part[at + i] = s;
+            part_w[at + i] = sw;
         }
     }
-    return weights > 0 ? sum / weights : NAN;
+    /* Down columns. */
+    out->assign(w.row_taps.size() * ncols, NAN);
+    for (size_t j = 0; j < w.row_taps.size(); j++) {
+        const Taps &r = w.row_taps[j];
+        if (!r.inside) continue;
+        float *o = out->data() + j * ncols;
+        for (size_t i = 0; i < ncols; i++) {
+            if (!w.col_taps[i].inside) continue;
+            float v = 0;
+            for (int k = 0; k < r.n; k++) v += r.weight[k] * full[static_cast<size_t>(r.index[k]) * ncols + i];
+            if (std::isnan(v)) {
+                float s = 0, sw = 0;
+                for (int k = 0; k < r.n; k++) {
+                    size_t at = static_cast<size_t>(r.index[k]) * ncols + i;
+                    s += r.fallback[k] * part[at];
+                    sw += r.fallback[k] * part_w[at];
+                }
+                v = sw > 0 ? s / sw : NAN;
+            }
+            o[i] = v;
+        }
+    }
 }
 
 }  // namespace orvexcli

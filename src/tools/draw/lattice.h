@@ -12,19 +12,26 @@
 
 namespace orvexcli {
 
-/* The four samples along one axis around a fractional lattice position q
- * (x0 - 1 .. x0 + 2 with x0 = floor q), their cubic (Catmull-Rom) weights
- * and the linear weights of the middle two. `inside` is false where the
- * position lies off the grid's area: more than half a step before its
- * first sample or past the far edge of its last sample's cell (along an
+/* The samples along one axis that make the value at a fractional lattice
+ * position q, for pixels `scale` lattice steps apart, and their weights
+ * (summing to 1). Where pixels are finer than the samples (scale <= 1):
+ * the four around q, cubic (Catmull-Rom), with the linear weights of the
+ * middle two to fall back on where a sample has no data. Where they are
+ * coarser: every sample within `scale` of q, weighted by a tent of that
+ * half-width, so that each pixel averages what it covers rather than
+ * picking samples (at most kMaxTaps; wider pixels average less). `inside`
+ * is false where q lies off the grid's area: more than half a step before
+ * its first sample or past the far edge of its last sample's cell (along an
  * axis that wraps, only where q is not finite). */
+const int kMaxTaps = 16;
 struct Taps {
-    long index[4];
-    float cubic[4];
-    float linear[2];
-    bool inside;
+    int n = 0;
+    long index[kMaxTaps];
+    float weight[kMaxTaps];
+    float fallback[kMaxTaps]; /* not negative */
+    bool inside = false;
 };
-Taps taps_at(double q, long n, bool wraps = false);
+Taps taps_at(double q, double scale, long n, bool wraps = false);
 
 /* One grid resolution as a lattice over all its tiles. */
 struct Lattice {
@@ -61,10 +68,12 @@ struct Window {
 int read_window(Orvex *map, const Lattice &lattice, TileAccess &tiles, std::vector<Taps> row_taps,
                 std::vector<Taps> col_taps, Window *w);
 
-/* The value at the crossing of a row's and a column's taps: cubic where
- * all sixteen samples hold data, else linear over those of the four
- * nearest that do; NaN where none does or the pixel is off the grid. */
-float interpolate(const Window &w, int channel, const Taps &row, const Taps &col);
+/* The values of channel c at every crossing of the window's row and
+ * column taps, row after row: the full weights where every sample holds
+ * data, else the fallback weights over those that do; NaN where none does
+ * or the pixel is off the grid. Made in two passes, along rows and then
+ * down columns. */
+void interpolate(const Window &w, int channel, std::vector<float> *out);
 
 }  // namespace orvexcli
 
