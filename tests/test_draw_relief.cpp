@@ -384,3 +384,19 @@ TEST(DrawPng, PaletteWhenFewColoursElseRgbBothLossless)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DrawColours, TableGivesTheRampAtWholeMetres)
+{
+    for (int m = -11500; m <= 9500; m += 7) {
+        Rgb a = orvextool::elevation_colour_table(m), b = orvextool::elevation_colour(m);
+        ASSERT_EQ(channel_gap(a, b), 0) << m;
+    }
+    /* Between whole metres the nearest one's colour, but just below sea
+     * level the sea's. */
+    EXPECT_EQ(channel_gap(orvextool::elevation_colour_table(1234.4), orvextool::elevation_colour(1234)), 0);
+    EXPECT_EQ(channel_gap(orvextool::elevation_colour_table(-0.4), orvextool::elevation_colour(-1)), 0);
+}
+
+}  // namespace

@@ -59,7 +59,10 @@ Rgb elevation_colour_table(double metres)
     }();
     if (!(metres > lo)) return table.front();
     if (!(metres < hi)) return table.back();
-    return table[static_cast<size_t>(lround(metres) - lo)];
+    /* Just below sea level is sea, not the land at 0. */
+    long m = lround(metres);
+    if (metres < 0 && m == 0) m = -1;
+    return table[static_cast<size_t>(m - lo)];
 }
 
 Rgb nodata_colour()

@@ -15,8 +15,8 @@ struct Rgb {
 /* Colour of an elevation in metres: blues below sea level (darker with
  * depth), greens, browns and white above. */
 Rgb elevation_colour(double metres);
-/* elevation_colour of the nearest whole metre, from a table: for drawing
- * a surface pixel by pixel. */
+/* elevation_colour of the nearest whole metre (below sea level at least
+ * 1 m below), from a table: for drawing a surface pixel by pixel. */
 Rgb elevation_colour_table(double metres);
 /* Colour shown where there is no data. */
 Rgb nodata_colour();
