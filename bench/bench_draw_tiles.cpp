@@ -55,7 +55,7 @@ int main(int argc, char **argv)
         const std::vector<Ring> *r = nullptr;
         for (auto &c : rings)
             if (c.first == choice.vectors) r = &c.second;
-        if (!r) {
+        if (!r && !relief_only) {
             rings.emplace_back(choice.vectors, collect_rings(map, choice.vectors));
             r = &rings.back().second;
         }

@@ -221,8 +221,12 @@ TEST(DrawRelief, NoDataNeverBleeds)
             Rgb c = image.at(i, j);
             /* Pixels nearer a sample with data than half a step show it
              * unchanged; pixels past the last no-data sample show none. */
-            if (lon > -0.5) EXPECT_EQ(channel_gap(c, flat), 0) << i << "," << j;
-            if (lon < -1) EXPECT_EQ(channel_gap(c, none), 0) << i << "," << j;
+            if (lon > -0.5) {
+                EXPECT_EQ(channel_gap(c, flat), 0) << i << "," << j;
+            }
+            if (lon < -1) {
+                EXPECT_EQ(channel_gap(c, none), 0) << i << "," << j;
+            }
             EXPECT_TRUE(channel_gap(c, flat) == 0 || channel_gap(c, none) == 0) << i << "," << j;
         }
     }

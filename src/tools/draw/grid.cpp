@@ -81,6 +81,7 @@ int draw_band(Orvex *map, Job &job, const Band &b, TileAccess &tiles)
 {
     const Lattice &l = job.lattices[b.grid];
     std::vector<Taps> row_taps;
+    row_taps.reserve(static_cast<size_t>(b.j1 - b.j0));
     for (long j = b.j0; j < b.j1; j++) {
         double q = l.row_at(job.view->lat_at(j + 0.5));
         double scale = fabs(l.row_at(job.view->lat_at(j + 1.0)) - l.row_at(job.view->lat_at(static_cast<double>(j))));
@@ -173,6 +174,7 @@ int fill_surface(const std::vector<Orvex *> &maps, const GridRows &rows, const V
         }
         const Lattice &l = job.lattices.back();
         std::vector<Taps> cols;
+        cols.reserve(static_cast<size_t>(view.width + 2));
         for (long i = -1; i <= view.width; i++)
             cols.push_back(taps_at(l.col_at(view.lon_at(i + 0.5)), view.dlon() / fabs(l.grid->dlon), l.ncols, l.wraps));
         job.col_taps.push_back(std::move(cols));
@@ -199,12 +201,11 @@ orvextool::Rgb shallow_water()
 
 orvextool::Rgb relief_colour(float z, double factor, int land)
 {
-    using orvextool::shade;
-    orvextool::Rgb ground = shade(orvextool::elevation_colour_table(z < 0 ? 0 : z), factor);
+    orvextool::Rgb ground = orvextool::shaded_elevation_colour(z < 0 ? 0 : z, factor);
     if (land >= 255) return ground;
     /* Water: the sea's depth ramp, gently shaded; flat where the surface
      * stands above sea level (lakes). */
-    orvextool::Rgb water = z < 0 ? shade(orvextool::elevation_colour_table(z), 1 + (factor - 1) * 0.5)
+    orvextool::Rgb water = z < 0 ? orvextool::shaded_elevation_colour(z, 1 + (factor - 1) * 0.5)
                                  : shallow_water();
     return land <= 0 ? water : orvextool::blend(water, ground, land / 255.0);
 }

@@ -84,53 +84,58 @@ unsigned char paeth(int a, int b, int c)
     return static_cast<unsigned char>(pa <= pb && pa <= pc ? a : (pb <= pc ? b : c));
 }
 
-/* A row of n bytes filtered with each of the five PNG filters; `prior` is
- * the row above (zeros for the first). */
-void filter_all(const unsigned char *row, const unsigned char *prior, size_t n, size_t bpp, unsigned char *out[5])
+/* Row of n bytes filtered with PNG filter f; `prior` is the row above
+ * (zeros for the first). */
+template <int F>
+inline int residual(const unsigned char *row, const unsigned char *prior, size_t k, size_t bpp)
 {
-    for (size_t k = 0; k < n; k++) {
-        int a = k >= bpp ? row[k - bpp] : 0, b = prior[k], c = k >= bpp ? prior[k - bpp] : 0, x = row[k];
-        out[0][k] = static_cast<unsigned char>(x);
-        out[1][k] = static_cast<unsigned char>(x - a);
-        out[2][k] = static_cast<unsigned char>(x - b);
-        out[3][k] = static_cast<unsigned char>(x - (a + b) / 2);
-        out[4][k] = static_cast<unsigned char>(x - paeth(a, b, c));
-    }
+    int a = k >= bpp ? row[k - bpp] : 0, b = prior[k], c = k >= bpp ? prior[k - bpp] : 0;
+    int pred = F == 1 ? a : F == 2 ? b : F == 3 ? (a + b) / 2 : F == 4 ? paeth(a, b, c) : 0;
+    return static_cast<signed char>(static_cast<unsigned char>(row[k] - pred));
 }
 
-unsigned long signed_sum(const unsigned char *p, size_t n)
+/* The filter whose output bytes, read as signed, sum smallest. */
+int best_filter(const unsigned char *row, const unsigned char *prior, size_t n, size_t bpp)
 {
-    unsigned long sum = 0;
-    for (size_t k = 0; k < n; k++) sum += static_cast<unsigned long>(abs(static_cast<signed char>(p[k])));
-    return sum;
+    unsigned long sum[5] = {0, 0, 0, 0, 0};
+    for (size_t k = 0; k < n; k++) {
+        sum[0] += static_cast<unsigned long>(abs(residual<0>(row, prior, k, bpp)));
+        sum[1] += static_cast<unsigned long>(abs(residual<1>(row, prior, k, bpp)));
+        sum[2] += static_cast<unsigned long>(abs(residual<2>(row, prior, k, bpp)));
+        sum[3] += static_cast<unsigned long>(abs(residual<3>(row, prior, k, bpp)));
+        sum[4] += static_cast<unsigned long>(abs(residual<4>(row, prior, k, bpp)));
+    }
+    int best = 0;
+    for (int f = 1; f < 5; f++)
+        if (sum[f] < sum[best]) best = f;
+    return best;
+}
+
+template <int F>
+void filter_into(const unsigned char *row, const unsigned char *prior, size_t n, size_t bpp, unsigned char *out)
+{
+    for (size_t k = 0; k < n; k++) out[k] = static_cast<unsigned char>(residual<F>(row, prior, k, bpp));
 }
 
 /* Rows of `bpp`-byte pixels, each with a filter byte in front: none for a
- * palette, else the filter whose bytes, read as signed, sum smallest. */
+ * palette, else the filter whose output is smallest. */
 std::vector<unsigned char> filtered(const std::vector<unsigned char> &pixels, long width, long height, int bpp)
 {
-    size_t n = static_cast<size_t>(width) * static_cast<size_t>(bpp);
-    std::vector<unsigned char> out;
-    out.reserve((n + 1) * static_cast<size_t>(height));
-    std::vector<unsigned char> zeros(n, 0), trials(5 * n);
-    unsigned char *trial[5];
-    for (int f = 0; f < 5; f++) trial[f] = &trials[static_cast<size_t>(f) * n];
+    size_t n = static_cast<size_t>(width) * static_cast<size_t>(bpp), b = static_cast<size_t>(bpp);
+    std::vector<unsigned char> out((n + 1) * static_cast<size_t>(height)), zeros(n, 0);
     for (long j = 0; j < height; j++) {
         const unsigned char *row = &pixels[static_cast<size_t>(j) * n];
-        if (bpp == 1) {
-            out.push_back(0);
-            out.insert(out.end(), row, row + n);
-            continue;
+        const unsigned char *prior = j > 0 ? row - n : zeros.data();
+        unsigned char *o = &out[static_cast<size_t>(j) * (n + 1)];
+        int f = bpp == 1 ? 0 : best_filter(row, prior, n, b);
+        o[0] = static_cast<unsigned char>(f);
+        switch (f) {
+        case 1: filter_into<1>(row, prior, n, b, o + 1); break;
+        case 2: filter_into<2>(row, prior, n, b, o + 1); break;
+        case 3: filter_into<3>(row, prior, n, b, o + 1); break;
+        case 4: filter_into<4>(row, prior, n, b, o + 1); break;
+        default: filter_into<0>(row, prior, n, b, o + 1); break;
         }
-        filter_all(row, j > 0 ? row - n : zeros.data(), n, static_cast<size_t>(bpp), trial);
-        int best = 0;
-        unsigned long best_sum = ~0UL;
-        for (int f = 0; f < 5; f++) {
-            unsigned long sum = signed_sum(trial[f], n);
-            if (sum < best_sum) best_sum = sum, best = f;
-        }
-        out.push_back(static_cast<unsigned char>(best));
-        out.insert(out.end(), trial[best], trial[best] + n);
     }
     return out;
 }

@@ -40,7 +40,50 @@ const Stop kLand[] = {
     {9000, {255, 255, 255}},
 };
 
+/* The ramp's colour unrounded, channel by channel. */
+void ramp_exact(const Stop *stops, int n, double z, double out[3])
+{
+    const Stop *a = &stops[0], *b = &stops[0];
+    double t = 0;
+    if (z > stops[0].z) {
+        int i = 1;
+        while (i < n - 1 && z > stops[i].z) i++;
+        a = &stops[i - 1];
+        b = &stops[i];
+        t = z >= b->z ? 1 : (z - a->z) / (b->z - a->z);
+    }
+    out[0] = a->c.r + (b->c.r - a->c.r) * t;
+    out[1] = a->c.g + (b->c.g - a->c.g) * t;
+    out[2] = a->c.b + (b->c.b - a->c.b) * t;
+}
+
 }  // namespace
+
+Rgb shaded_elevation_colour(double metres, double factor)
+{
+    /* The unrounded ramp at every whole metre, and just below sea level
+     * the sea's. */
+    const int lo = -11000, hi = 9000;
+    static const std::vector<float> table = [] {
+        std::vector<float> t(3 * static_cast<size_t>(hi - lo + 1));
+        for (int m = lo; m <= hi; m++) {
+            double c[3];
+            if (m < 0) ramp_exact(kSea, sizeof kSea / sizeof kSea[0], m, c);
+            else ramp_exact(kLand, sizeof kLand / sizeof kLand[0], m, c);
+            for (int k = 0; k < 3; k++) t[3 * static_cast<size_t>(m - lo) + static_cast<size_t>(k)] = static_cast<float>(c[k]);
+        }
+        return t;
+    }();
+    long m = !(metres > lo) ? lo : (!(metres < hi) ? hi : lround(metres));
+    if (metres < 0 && m == 0) m = -1;
+    const float *c = &table[3 * static_cast<size_t>(m - lo)];
+    float f = static_cast<float>(factor);
+    auto one = [f](float v) {
+        float s = v * f + 0.5f;
+        return static_cast<unsigned char>(s >= 255 ? 255 : (s < 0.5f ? 0 : static_cast<int>(s)));
+    };
+    return Rgb{one(c[0]), one(c[1]), one(c[2])};
+}
 
 Rgb elevation_colour(double metres)
 {

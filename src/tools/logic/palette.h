@@ -18,6 +18,10 @@ Rgb elevation_colour(double metres);
 /* elevation_colour of the nearest whole metre (below sea level at least
  * 1 m below), from a table: for drawing a surface pixel by pixel. */
 Rgb elevation_colour_table(double metres);
+/* The colour of an elevation (its nearest whole metre, below sea level
+ * at least 1 m below) shaded by a factor, rounded once: smooth surfaces
+ * stay smooth (and deflate well) pixel to pixel. */
+Rgb shaded_elevation_colour(double metres, double factor);
 /* Colour shown where there is no data. */
 Rgb nodata_colour();
 /* Lambert shading factor (about 0.3 to 1.3) of a surface with the given
