@@ -5,23 +5,25 @@
 # multiplied into one RGB raster, then gdal2tiles -r bilinear and -r near.
 # Prints CPU per tile and bytes per tile side by side with the ratios.
 #
-# Usage: bench/compare-tiles.sh [--zoom MAX] [--map FILE] [--build DIR] [--work DIR]
+# Usage: bench/compare-tiles.sh [--zoom MAX] [--map FILE] [--build DIR] [--work DIR] [--keep-gdal]
 #   --zoom MAX   tiles of zoom 0 .. MAX (default 5)
 #   --map FILE   the map (default $ORVEX_DATA/maps/orx/default.orx)
 #   --build DIR  a build of the project with ORVEX_BUILD_BENCH=ON (default build/dev)
 #   --work DIR   where the rasters and tiles go (default build/compare-tiles)
+#   --keep-gdal  reuse gdal2tiles' tiles and times of an earlier run of the same zoom
 # GDAL's preparation (export, colour, shading) is not counted; gdal2tiles
 # runs on one process and its CPU time is divided by the tiles it wrote.
 # orvex draws every tile from a cold cache (bench_draw_tiles).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-zoom=5 map="${ORVEX_DATA:-/usr/share}/maps/orx/default.orx" build="$root/build/dev" work="$root/build/compare-tiles"
+keep=0 zoom=5 map="${ORVEX_DATA:-/usr/share}/maps/orx/default.orx" build="$root/build/dev" work="$root/build/compare-tiles"
 while [ $# -gt 0 ]; do
   case $1 in
     --zoom) zoom=$2; shift 2 ;;
     --map) map=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
+    --keep-gdal) keep=1; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -72,8 +74,13 @@ bytes_of() { find "$1" -name '*.png' -printf '%s\n' | awk '{s += $1} END {print 
 
 declare -A cpu bytes tiles
 for r in near bilinear; do
-  rm -rf "gdal-$r"
-  cpu[$r]=$(cpu_of gdal2tiles.py -q --processes=1 --xyz -r "$r" -z "0-$zoom" -w none relief.tif "gdal-$r")
+  if [ "$keep" = 1 ] && [ -f "gdal-$r.z$zoom.cpu" ]; then
+    cpu[$r]=$(cat "gdal-$r.z$zoom.cpu")
+  else
+    rm -rf "gdal-$r"
+    cpu[$r]=$(cpu_of gdal2tiles.py -q --processes=1 --xyz -r "$r" -z "0-$zoom" -w none relief.tif "gdal-$r")
+    echo "${cpu[$r]}" > "gdal-$r.z$zoom.cpu"
+  fi
   tiles[$r]=$(count_tiles "gdal-$r")
   bytes[$r]=$(bytes_of "gdal-$r")
 done

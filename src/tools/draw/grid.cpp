@@ -39,23 +39,26 @@ struct Surface {
     long width, height;
     int channels;
     bool blends;
-    std::vector<float> sum[3], weight;
-    Surface(long w, long h, int c, bool blend) : width(w), height(h), channels(c), blends(blend)
+    std::vector<float> *sum, *weight;
+    /* The planes live on in `store` (channels + 1 vectors) from picture to
+     * picture, so that a thread drawing tile after tile reuses its memory. */
+    Surface(long w, long h, int c, bool blend, std::vector<float> *store)
+        : width(w), height(h), channels(c), blends(blend), sum(store), weight(store + 3)
     {
         size_t n = static_cast<size_t>((w + 2) * (h + 2));
         for (int k = 0; k < c; k++) sum[k].assign(n, NAN);
-        if (blends) weight.assign(n, 0);
+        if (blends) weight->assign(n, 0);
     }
     size_t index(long i, long j) const { return static_cast<size_t>((j + 1) * (width + 2) + i + 1); }
     void add(size_t k, const float *v, float wt)
     {
         for (int c = 0; c < channels; c++) sum[c][k] = std::isnan(sum[c][k]) ? wt * v[c] : sum[c][k] + wt * v[c];
-        if (blends) weight[k] += wt;
+        if (blends) (*weight)[k] += wt;
     }
     float value(int c, long i, long j) const
     {
         size_t k = index(i, j);
-        return blends && weight[k] > 0 ? sum[c][k] / weight[k] : sum[c][k];
+        return blends && (*weight)[k] > 0 ? sum[c][k] / (*weight)[k] : sum[c][k];
     }
 };
 
@@ -90,7 +93,7 @@ int draw_band(Orvex *map, Job &job, const Band &b, TileAccess &tiles)
     Window w;
     if (read_window(map, l, tiles, std::move(row_taps), job.col_taps[b.grid], &w) != 0) return -1;
     tiles.band_done();
-    std::vector<float> values[3];
+    thread_local std::vector<float> values[3];
     for (int c = 0; c < l.channels; c++) interpolate(w, c, &values[c]);
     const std::vector<float> &weights = job.rows->weights[b.grid];
     Surface &s = *job.surface;
@@ -287,7 +290,8 @@ int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View
 {
     if (rows.grids.empty()) return 0;
     const OrvexGrid *first = grid_of(maps[0]->frame.resolutions[rows.grids[0]]);
-    Surface s(view.width, view.height, first && first->content != 1 ? 3 : 1, rows.grids.size() > 1);
+    thread_local std::vector<float> store[4];
+    Surface s(view.width, view.height, first && first->content != 1 ? 3 : 1, rows.grids.size() > 1, store);
     if (fill_surface(maps, rows, view, budget, &s, progress) != 0) return -1;
     colour_surface(s, view, cover, static_cast<long>(maps.size()), image);
     return 0;

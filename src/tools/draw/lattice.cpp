@@ -184,7 +184,11 @@ void interpolate(const Window &w, int channel, std::vector<float> *out)
      * when a sample has none) and the fallback sum and weight of the
      * samples with data. */
     size_t ncols = w.col_taps.size();
-    std::vector<float> full(static_cast<size_t>(w.rows) * ncols), part(full.size()), part_w(full.size());
+    /* Kept from band to band, so that their memory is reused. */
+    thread_local std::vector<float> full, part, part_w;
+    full.resize(static_cast<size_t>(w.rows) * ncols);
+    part.resize(full.size());
+    part_w.resize(full.size());
     for (long r = 0; r < w.rows; r++) {
         const float *p = w.at(channel, r);
         size_t at = static_cast<size_t>(r) * ncols;

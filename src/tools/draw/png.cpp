@@ -119,14 +119,15 @@ void filter_into(const unsigned char *row, const unsigned char *prior, size_t n,
 
 /* Rows of `bpp`-byte pixels, each with a filter byte in front: none for a
  * palette, else the filter whose output is smallest. */
-std::vector<unsigned char> filtered(const std::vector<unsigned char> &pixels, long width, long height, int bpp)
+void filter_rows(const unsigned char *pixels, long width, long height, int bpp, std::vector<unsigned char> *out)
 {
     size_t n = static_cast<size_t>(width) * static_cast<size_t>(bpp), b = static_cast<size_t>(bpp);
-    std::vector<unsigned char> out((n + 1) * static_cast<size_t>(height)), zeros(n, 0);
+    std::vector<unsigned char> zeros(n, 0);
+    out->resize((n + 1) * static_cast<size_t>(height));
     for (long j = 0; j < height; j++) {
-        const unsigned char *row = &pixels[static_cast<size_t>(j) * n];
+        const unsigned char *row = pixels + static_cast<size_t>(j) * n;
         const unsigned char *prior = j > 0 ? row - n : zeros.data();
-        unsigned char *o = &out[static_cast<size_t>(j) * (n + 1)];
+        unsigned char *o = &(*out)[static_cast<size_t>(j) * (n + 1)];
         int f = bpp == 1 ? 0 : best_filter(row, prior, n, b);
         o[0] = static_cast<unsigned char>(f);
         switch (f) {
@@ -137,7 +138,6 @@ std::vector<unsigned char> filtered(const std::vector<unsigned char> &pixels, lo
         default: filter_into<0>(row, prior, n, b, o + 1); break;
         }
     }
-    return out;
 }
 
 /* The image's colours as palette indices, or false when it has more than
@@ -173,16 +173,17 @@ int encode_png(const orvextool::Image &image, int level, std::string *out)
 {
     out->clear();
     if (image.width < 1 || image.height < 1 || image.width > 0x7fffffffL || image.height > 0x7fffffffL) return -1;
+    /* Kept from picture to picture, so that a thread making tile after
+     * tile reuses their memory. */
+    thread_local std::vector<unsigned char> indices, rows;
     std::string plte;
-    std::vector<unsigned char> pixels;
-    bool indexed = palette_of(image, &plte, &pixels);
-    if (!indexed) {
-        static_assert(sizeof(orvextool::Rgb) == 3, "pixels are packed RGB");
-        const unsigned char *p = reinterpret_cast<const unsigned char *>(image.pixels.data());
-        pixels.assign(p, p + image.pixels.size() * 3);
-    }
+    bool indexed = palette_of(image, &plte, &indices);
+    static_assert(sizeof(orvextool::Rgb) == 3, "pixels are packed RGB");
+    const unsigned char *pixels =
+        indexed ? indices.data() : reinterpret_cast<const unsigned char *>(image.pixels.data());
+    filter_rows(pixels, image.width, image.height, indexed ? 1 : 3, &rows);
     std::string idat;
-    if (!deflated(filtered(pixels, image.width, image.height, indexed ? 1 : 3), level, &idat)) return -1;
+    if (!deflated(rows, level, &idat)) return -1;
     out->assign("\x89PNG\r\n\x1a\n", 8);
     std::string ihdr;
     put32(&ihdr, static_cast<unsigned long>(image.width));

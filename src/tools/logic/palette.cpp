@@ -74,7 +74,7 @@ Rgb shaded_elevation_colour(double metres, double factor)
         }
         return t;
     }();
-    long m = !(metres > lo) ? lo : (!(metres < hi) ? hi : lround(metres));
+    long m = !(metres > lo) ? lo : (!(metres < hi) ? hi : static_cast<long>(floor(metres + 0.5)));
     if (metres < 0 && m == 0) m = -1;
     const float *c = &table[3 * static_cast<size_t>(m - lo)];
     float f = static_cast<float>(factor);
