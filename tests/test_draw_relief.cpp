@@ -15,6 +15,7 @@
 #include "draw.h"
 #include "lattice.h"
 #include "palette.h"
+#include "vectors.h"
 
 namespace {
 
@@ -401,6 +402,37 @@ TEST(DrawColours, TableGivesTheRampAtWholeMetres)
      * level the sea's. */
     EXPECT_EQ(channel_gap(orvextool::elevation_colour_table(1234.4), orvextool::elevation_colour(1234)), 0);
     EXPECT_EQ(channel_gap(orvextool::elevation_colour_table(-0.4), orvextool::elevation_colour(-1)), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DrawCover, LandAndWaterFromTheCoverNotTheSign)
+{
+    /* The relief says sea (-50 m) in the west and land (200 m) in the east;
+     * the cover says land in the west, water in the east, and half of each
+     * in one column. The cover wins; the half column blends the two. */
+    auto relief = [](double, double lon) { return lon < 0 ? -50 : 200; };
+    FakeMap fake({{10, -10, 0.25, 1, 1, 80}}, relief);
+    View view = plate(-4, 4, -4, 4, 80, 80);
+    orvexcli::LandCover cover;
+    cover.any = true;
+    cover.land.assign(80 * 80, 0);
+    for (long j = 0; j < 80; j++) {
+        for (long i = 0; i < 40; i++) cover.land[static_cast<size_t>(j * 80 + i)] = 255;
+        cover.land[static_cast<size_t>(j * 80 + 60)] = 128;
+    }
+    Image image(80, 80, Rgb{});
+    ASSERT_EQ(orvexcli::draw_grid({&fake.map}, orvexcli::one_grid(0, view), view, CacheBudget(), &cover, &image), 0);
+    Rgb land = orvextool::elevation_colour(0), water = orvextool::elevation_colour(-1);
+    for (long j = 0; j < 80; j++) {
+        /* Away from the step in the relief, where shading is flat. */
+        EXPECT_EQ(channel_gap(image.at(10, j), land), 0) << j;
+        EXPECT_EQ(channel_gap(image.at(70, j), water), 0) << j;
+        Rgb half = orvextool::blend(water, orvextool::elevation_colour(200), 128 / 255.0);
+        EXPECT_LE(channel_gap(image.at(60, j), half), 1) << j;
+    }
 }
 
 }  // namespace
