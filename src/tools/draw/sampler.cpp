@@ -13,7 +13,7 @@ bool covers_full_circle(const OrvexResolution &res)
 
 GridSampler::GridSampler(Orvex *map, int resolution)
     : map_(map), resolution_(resolution), res_(&map->frame.resolutions[resolution]),
-      grid_(grid_of(map->frame.resolutions[resolution]))
+      grid_(grid_of(map->frame.resolutions[resolution])), tiles_(map, resolution, 0, 0)
 {
 }
 
@@ -23,29 +23,9 @@ int GridSampler::tile_samples(int tile, const unsigned char **samples)
         *samples = last_samples_;
         return 0;
     }
-    long bytes = tile_bytes(*grid_);
-    if (bytes < 0) {
-        orvex_register_error(0, "orvex: resolution %d has tiles of %ld x %ld samples.\n", resolution_,
-                             grid_->nlon_per_tile, grid_->nlat_per_tile);
-        return -1;
-    }
-    /* An uncompressed tile is read in place: it must hold all its samples. */
-    if (!grid_->compressed && tile >= 0 && tile < res_->ntiles &&
-        grid_->tiles[tile].nbuf < static_cast<unsigned long>(bytes)) {
-        orvex_register_error(0, "orvex: resolution %d tile %d holds %lu bytes, fewer than its %ld bytes of samples.\n",
-                             resolution_, tile, grid_->tiles[tile].nbuf, tile_bytes(*grid_));
-        return -1;
-    }
-    unsigned char *out = nullptr;
-    if (map_->getTileGrid(resolution_, tile, &out) != 0) {
-        /* A full cache is the one failure that trimming cures. */
-        map_->cleanCache(0, 0);
-        elog_clear_register(0);
-        if (map_->getTileGrid(resolution_, tile, &out) != 0) return -1;
-    }
+    if (tiles_.samples(tile, samples) != 0) return -1;
     last_tile_ = tile;
-    last_samples_ = out;
-    *samples = out;
+    last_samples_ = *samples;
     return 0;
 }
 

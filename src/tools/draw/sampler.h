@@ -1,10 +1,11 @@
 // Reads grid samples at latitudes/longitudes through the library: the
 // sample nearest to the position from findNearestPixel, its tile's samples
-// from getTileGrid (through the shared cache).
+// through the drawing's tile access (the shared cache).
 #ifndef ORVEX_TOOL_SAMPLER_H
 #define ORVEX_TOOL_SAMPLER_H
 
 #include "Orvex.h"
+#include "tile_access.h"
 
 namespace orvexcli {
 
@@ -37,6 +38,7 @@ private:
     int resolution_;
     OrvexResolution *res_;
     OrvexGrid *grid_;
+    TileAccess tiles_;
     int last_tile_ = -1;
     const unsigned char *last_samples_ = nullptr;
 };
