@@ -94,17 +94,32 @@ inline int residual(const unsigned char *row, const unsigned char *prior, size_t
     return static_cast<signed char>(static_cast<unsigned char>(row[k] - pred));
 }
 
+/* Sum of the filter's output bytes read as signed, one simple loop a
+ * filter so that the compiler runs it over whole vectors. */
+template <int F>
+unsigned long filter_cost(const unsigned char *row, const unsigned char *prior, size_t n, size_t bpp)
+{
+    unsigned long sum = 0;
+    for (size_t k = 0; k < bpp && k < n; k++) sum += static_cast<unsigned long>(abs(residual<F>(row, prior, k, bpp)));
+    for (size_t k = bpp; k < n; k++) {
+        int a = row[k - bpp], b = prior[k], c = prior[k - bpp], pred;
+        if (F == 4) {
+            int p = a + b - c, pa = abs(p - a), pb = abs(p - b), pc = abs(p - c);
+            pred = pa <= pb && pa <= pc ? a : (pb <= pc ? b : c);
+        } else {
+            pred = F == 1 ? a : F == 2 ? b : F == 3 ? (a + b) >> 1 : 0;
+        }
+        sum += static_cast<unsigned long>(abs(static_cast<signed char>(static_cast<unsigned char>(row[k] - pred))));
+    }
+    return sum;
+}
+
 /* The filter whose output bytes, read as signed, sum smallest. */
 int best_filter(const unsigned char *row, const unsigned char *prior, size_t n, size_t bpp)
 {
-    unsigned long sum[5] = {0, 0, 0, 0, 0};
-    for (size_t k = 0; k < n; k++) {
-        sum[0] += static_cast<unsigned long>(abs(residual<0>(row, prior, k, bpp)));
-        sum[1] += static_cast<unsigned long>(abs(residual<1>(row, prior, k, bpp)));
-        sum[2] += static_cast<unsigned long>(abs(residual<2>(row, prior, k, bpp)));
-        sum[3] += static_cast<unsigned long>(abs(residual<3>(row, prior, k, bpp)));
-        sum[4] += static_cast<unsigned long>(abs(residual<4>(row, prior, k, bpp)));
-    }
+    const unsigned long sum[5] = {filter_cost<0>(row, prior, n, bpp), filter_cost<1>(row, prior, n, bpp),
+                                  filter_cost<2>(row, prior, n, bpp), filter_cost<3>(row, prior, n, bpp),
+                                  filter_cost<4>(row, prior, n, bpp)};
     int best = 0;
     for (int f = 1; f < 5; f++)
         if (sum[f] < sum[best]) best = f;
