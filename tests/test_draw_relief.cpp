@@ -412,7 +412,8 @@ TEST(DrawCover, LandAndWaterFromTheCoverNotTheSign)
 {
     /* The relief says sea (-50 m) in the west and land (200 m) in the east;
      * the cover says land in the west, water in the east, and half of each
-     * in one column. The cover wins; the half column blends the two. */
+     * in one column. The cover wins (water above sea level is a lake, one
+     * flat colour); the half column blends the two. */
     auto relief = [](double, double lon) { return lon < 0 ? -50 : 200; };
     FakeMap fake({{10, -10, 0.25, 1, 1, 80}}, relief);
     View view = plate(-4, 4, -4, 4, 80, 80);
@@ -425,7 +426,7 @@ TEST(DrawCover, LandAndWaterFromTheCoverNotTheSign)
     }
     Image image(80, 80, Rgb{});
     ASSERT_EQ(orvexcli::draw_grid({&fake.map}, orvexcli::one_grid(0, view), view, CacheBudget(), &cover, &image), 0);
-    Rgb land = orvextool::elevation_colour(0), water = orvextool::elevation_colour(-1);
+    Rgb land = orvextool::elevation_colour(0), water = orvextool::water_colour(0);
     for (long j = 0; j < 80; j++) {
         /* Away from the step in the relief, where shading is flat. */
         EXPECT_EQ(channel_gap(image.at(10, j), land), 0) << j;

@@ -197,19 +197,14 @@ int fill_surface(const std::vector<Orvex *> &maps, const GridRows &rows, const V
     return 0;
 }
 
-orvextool::Rgb shallow_water()
-{
-    return orvextool::elevation_colour_table(-1);
-}
-
-orvextool::Rgb relief_colour(float z, double factor, int land)
+/* Land takes its ramp (at least sea level) and shading. Water under a
+ * shoreline takes the gentle water ramp, unshaded; without shorelines, the
+ * sea's depth ramp, gently shaded. */
+orvextool::Rgb relief_colour(float z, double factor, int land, bool covered)
 {
     orvextool::Rgb ground = orvextool::shaded_elevation_colour(z < 0 ? 0 : z, factor);
     if (land >= 255) return ground;
-    /* Water: the sea's depth ramp, gently shaded; flat where the surface
-     * stands above sea level (lakes). */
-    orvextool::Rgb water = z < 0 ? orvextool::shaded_elevation_colour(z, 1 + (factor - 1) * 0.5)
-                                 : shallow_water();
+    orvextool::Rgb water = covered ? orvextool::water_colour(z) : orvextool::shaded_elevation_colour(z, 1 + (factor - 1) * 0.5);
     return land <= 0 ? water : orvextool::blend(water, ground, land / 255.0);
 }
 
@@ -235,14 +230,14 @@ void shade_rows(const Surface &s, const View &view, const LandCover *cover, long
             float c = mid[k];
             int land = covered ? cover->land[static_cast<size_t>(j * s.width + i)] : (c >= 0 ? 255 : 0);
             if (std::isnan(c)) {
-                image->at(i, j) = covered ? (land >= 128 ? orvextool::level_colour(1) : shallow_water())
+                image->at(i, j) = covered ? (land >= 128 ? orvextool::level_colour(1) : orvextool::water_colour(0))
                                           : orvextool::nodata_colour();
                 continue;
             }
             auto near = [c](float v) { return std::isnan(v) ? c : v; };
             double east = (near(mid[k + 1]) - near(mid[k - 1])) * kx;
             double north = (near(up[k]) - near(down[k])) * ky;
-            image->at(i, j) = relief_colour(c, orvextool::hillshade(east, north), land);
+            image->at(i, j) = relief_colour(c, orvextool::hillshade(east, north), land, covered);
         }
         std::swap(up, mid);
         std::swap(mid, down);

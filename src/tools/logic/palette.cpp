@@ -34,6 +34,11 @@ const Stop kSea[] = {
     {-11000, {8, 16, 64}}, {-6000, {16, 40, 110}}, {-3000, {30, 80, 160}},
     {-200, {70, 140, 200}}, {0, {140, 200, 230}},
 };
+/* Water under a shoreline: light and gentle, darker only slowly with depth. */
+const Stop kWater[] = {
+    {-11000, {70, 118, 186}}, {-6000, {86, 138, 200}}, {-3000, {108, 160, 214}},
+    {-200, {140, 188, 228}}, {0, {160, 202, 236}},
+};
 const Stop kLand[] = {
     {0, {60, 130, 70}},     {300, {120, 170, 90}},  {1000, {200, 190, 120}},
     {2000, {170, 130, 80}}, {3500, {130, 100, 80}}, {5000, {230, 230, 230}},
@@ -106,6 +111,19 @@ Rgb elevation_colour_table(double metres)
     long m = lround(metres);
     if (metres < 0 && m == 0) m = -1;
     return table[static_cast<size_t>(m - lo)];
+}
+
+Rgb water_colour(double metres)
+{
+    const int lo = -11000;
+    static const std::vector<Rgb> table = [] {
+        std::vector<Rgb> t(static_cast<size_t>(-lo) + 1);
+        for (int m = lo; m <= 0; m++) t[static_cast<size_t>(m - lo)] = ramp(kWater, sizeof kWater / sizeof kWater[0], m);
+        return t;
+    }();
+    if (!(metres > lo)) return table.front();
+    if (!(metres < 0)) return table.back();
+    return table[static_cast<size_t>(static_cast<long>(floor(metres + 0.5)) - lo)];
 }
 
 Rgb nodata_colour()

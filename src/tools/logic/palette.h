@@ -22,6 +22,10 @@ Rgb elevation_colour_table(double metres);
  * at least 1 m below) shaded by a factor, rounded once: smooth surfaces
  * stay smooth (and deflate well) pixel to pixel. */
 Rgb shaded_elevation_colour(double metres, double factor);
+/* Colour of water within shorelines at a depth in metres: a gentle ramp
+ * from light blue at the surface; one flat colour at and above sea level
+ * (lakes, ponds). */
+Rgb water_colour(double metres);
 /* Colour shown where there is no data. */
 Rgb nodata_colour();
 /* Lambert shading factor (about 0.3 to 1.3) of a surface with the given
