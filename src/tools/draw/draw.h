@@ -1,6 +1,7 @@
-// The display road end to end: a grid resolution sampled pixel by pixel
-// through the tile cache, vector resolutions filled or drawn on top, and
-// the image written as PNG.
+// The display road end to end: a region in a projection and a pixel size
+// in, an image or a PNG out. Grids interpolated through the tile cache,
+// land and water from the shorelines, lines on top; `orvex render`, the
+// tiles of `orvex serve` and tile archives all draw through here.
 #ifndef ORVEX_TOOL_RENDER_H
 #define ORVEX_TOOL_RENDER_H
 
