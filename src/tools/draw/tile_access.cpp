@@ -18,7 +18,7 @@ int TileAccess::samples(int tile, const unsigned char **out)
         orvex_register_error(0, "orvex: resolution %d is no grid of whole tiles.\n", resolution_);
         return -1;
     }
-    if (tile < 0 || tile >= res.ntiles) {
+    if (tile < 0 || tile >= res.ntiles || !grid->tiles) {
         orvex_register_error(0, "orvex: resolution %d has no tile %d.\n", resolution_, tile);
         return -1;
     }
