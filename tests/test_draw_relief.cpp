@@ -173,7 +173,7 @@ TEST(DrawRelief, PlaneShadesAsTheFormulaSays)
         double factor = orvextool::hillshade(east, north);
         for (long i = 0; i < view.width; i++) {
             double z = 1000 + 40 * view.lon_at(i + 0.5) - 25 * lat;
-            worst = std::max(worst, channel_gap(image.at(i, j), orvextool::shade(orvextool::elevation_colour_table(z), factor)));
+            worst = std::max(worst, channel_gap(image.at(i, j), orvextool::shade(orvextool::elevation_colour(z), factor)));
         }
     }
     EXPECT_LE(worst, 1);
@@ -215,7 +215,7 @@ TEST(DrawRelief, NoDataNeverBleeds)
     FakeMap fake({{10, -10, 1, 1, 1, 20}}, half);
     View view = plate(-5, 5, -5, 5, 100, 100);
     Image image = draw(fake.map, orvexcli::one_grid(0, view), view);
-    Rgb flat = orvextool::elevation_colour_table(500), none = orvextool::nodata_colour();
+    Rgb flat = orvextool::shaded_elevation_colour(500, 1), none = orvextool::nodata_colour();
     for (long j = 0; j < view.height; j++) {
         for (long i = 0; i < view.width; i++) {
             double lon = view.lon_at(i + 0.5);
@@ -392,16 +392,20 @@ TEST(DrawPng, PaletteWhenFewColoursElseRgbBothLossless)
 
 namespace {
 
-TEST(DrawColours, TableGivesTheRampAtWholeMetres)
+TEST(DrawColours, ShadedRampRoundsOnceAndSeaStartsBelowZero)
 {
-    for (int m = -11500; m <= 9500; m += 7) {
-        Rgb a = orvextool::elevation_colour_table(m), b = orvextool::elevation_colour(m);
-        ASSERT_EQ(channel_gap(a, b), 0) << m;
-    }
-    /* Between whole metres the nearest one's colour, but just below sea
-     * level the sea's. */
-    EXPECT_EQ(channel_gap(orvextool::elevation_colour_table(1234.4), orvextool::elevation_colour(1234)), 0);
-    EXPECT_EQ(channel_gap(orvextool::elevation_colour_table(-0.4), orvextool::elevation_colour(-1)), 0);
+    /* Unshaded, the ramp at whole metres within rounding; shaded, the
+     * ramp's exact value times the factor, rounded once. */
+    for (int m = -11500; m <= 9500; m += 7)
+        ASSERT_LE(channel_gap(orvextool::shaded_elevation_colour(m, 1), orvextool::elevation_colour(m)), 1) << m;
+    /* 150 m: halfway from (60, 130, 70) to (120, 170, 90); times 1.2. */
+    Rgb c = orvextool::shaded_elevation_colour(150, 1.2);
+    EXPECT_EQ(c.r, 108);
+    EXPECT_EQ(c.g, 180);
+    EXPECT_EQ(c.b, 96);
+    /* Just below sea level is sea, not the land at 0. */
+    EXPECT_EQ(channel_gap(orvextool::shaded_elevation_colour(-0.4, 1), orvextool::elevation_colour(-1)), 0);
+    EXPECT_EQ(channel_gap(orvextool::water_colour(5), orvextool::water_colour(0)), 0);
 }
 
 }  // namespace

@@ -96,23 +96,6 @@ Rgb elevation_colour(double metres)
     return ramp(kLand, sizeof kLand / sizeof kLand[0], metres);
 }
 
-Rgb elevation_colour_table(double metres)
-{
-    /* Both ramps are flat past their last stops. */
-    const int lo = -11000, hi = 9000;
-    static const std::vector<Rgb> table = [] {
-        std::vector<Rgb> t(hi - lo + 1);
-        for (int m = lo; m <= hi; m++) t[static_cast<size_t>(m - lo)] = elevation_colour(m);
-        return t;
-    }();
-    if (!(metres > lo)) return table.front();
-    if (!(metres < hi)) return table.back();
-    /* Just below sea level is sea, not the land at 0. */
-    long m = lround(metres);
-    if (metres < 0 && m == 0) m = -1;
-    return table[static_cast<size_t>(m - lo)];
-}
-
 Rgb water_colour(double metres)
 {
     const int lo = -11000;

@@ -15,9 +15,6 @@ struct Rgb {
 /* Colour of an elevation in metres: blues below sea level (darker with
  * depth), greens, browns and white above. */
 Rgb elevation_colour(double metres);
-/* elevation_colour of the nearest whole metre (below sea level at least
- * 1 m below), from a table: for drawing a surface pixel by pixel. */
-Rgb elevation_colour_table(double metres);
 /* The colour of an elevation (its nearest whole metre, below sea level
  * at least 1 m below) shaded by a factor, rounded once: smooth surfaces
  * stay smooth (and deflate well) pixel to pixel. */
