@@ -1,8 +1,13 @@
-// Land and water of every pixel from the filled shoreline rings, drawn with
-// Cairo into an alpha mask so that coasts get the fraction of land their
-// pixels hold. Levels nest: land (1) is added, lakes (2) taken out, islands
-// in lakes (3) added back, ponds on them (4) taken out again, in that order.
-#include <string.h>
+// Land and water of every pixel from the filled shoreline rings, filled
+// with AGG's anti-aliasing rasteriser straight into the cover, so that
+// coasts get the fraction of land their pixels hold. Levels nest: land (1)
+// is added, lakes (2) taken out, islands in lakes (3) added back, ponds on
+// them (4) taken out again, in that order.
+#include <agg_pixfmt_gray.h>
+#include <agg_rasterizer_scanline_aa.h>
+#include <agg_renderer_base.h>
+#include <agg_renderer_scanline.h>
+#include <agg_scanline_p.h>
 
 #include <map>
 
@@ -16,7 +21,9 @@ using orvextool::PixelBox;
 using orvextool::PixelPoint;
 
 /* Fills lose nothing a pixel would show when their outlines move by this
- * much, and rings of 10^5 points shrink to what the pixels can hold. */
+ * much, and rings of 10^5 points shrink to what the pixels can hold: half
+ * of it goes to thinning the points before they are projected, half to
+ * Douglas-Peucker after. */
 const double kFillTolerance = 0.3;
 
 using RingsByLevel = std::map<int, std::vector<std::vector<PixelPoint>>>;
@@ -34,28 +41,42 @@ RingsByLevel pixel_rings(const std::vector<Ring> &rings, const View &view)
         for (double shift : shifts) {
             if (apart(mapper.box_of(ring, shift), clip)) continue;
             if (closed.empty()) {
-                closed = ring.lonlat;
+                closed = mapper.thin(ring.lonlat, kFillTolerance / 2);
                 orvextool::close_ring_over_pole(&closed);
             }
             std::vector<PixelPoint> px = orvextool::clip_ring(mapper.project(closed, shift), clip);
             if (px.size() < 3) continue;
-            out[ring.level].push_back(orvextool::simplify_polyline(px, kFillTolerance));
+            out[ring.level].push_back(orvextool::douglas_peucker(px, kFillTolerance / 2));
         }
     }
     return out;
 }
 
-/* Odd levels are land, even ones water. Rings of one level are filled as
- * one path, so that two of them sharing an edge (a ring the source cut at
- * the 180 degree meridian) leave no seam of half-covered pixels. */
-void fill_levels(cairo_t *cr, const RingsByLevel &levels)
+/* Odd levels are land, even ones water: blending a fraction c of 255
+ * into a pixel adds land where there was none, blending c of 0 takes away
+ * that fraction of what there was. Rings of one level are filled as one
+ * shape (nonzero winding), so that two of them sharing an edge (a ring the
+ * source cut at the 180 degree meridian) leave no seam of half-covered
+ * pixels. */
+void fill_levels(const RingsByLevel &levels, const View &view, unsigned char *cover)
 {
-    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
-    cairo_set_source_rgba(cr, 0, 0, 0, 1);
+    agg::rendering_buffer buffer(cover, static_cast<unsigned>(view.width), static_cast<unsigned>(view.height),
+                                 static_cast<int>(view.width));
+    agg::pixfmt_gray8 pixels(buffer);
+    agg::renderer_base<agg::pixfmt_gray8> base(pixels);
+    agg::renderer_scanline_aa_solid<agg::renderer_base<agg::pixfmt_gray8>> solid(base);
+    agg::rasterizer_scanline_aa<> rasteriser;
+    rasteriser.filling_rule(agg::fill_non_zero);
+    agg::scanline_p8 scanline;
     for (const auto &[level, rings] : levels) {
-        cairo_set_operator(cr, level % 2 ? CAIRO_OPERATOR_OVER : CAIRO_OPERATOR_DEST_OUT);
-        for (const std::vector<PixelPoint> &ring : rings) add_to_path(cr, ring, true);
-        cairo_fill(cr);
+        rasteriser.reset();
+        for (const std::vector<PixelPoint> &ring : rings) {
+            rasteriser.move_to_d(ring[0].x, ring[0].y);
+            for (size_t k = 1; k < ring.size(); k++) rasteriser.line_to_d(ring[k].x, ring[k].y);
+            rasteriser.close_polygon();
+        }
+        solid.color(agg::gray8(level % 2 ? 255 : 0));
+        agg::render_scanlines(rasteriser, scanline, solid);
     }
 }
 
@@ -69,21 +90,7 @@ void land_cover(const std::vector<Ring> &rings, const View &view, LandCover *out
     if (!out->any) return;
     out->land.assign(static_cast<size_t>(view.width * view.height), 0);
     RingsByLevel levels = pixel_rings(rings, view);
-    if (levels.empty()) return;
-    auto nothing = [](cairo_surface_t *, long) {};
-    auto copy_out = [&](cairo_surface_t *surface, long y0) {
-        const unsigned char *data = cairo_image_surface_get_data(surface);
-        long stride = cairo_image_surface_get_stride(surface), rows = cairo_image_surface_get_height(surface);
-        for (long j = 0; j < rows; j++)
-            memcpy(&out->land[static_cast<size_t>((y0 + j) * view.width)], data + j * stride,
-                   static_cast<size_t>(view.width));
-    };
-    /* Without a surface (no memory for it) nothing is known of the land,
-     * and the picture falls back on what it shows without rings. */
-    if (!for_each_band(view, CAIRO_FORMAT_A8, nothing, [&](cairo_t *cr) { fill_levels(cr, levels); }, copy_out)) {
-        out->land.clear();
-        out->any = false;
-    }
+    if (!levels.empty()) fill_levels(levels, view, out->land.data());
 }
 
 }  // namespace orvexcli

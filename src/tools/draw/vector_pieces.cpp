@@ -39,6 +39,29 @@ PixelMapper::PixelMapper(const View &view) : view_(view), x_scale_(1.0 / view.dl
 {
     y_offset_ = view.y_of(0.0);
     y_scale_ = (y_offset_ - view.y_of(45.0)) / row_measure(view.mercator, 45.0);
+    for (int d = 0; d < 90; d++) {
+        /* Mercator's rows stretch by 1 / cos(latitude); past the latitude
+         * where the view cuts them short they stretch no more. */
+        double lat = std::min(d + 1.0, 89.9) * M_PI / 180.0;
+        lat_scale_[d] = y_scale_ * (view.mercator ? M_PI / 180.0 / cos(lat) : 1.0);
+    }
+}
+
+std::vector<PixelPoint> PixelMapper::thin(const std::vector<PixelPoint> &lonlat, double radius) const
+{
+    if (lonlat.size() <= 2) return lonlat;
+    std::vector<PixelPoint> out;
+    out.reserve(lonlat.size());
+    out.push_back(lonlat.front());
+    const double r2 = radius * radius;
+    for (size_t k = 1; k + 1 < lonlat.size(); k++) {
+        const PixelPoint &p = lonlat[k], &q = out.back();
+        int band = static_cast<int>(std::max(fabs(p.y), fabs(q.y)));
+        double dx = (p.x - q.x) * x_scale_, dy = (p.y - q.y) * lat_scale_[std::min(band, 89)];
+        if (dx * dx + dy * dy >= r2) out.push_back(p);
+    }
+    out.push_back(lonlat.back());
+    return out;
 }
 
 PixelPoint PixelMapper::operator()(double lon, double lat) const
@@ -69,41 +92,6 @@ PixelBox view_box(const View &view, double margin)
 {
     return PixelBox{-margin, -margin, static_cast<double>(view.width) + margin,
                     static_cast<double>(view.height) + margin};
-}
-
-bool for_each_band(const View &view, cairo_format_t format,
-                   const std::function<void(cairo_surface_t *, long)> &before,
-                   const std::function<void(cairo_t *)> &draw,
-                   const std::function<void(cairo_surface_t *, long)> &after)
-{
-    /* About 4 million pixels a band: 16 MB of ARGB. */
-    const long band = std::max(1L, std::min(view.height, (4L << 20) / std::max(1L, view.width)));
-    for (long y0 = 0; y0 < view.height; y0 += band) {
-        long rows = std::min(band, view.height - y0);
-        cairo_surface_t *surface = cairo_image_surface_create(format, static_cast<int>(view.width), static_cast<int>(rows));
-        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-            cairo_surface_destroy(surface);
-            return false;
-        }
-        before(surface, y0);
-        cairo_surface_mark_dirty(surface);
-        cairo_t *cr = cairo_create(surface);
-        cairo_translate(cr, 0, -static_cast<double>(y0));
-        draw(cr);
-        cairo_destroy(cr);
-        cairo_surface_flush(surface);
-        after(surface, y0);
-        cairo_surface_destroy(surface);
-    }
-    return true;
-}
-
-void add_to_path(cairo_t *cr, const std::vector<PixelPoint> &points, bool close)
-{
-    if (points.empty()) return;
-    cairo_move_to(cr, points[0].x, points[0].y);
-    for (size_t k = 1; k < points.size(); k++) cairo_line_to(cr, points[k].x, points[k].y);
-    if (close) cairo_close_path(cr);
 }
 
 }  // namespace orvexcli

@@ -82,7 +82,7 @@ double perpendicular_distance(const PixelPoint &p, const PixelPoint &a, const Pi
     return sqrt(ex * ex + ey * ey);
 }
 
-void douglas_peucker(const std::vector<PixelPoint> &pts, double tolerance, std::vector<char> *keep)
+void mark_kept(const std::vector<PixelPoint> &pts, double tolerance, std::vector<char> *keep)
 {
     std::vector<std::pair<size_t, size_t>> stack{{0, pts.size() - 1}};
     while (!stack.empty()) {
@@ -158,12 +158,18 @@ std::vector<PixelPoint> simplify_polyline(const std::vector<PixelPoint> &line, d
         if (dx * dx + dy * dy >= half2) near.push_back(line[k]);
     }
     near.push_back(line.back());
-    std::vector<char> keep(near.size(), 0);
+    return douglas_peucker(near, half);
+}
+
+std::vector<PixelPoint> douglas_peucker(const std::vector<PixelPoint> &line, double tolerance)
+{
+    if (line.size() <= 2 || !(tolerance > 0)) return line;
+    std::vector<char> keep(line.size(), 0);
     keep.front() = keep.back() = 1;
-    douglas_peucker(near, half, &keep);
+    mark_kept(line, tolerance, &keep);
     std::vector<PixelPoint> out;
-    for (size_t k = 0; k < near.size(); k++)
-        if (keep[k]) out.push_back(near[k]);
+    for (size_t k = 0; k < line.size(); k++)
+        if (keep[k]) out.push_back(line[k]);
     return out;
 }
 

@@ -35,6 +35,9 @@ std::vector<PixelPoint> clip_ring(const std::vector<PixelPoint> &ring, const Pix
  * first (cheap, and most of a detailed ring at a small scale), then
  * Douglas-Peucker at the other half. */
 std::vector<PixelPoint> simplify_polyline(const std::vector<PixelPoint> &line, double tolerance);
+/* Douglas-Peucker alone: the first and last points kept, and every dropped
+ * point within `tolerance` of the line through the kept ones. */
+std::vector<PixelPoint> douglas_peucker(const std::vector<PixelPoint> &line, double tolerance);
 
 }  // namespace orvextool
 
