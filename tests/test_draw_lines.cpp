@@ -253,7 +253,7 @@ TEST(DrawLinesStyle, LinesAreAntiAliased)
 {
     /* A river crossing the view diagonally at a scale where it is drawn. */
     View v = plate(0, 2, 0, 2, 2.0 / 200);
-    std::vector<Ring> rings{make(1, false, "rivers", {{0.1, 0.13}, {1.9, 1.71}})};
+    std::vector<Ring> rings{make(2, false, "rivers", {{0.1, 0.13}, {1.9, 1.71}})};
     Image im(v.width, v.height, kPaper);
     orvexcli::draw_lines(rings, v, &im);
     long partial = 0, full = 0, far_changed = 0;
@@ -275,13 +275,32 @@ TEST(DrawLinesStyle, LinesAreAntiAliased)
     EXPECT_GT(partial, 100); /* a jagged 1-pixel line has none */
 }
 
+TEST(DrawLinesStyle, DashedBordersShowTheirDashes)
+{
+    /* At zoom 7 national borders are dashed: along the line some pixels
+     * change and some, in the gaps, do not. */
+    View v = plate(0, 2, 0, 2, 2.0 / 364);
+    ASSERT_GT(orvextool::line_style(orvextool::LineFamily::borders, 1, orvextool::zoom_of_pixel(v.dlon())).dash, 0);
+    std::vector<Ring> rings{make(1, false, "borders", {{0.1, 1.0}, {1.9, 1.0}})};
+    Image im(v.width, v.height, kPaper);
+    orvexcli::draw_lines(rings, v, &im);
+    long j = static_cast<long>(v.y_of(1.0)), inked = 0, gaps = 0;
+    for (long i = static_cast<long>(v.x_of(0.3)); i < static_cast<long>(v.x_of(1.7)); i++) {
+        int d = std::max(change(im.at(i, j), kPaper), change(im.at(i, j - 1), kPaper));
+        (d > 40 ? inked : gaps) += d > 40 || d == 0;
+    }
+    EXPECT_GT(inked, 100);
+    EXPECT_GT(gaps, 50);
+}
+
 TEST(DrawLinesStyle, SmallScalesThinAndLeaveOutLines)
 {
     using orvextool::line_style;
     using orvextool::LineFamily;
     /* Rivers wait for their zoom, major classes first; widths grow. */
-    EXPECT_FALSE(line_style(LineFamily::rivers, 1, 0).draw);
-    EXPECT_TRUE(line_style(LineFamily::rivers, 1, 2).draw);
+    EXPECT_FALSE(line_style(LineFamily::rivers, 2, 0).draw);
+    EXPECT_TRUE(line_style(LineFamily::rivers, 2, 1).draw);
+    EXPECT_FALSE(line_style(LineFamily::rivers, 1, 2).draw); /* banks: a pair of lines */
     EXPECT_FALSE(line_style(LineFamily::rivers, 3, 2).draw);
     EXPECT_TRUE(line_style(LineFamily::rivers, 3, 6).draw);
     EXPECT_LT(line_style(LineFamily::rivers, 2, 2).width, line_style(LineFamily::rivers, 2, 6).width);

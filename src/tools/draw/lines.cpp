@@ -127,7 +127,7 @@ void stroke(const Stroke &s, agg::renderer_base<RgbPixels> &base)
     }
     if (st.dash > 0) {
         agg::conv_dash<agg::path_storage> dashed(path);
-        dashed.add_dash(st.dash, st.dash * 0.6);
+        dashed.add_dash(st.dash, st.dash * 0.5);
         rasteriser.add_path(dashed);
     } else {
         rasteriser.add_path(path);

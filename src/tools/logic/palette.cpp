@@ -131,42 +131,36 @@ double by_zoom(double zoom, double low, double at_low, double high, double at_hi
     return at_low + (at_high - at_low) * (zoom - low) / (high - low);
 }
 
-/* The coast is drawn once, thin and a little darker than any water, so
- * that it reads as the edge of the land rather than as a line of its own;
- * lake shores the same but lighter, and only where a lake is big enough to
- * show one. */
+/* The coast is drawn once, thin and darker than any water, so that it
+ * reads as the edge of the land rather than as a line of its own; lake
+ * shores the same, but only where the lake is big enough to show one. */
 LineStyle shore_style(int level, double zoom)
 {
     LineStyle s;
     s.draw = true;
+    s.colour = Rgb{40, 75, 115};
     s.width = by_zoom(zoom, 2, 0.5, 8, 1.0);
-    if (level == 2 || level == 4) {
-        s.colour = Rgb{70, 115, 165};
-        s.alpha = by_zoom(zoom, 1, 0.5, 6, 0.8);
-        s.min_extent = by_zoom(zoom, 0, 6, 6, 2);
-    } else {
-        s.colour = Rgb{45, 80, 120};
-        s.alpha = by_zoom(zoom, 1, 0.55, 6, 0.85);
-        s.min_extent = level == 3 ? by_zoom(zoom, 0, 6, 6, 2) : 1;
-    }
+    s.alpha = by_zoom(zoom, 0, 0.6, 6, 0.9);
+    s.min_extent = level == 1 ? 1 : by_zoom(zoom, 0, 6, 6, 2);
     return s;
 }
 
-/* Rivers appear class by class as the scale grows: the double-lined ones
- * and the permanent major rivers first, additional ones once there is room
- * for them; short pieces wait for their zoom too. */
+/* Rivers appear class by class as the scale grows: the permanent major
+ * rivers first, and only long ones at first; the double-lined ones (the
+ * banks of wide rivers and river-lakes, a pair of lines at small scales)
+ * and the additional major rivers once there is room for them. */
 LineStyle river_style(int level, double zoom)
 {
     LineStyle s;
-    const double first_zoom[] = {1.0, 1.0, 2.0, 4.0, 6.0};
-    double start = level >= 1 && level <= 4 ? first_zoom[level] : first_zoom[4] + (level - 4);
+    const double first_zoom[] = {3.0, 3.0, 1.0, 4.0, 6.0};
+    double start = level >= 0 && level <= 4 ? first_zoom[level] : first_zoom[4] + (level - 4);
     if (zoom < start) return s;
     s.draw = true;
     s.colour = Rgb{55, 115, 195};
     double major = level <= 2 ? 0.25 : 0.0;
     s.width = by_zoom(zoom, start, 0.45 + major, start + 6, 1.4 + major);
     s.alpha = by_zoom(zoom, start, 0.55, start + 3, 0.9);
-    s.min_extent = by_zoom(zoom, start, 24, start + 4, 3);
+    s.min_extent = by_zoom(zoom, start, 8, start + 4, 3);
     return s;
 }
 
@@ -178,11 +172,11 @@ LineStyle border_style(int level, double zoom)
     double start = level <= 1 ? 0.0 : 3.0 + level;
     if (zoom < start) return s;
     s.draw = true;
-    s.colour = level <= 1 ? Rgb{125, 95, 140} : Rgb{150, 130, 160};
+    s.colour = level <= 1 ? Rgb{115, 80, 130} : Rgb{145, 120, 155};
     s.width = by_zoom(zoom, 1, 0.45, 8, 1.3);
-    s.alpha = by_zoom(zoom, 0, 0.5, 5, 0.85);
+    s.alpha = by_zoom(zoom, 0, 0.45, 5, 0.9);
     s.min_extent = by_zoom(zoom, 0, 4, 4, 1);
-    s.dash = zoom >= 5 ? by_zoom(zoom, 5, 4, 9, 8) : 0;
+    s.dash = zoom >= 5 ? by_zoom(zoom, 5, 5, 9, 9) : 0;
     return s;
 }
 
