@@ -26,17 +26,8 @@ namespace {
 
 Ring make(int level, bool fill, const char *family, std::vector<PixelPoint> lonlat)
 {
-    Ring r{level, fill, Rgb{200, 30, 30}, std::move(lonlat), 0, 0, 0, 0, family};
-    r.lonmin = r.latmin = HUGE_VAL;
-    r.lonmax = r.latmax = -HUGE_VAL;
-    for (const PixelPoint &p : r.lonlat) {
-        r.lonmin = std::min(r.lonmin, p.x);
-        r.lonmax = std::max(r.lonmax, p.x);
-        r.latmin = std::min(r.latmin, p.y);
-        r.latmax = std::max(r.latmax, p.y);
-    }
-    std::vector<PixelPoint> ends{r.lonlat.front(), r.lonlat.back()};
-    if (fill && orvextool::close_ring_over_pole(&ends)) r.latmin = std::min(r.latmin, ends.back().y);
+    Ring r{level, fill, Rgb{200, 30, 30}, std::move(lonlat), 0, 0, 0, 0, family, {}, {}};
+    orvexcli::measure_ring(&r);
     return r;
 }
 
@@ -310,7 +301,7 @@ TEST(DrawLinesStyle, SmallScalesThinAndLeaveOutLines)
     EXPECT_NEAR(orvextool::zoom_of_pixel(360.0 / 1024), 2, 1e-12);
 
     /* A dense network of rivers of every class over a continent, seen
-     * at zoom 0 and 1: under 2 % of the land's pixels change. */
+     * at zoom 0: under 2 % of the land's pixels change; closer, they show. */
     std::mt19937 rng(11);
     std::uniform_real_distribution<double> lon(-170, 170), lat(-60, 70), turn(-0.6, 0.6);
     std::vector<Ring> rivers;
@@ -330,7 +321,7 @@ TEST(DrawLinesStyle, SmallScalesThinAndLeaveOutLines)
         long changed = 0;
         for (const Rgb &p : im.pixels) changed += change(p, Rgb{120, 170, 90}) > 10;
         double share = static_cast<double>(changed) / static_cast<double>(v.width * v.height);
-        if (z <= 1) {
+        if (z == 0) {
             EXPECT_LE(share, 0.02) << "zoom " << z;
         }
         if (z >= 5) {

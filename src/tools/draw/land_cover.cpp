@@ -34,17 +34,15 @@ RingsByLevel pixel_rings(const std::vector<Ring> &rings, const View &view)
     RingsByLevel out;
     PixelMapper mapper(view);
     const PixelBox clip = view_box(view, 2);
+    const Reach reach(view, 2);
     for (const Ring &ring : rings) {
         if (!ring.fill || ring.level < 1 || ring.lonlat.size() < 3) continue;
-        std::vector<double> shifts = shifts_into_view(ring.lonmin, ring.lonmax, view);
-        std::vector<PixelPoint> closed;
-        for (double shift : shifts) {
-            if (apart(mapper.box_of(ring, shift), clip)) continue;
-            if (closed.empty()) {
-                closed = mapper.thin(ring.lonlat, kFillTolerance / 2);
-                orvextool::close_ring_over_pole(&closed);
-            }
-            std::vector<PixelPoint> px = orvextool::clip_ring(mapper.project(closed, shift), clip);
+        for (double shift : reach.shifts(ring)) {
+            const LonLatBox box = reach.box(shift);
+            std::vector<PixelPoint> closed = points_near_box(ring, box);
+            orvextool::close_ring_over_pole(&closed);
+            std::vector<PixelPoint> near = mapper.thin(fold_onto_box(closed, box), kFillTolerance / 2);
+            std::vector<PixelPoint> px = orvextool::clip_ring(mapper.project(near, shift), clip);
             if (px.size() < 3) continue;
             out[ring.level].push_back(orvextool::douglas_peucker(px, kFillTolerance / 2));
         }

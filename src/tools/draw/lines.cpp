@@ -62,10 +62,10 @@ bool edge_of_no_shore(const PixelPoint &a, const PixelPoint &b)
     return fabs(a.y) >= 89.99 || fabs(b.y) >= 89.99 || orvextool::meridian_cut_edge(a, b);
 }
 
-/* The pieces of a ring to draw, in longitude and latitude. */
-std::vector<std::vector<PixelPoint>> drawn_pieces(const Ring &ring)
+/* The pieces of a ring to draw near a box, in longitude and latitude. */
+std::vector<std::vector<PixelPoint>> drawn_pieces(const Ring &ring, const LonLatBox &box)
 {
-    std::vector<PixelPoint> line = ring.lonlat;
+    std::vector<PixelPoint> line = points_near_box(ring, box);
     /* A ring closes on its first point, unless it goes round a pole. */
     if (ring.fill && line.size() > 2 && fabs(line.back().x - line.front().x) <= 180) line.push_back(line.front());
     std::vector<std::vector<PixelPoint>> pieces(1);
@@ -77,32 +77,40 @@ std::vector<std::vector<PixelPoint>> drawn_pieces(const Ring &ring)
     return pieces;
 }
 
-void add_ring(const Ring &ring, const View &view, const PixelMapper &mapper, double zoom,
-              std::map<StrokeKey, Stroke> *strokes)
+/* Lines reach past the view by half their width: one passing just
+ * outside still draws its edge, as the tile beside draws the rest. Widths
+ * stay under 4 pixels. */
+const double kLineMargin = 4;
+
+/* The view as the lines see it, worked out once for all of them. */
+struct LineView {
+    const View &view;
+    const PixelMapper &mapper;
+    const Reach &reach;
+    const PixelBox &clip;
+    double zoom;
+};
+
+void add_ring(const Ring &ring, const LineView &lv, std::map<StrokeKey, Stroke> *strokes)
 {
+    const Shifts shifts = lv.reach.shifts(ring);
+    if (shifts.count == 0 || ring.lonlat.size() < 2) return;
     LineFamily family = ring.fill ? LineFamily::shore : orvextool::line_family(ring.family);
-    LineStyle style = orvextool::line_style(family, ring.level, zoom);
-    if (!style.draw || ring.lonlat.size() < 2) return;
+    LineStyle style = orvextool::line_style(family, ring.level, lv.zoom);
+    if (!style.draw) return;
     if (family == LineFamily::other) style.colour = ring.colour;
-    /* Lines reach past the view by half their width: one passing just
-     * outside still draws its edge, as the tile beside draws the rest. */
-    const double margin = style.width + 2;
-    const PixelBox clip = view_box(view, margin);
-    std::vector<std::vector<PixelPoint>> pieces;
-    for (double shift : shifts_into_view(ring.lonmin, ring.lonmax, view, margin * view.dlon())) {
-        PixelBox box = mapper.box_of(ring, shift);
-        if (apart(box, clip)) continue;
+    for (double shift : shifts) {
+        PixelBox box = lv.mapper.box_of(ring, shift);
         if (std::max(box.x1 - box.x0, box.y1 - box.y0) < style.min_extent) return;
-        if (pieces.empty()) {
-            pieces = drawn_pieces(ring);
-            for (std::vector<PixelPoint> &piece : pieces) piece = mapper.thin(piece, kLineTolerance / 2);
-        }
         Stroke &stroke = (*strokes)[key_of(family, ring.level, style.colour)];
         stroke.style = style;
-        for (const std::vector<PixelPoint> &piece : pieces) {
-            if (piece.size() < 2) continue;
-            for (std::vector<PixelPoint> &part : orvextool::clip_polyline(mapper.project(piece, shift), clip))
-                stroke.lines.push_back(orvextool::douglas_peucker(part, kLineTolerance / 2));
+        const LonLatBox near = lv.reach.box(shift);
+        for (const std::vector<PixelPoint> &piece : drawn_pieces(ring, near)) {
+            for (const std::vector<PixelPoint> &run : runs_near_box(piece, near)) {
+                std::vector<PixelPoint> px = lv.mapper.project(lv.mapper.thin(run, kLineTolerance / 2), shift);
+                for (std::vector<PixelPoint> &part : orvextool::clip_polyline(px, lv.clip))
+                    stroke.lines.push_back(orvextool::douglas_peucker(part, kLineTolerance / 2));
+            }
         }
     }
 }
@@ -142,7 +150,10 @@ void draw_lines(const std::vector<Ring> &rings, const View &view, orvextool::Ima
     const double zoom = orvextool::zoom_of_pixel(view.dlon());
     std::map<StrokeKey, Stroke> strokes;
     const PixelMapper mapper(view);
-    for (const Ring &ring : rings) add_ring(ring, view, mapper, zoom, &strokes);
+    const Reach reach(view, kLineMargin);
+    const PixelBox clip = view_box(view, kLineMargin);
+    const LineView lv{view, mapper, reach, clip, zoom};
+    for (const Ring &ring : rings) add_ring(ring, lv, &strokes);
     if (strokes.empty()) return;
     agg::rendering_buffer buffer(&image->pixels[0].r, static_cast<unsigned>(image->width),
                                  static_cast<unsigned>(image->height), static_cast<int>(image->width * 3));

@@ -11,9 +11,14 @@
 
 namespace orvexcli {
 
-/* Turns of 360 degrees that bring the longitudes lo..hi into the view, or
- * within `margin` degrees of it. */
-std::vector<double> shifts_into_view(double lo, double hi, const View &view, double margin = 0);
+/* Turns of 360 degrees that bring a ring into view. Kept without the heap:
+ * a view is asked about every ring of a map. */
+struct Shifts {
+    double turn[7];
+    int count = 0;
+    const double *begin() const { return turn; }
+    const double *end() const { return turn + count; }
+};
 
 /* Longitude and latitude to pixel coordinates of a view, with the row
  * arithmetic of the projection worked out once rather than per point. */
@@ -38,6 +43,50 @@ private:
      * most (at d + 1). */
     double lat_scale_[90];
 };
+
+/* The view grown by `margin` pixels on every side, in the longitudes of a
+ * ring drawn with `shift` and in latitudes. Rows and columns are monotonic
+ * in latitude and longitude, so a segment whose two ends lie beyond one
+ * side of this box is drawn wholly beyond that side of the grown view. */
+struct LonLatBox {
+    double west, east, south, north;
+    unsigned outcode(const orvextool::PixelPoint &p) const
+    {
+        return (p.x < west) | (p.x > east) << 1 | (p.y < south) << 2 | (p.y > north) << 3;
+    }
+};
+/* The view grown by `margin` pixels, in longitudes and latitudes, worked
+ * out once for all the rings drawn into it. */
+class Reach {
+public:
+    Reach(const View &view, double margin);
+    /* The turns that bring the ring within the grown view; none when its
+     * latitudes miss it. */
+    Shifts shifts(const Ring &ring) const;
+    /* The grown view in the longitudes of a ring drawn with `shift`. */
+    LonLatBox box(double shift) const { return LonLatBox{west_ - shift, east_ - shift, south_, north_}; }
+
+private:
+    double west_, east_, south_, north_;
+};
+
+/* A ring's points without the inner points of each chunk that lies wholly
+ * beyond one side of the box: the line through the chunk's ends stays
+ * beyond that side as the chunk did, so neither a fill nor a line inside
+ * the box changes. Rings without chunk boxes come back whole. */
+std::vector<orvextool::PixelPoint> points_near_box(const Ring &ring, const LonLatBox &box);
+
+/* A closed ring with its points far from the box moved onto the box's
+ * edges, and runs of them along one edge shortened: a point both of whose
+ * edges lie beyond one side of the box (perhaps not the same side) can
+ * move onto the box without either edge crossing the inside, so the
+ * ring's winding round every point inside is unchanged. A continent of
+ * 10^5 points seen through a small view keeps only what is near it. */
+std::vector<orvextool::PixelPoint> fold_onto_box(const std::vector<orvextool::PixelPoint> &ring, const LonLatBox &box);
+/* The runs of a line whose segments may reach the box; segments wholly
+ * beyond one side of it are left out. */
+std::vector<std::vector<orvextool::PixelPoint>> runs_near_box(const std::vector<orvextool::PixelPoint> &line,
+                                                              const LonLatBox &box);
 
 /* True when two boxes share no point. */
 bool apart(const orvextool::PixelBox &a, const orvextool::PixelBox &b);

@@ -45,26 +45,45 @@ std::vector<PixelPoint> segment_points(const OrvexVectorSegment &seg, bool big_e
 Ring make_ring(const OrvexVectorSegment &seg, bool fill, const OrvexResolution &res)
 {
     Ring ring{seg.level, fill, orvextool::polyline_colour(res.name),
-              segment_points(seg, res.data_type == ORVEX_DATA_GSHHS), 0, 0, 0, 0, orvextool::layer_family(res.name)};
-    ring.lonmin = ring.lonmax = ring.lonlat[0].x;
-    ring.latmin = ring.latmax = ring.lonlat[0].y;
-    for (const PixelPoint &p : ring.lonlat) {
-        ring.lonmin = std::min(ring.lonmin, p.x);
-        ring.lonmax = std::max(ring.lonmax, p.x);
-        ring.latmin = std::min(ring.latmin, p.y);
-        ring.latmax = std::max(ring.latmax, p.y);
-    }
-    /* A filled ring whose ends lie more than half a turn apart closes
-     * along a pole, and covers the land up to it. */
-    std::vector<PixelPoint> ends{ring.lonlat.front(), ring.lonlat.back()};
-    if (fill && orvextool::close_ring_over_pole(&ends)) {
-        ring.latmin = std::min(ring.latmin, ends.back().y);
-        ring.latmax = std::max(ring.latmax, ends.back().y);
-    }
+              segment_points(seg, res.data_type == ORVEX_DATA_GSHHS), 0, 0, 0, 0, orvextool::layer_family(res.name), {}, {}};
+    measure_ring(&ring);
     return ring;
 }
 
 }  // namespace
+
+void measure_ring(Ring *ring)
+{
+    ring->chunk_min.clear();
+    ring->chunk_max.clear();
+    const std::vector<PixelPoint> &pts = ring->lonlat;
+    if (pts.empty()) return;
+    for (size_t k = 0; k < pts.size(); k++) {
+        if (k % Ring::kChunk == 0) {
+            ring->chunk_min.push_back(pts[k]);
+            ring->chunk_max.push_back(pts[k]);
+        }
+        PixelPoint &lo = ring->chunk_min.back(), &hi = ring->chunk_max.back();
+        lo = PixelPoint{std::min(lo.x, pts[k].x), std::min(lo.y, pts[k].y)};
+        hi = PixelPoint{std::max(hi.x, pts[k].x), std::max(hi.y, pts[k].y)};
+    }
+    PixelPoint lo = ring->chunk_min[0], hi = ring->chunk_max[0];
+    for (size_t c = 1; c < ring->chunk_min.size(); c++) {
+        lo = PixelPoint{std::min(lo.x, ring->chunk_min[c].x), std::min(lo.y, ring->chunk_min[c].y)};
+        hi = PixelPoint{std::max(hi.x, ring->chunk_max[c].x), std::max(hi.y, ring->chunk_max[c].y)};
+    }
+    ring->lonmin = lo.x;
+    ring->lonmax = hi.x;
+    ring->latmin = lo.y;
+    ring->latmax = hi.y;
+    /* A filled ring whose ends lie more than half a turn apart closes
+     * along a pole, and covers the land up to it. */
+    std::vector<PixelPoint> ends{pts.front(), pts.back()};
+    if (ring->fill && orvextool::close_ring_over_pole(&ends)) {
+        ring->latmin = std::min(ring->latmin, ends.back().y);
+        ring->latmax = std::max(ring->latmax, ends.back().y);
+    }
+}
 
 /* Every segment of the chosen resolutions once: the tiles of a resolution
  * may each carry a copy of the same segments. */

@@ -25,7 +25,13 @@ struct Ring {
     std::vector<orvextool::PixelPoint> lonlat;
     double lonmin, lonmax, latmin, latmax;
     std::string family; /* of its resolution: "borders", "rivers", "shore"... */
+    /* Longitude and latitude box of each run of kChunk points (the last
+     * run shorter), so that a view sees past the runs far from it. */
+    static const size_t kChunk = 64;
+    std::vector<orvextool::PixelPoint> chunk_min, chunk_max;
 };
+/* Sets a ring's boxes, of the whole and of its chunks, from its points. */
+void measure_ring(Ring *ring);
 std::vector<Ring> collect_rings(Orvex &map, const std::vector<int> &resolutions);
 
 /* Land fraction of every pixel of the view, 0..255, anti-aliased: land

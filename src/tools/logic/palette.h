@@ -40,7 +40,7 @@ std::string layer_family(const std::string &resolution_name);
 /* How the lines of a family and class are drawn at a zoom level (web-map
  * zoom: 0 shows the world in 256 pixels, each level doubles it; fractional
  * for other pixel sizes). `draw` false leaves them out at that zoom;
- * widths are in pixels, `min_extent` is the size in pixels under which a
+ * widths are in pixels (under 4), `min_extent` is the size in pixels under which a
  * line is not worth drawing, `dash` (0: solid) the length of a dash and of
  * the gap after it. */
 struct LineStyle {
