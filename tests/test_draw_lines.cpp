@@ -26,7 +26,7 @@ namespace {
 
 Ring make(int level, bool fill, const char *family, std::vector<PixelPoint> lonlat)
 {
-    Ring r{level, fill, Rgb{200, 30, 30}, std::move(lonlat), 0, 0, 0, 0, family, {}, {}};
+    Ring r{level, fill, Rgb{200, 30, 30}, std::move(lonlat), 0, 0, 0, 0, family, {}, {}, 0, nullptr};
     orvexcli::measure_ring(&r);
     return r;
 }
@@ -122,6 +122,24 @@ TEST(DrawLinesGeometry, ClippingKeepsOnlyWhatIsInsideTheBox)
     for (const PixelPoint &p : ring) EXPECT_TRUE(box.contains(p));
     /* One wholly inside comes back as it was. */
     EXPECT_EQ(orvextool::clip_ring({{1, 1}, {3, 1}, {2, 4}}, box).size(), 3u);
+}
+
+TEST(DrawLinesGeometry, TheRingIndexFindsWhatAViewReaches)
+{
+    std::vector<Ring> rings{square(1, 10, 10, 12, 12), square(1, 100, -50, 101, -49), square(1, 175, -5, 185, 5),
+                            square(2, -170, -80, 170, 80)};
+    orvexcli::index_rings(&rings);
+    auto found = [&](double w, double e, double s, double n) { return orvexcli::rings_near(rings, w, e, s, n); };
+    EXPECT_EQ(found(11, 11.5, 11, 11.5), (std::vector<size_t>{0, 3}));
+    EXPECT_EQ(found(-178, -177, 0, 1), (std::vector<size_t>{2, 3})); /* a turn west of 182 */
+    EXPECT_EQ(found(40, 41, 85, 86), (std::vector<size_t>{}));
+    EXPECT_EQ(found(-180, 180, -90, 90).size(), 4u); /* the world: every ring */
+    /* Reordered since: the index no longer applies, every ring is looked at. */
+    std::swap(rings[0], rings[1]);
+    EXPECT_EQ(found(11, 11.5, 11, 11.5).size(), 4u);
+    /* A subset or rings made by hand carry no index that fits. */
+    std::vector<Ring> some(rings.begin(), rings.begin() + 2);
+    EXPECT_EQ(orvexcli::rings_near(some, 11, 11.5, 11, 11.5).size(), 2u);
 }
 
 TEST(DrawLinesCover, IslandWithALakeAgreesWithItsCoast)

@@ -35,7 +35,8 @@ RingsByLevel pixel_rings(const std::vector<Ring> &rings, const View &view)
     PixelMapper mapper(view);
     const PixelBox clip = view_box(view, 2);
     const Reach reach(view, 2);
-    for (const Ring &ring : rings) {
+    for (size_t k : reach.near(rings)) {
+        const Ring &ring = rings[k];
         if (!ring.fill || ring.level < 1 || ring.lonlat.size() < 3) continue;
         for (double shift : reach.shifts(ring)) {
             const LonLatBox box = reach.box(shift);

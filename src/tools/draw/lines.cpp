@@ -153,7 +153,7 @@ void draw_lines(const std::vector<Ring> &rings, const View &view, orvextool::Ima
     const Reach reach(view, kLineMargin);
     const PixelBox clip = view_box(view, kLineMargin);
     const LineView lv{view, mapper, reach, clip, zoom};
-    for (const Ring &ring : rings) add_ring(ring, lv, &strokes);
+    for (size_t k : reach.near(rings)) add_ring(rings[k], lv, &strokes);
     if (strokes.empty()) return;
     agg::rendering_buffer buffer(&image->pixels[0].r, static_cast<unsigned>(image->width),
                                  static_cast<unsigned>(image->height), static_cast<int>(image->width * 3));

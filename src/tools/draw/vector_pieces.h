@@ -63,6 +63,8 @@ public:
     /* The turns that bring the ring within the grown view; none when its
      * latitudes miss it. */
     Shifts shifts(const Ring &ring) const;
+    /* Positions of the rings that may reach the grown view, in order. */
+    std::vector<size_t> near(const std::vector<Ring> &rings) const { return rings_near(rings, west_, east_, south_, north_); }
     /* The grown view in the longitudes of a ring drawn with `shift`. */
     LonLatBox box(double shift) const { return LonLatBox{west_ - shift, east_ - shift, south_, north_}; }
 

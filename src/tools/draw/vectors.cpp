@@ -45,7 +45,7 @@ std::vector<PixelPoint> segment_points(const OrvexVectorSegment &seg, bool big_e
 Ring make_ring(const OrvexVectorSegment &seg, bool fill, const OrvexResolution &res)
 {
     Ring ring{seg.level, fill, orvextool::polyline_colour(res.name),
-              segment_points(seg, res.data_type == ORVEX_DATA_GSHHS), 0, 0, 0, 0, orvextool::layer_family(res.name), {}, {}};
+              segment_points(seg, res.data_type == ORVEX_DATA_GSHHS), 0, 0, 0, 0, orvextool::layer_family(res.name), {}, {}, 0, nullptr};
     measure_ring(&ring);
     return ring;
 }
@@ -109,6 +109,7 @@ std::vector<Ring> collect_rings(Orvex &map, const std::vector<int> &resolutions)
     }
     /* Lower levels first, so that lakes cover land and islands lakes. */
     std::stable_sort(rings.begin(), rings.end(), [](const Ring &a, const Ring &b) { return a.level < b.level; });
+    index_rings(&rings);
     return rings;
 }
 

@@ -4,6 +4,7 @@
 #ifndef ORVEX_TOOL_VECTORS_H
 #define ORVEX_TOOL_VECTORS_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 namespace orvexcli {
 
 using orvextool::View;
+
+struct RingIndex;
 
 /* The segments of some vector resolutions, unwrapped in longitude and
  * sorted for drawing; made once, drawn into any number of views. A filled
@@ -29,10 +32,23 @@ struct Ring {
      * run shorter), so that a view sees past the runs far from it. */
     static const size_t kChunk = 64;
     std::vector<orvextool::PixelPoint> chunk_min, chunk_max;
+    /* Set by collect_rings: where the ring stands among those collected
+     * with it, and their index by cells of longitude and latitude, so that
+     * a small view need not look at every ring of a detailed map. */
+    size_t position = 0;
+    std::shared_ptr<const RingIndex> index;
 };
 /* Sets a ring's boxes, of the whole and of its chunks, from its points. */
 void measure_ring(Ring *ring);
+/* Numbers the rings and gives them their index (collect_rings does). */
+void index_rings(std::vector<Ring> *rings);
 std::vector<Ring> collect_rings(Orvex &map, const std::vector<int> &resolutions);
+
+/* Positions, in order, of the rings whose box may reach longitudes
+ * west..east (any turn of 360 degrees from them) and latitudes
+ * south..north; every position when the rings carry no index of their own
+ * (made otherwise than by collect_rings, or reordered since). */
+std::vector<size_t> rings_near(const std::vector<Ring> &rings, double west, double east, double south, double north);
 
 /* Land fraction of every pixel of the view, 0..255, anti-aliased: land
  * (level 1) and islands in lakes (level 3) count, sea, lakes (2) and ponds
