@@ -362,4 +362,11 @@ TEST(DrawLinesStyle, OddInputDrawsNothingAndDoesNotFail)
     Image small(10, 10, kPaper);
     orvexcli::draw_lines({square(1, 2, 2, 8, 8)}, v, &small);
     for (const Rgb &p : small.pixels) EXPECT_EQ(change(p, kPaper), 0);
+    /* A view of no pixels. */
+    View none = v;
+    none.width = none.height = 0;
+    Image empty(0, 0, kPaper);
+    orvexcli::draw_lines({square(1, 2, 2, 8, 8)}, none, &empty);
+    orvexcli::land_cover({square(1, 2, 2, 8, 8)}, none, &c);
+    EXPECT_TRUE(c.land.empty());
 }

@@ -86,7 +86,7 @@ void land_cover(const std::vector<Ring> &rings, const View &view, LandCover *out
     out->land.clear();
     out->any = false;
     for (const Ring &ring : rings) out->any = out->any || (ring.fill && ring.level >= 1);
-    if (!out->any) return;
+    if (!out->any || view.width <= 0 || view.height <= 0) return;
     out->land.assign(static_cast<size_t>(view.width * view.height), 0);
     RingsByLevel levels = pixel_rings(rings, view);
     if (!levels.empty()) fill_levels(levels, view, out->land.data());

@@ -146,7 +146,7 @@ void stroke(const Stroke &s, agg::renderer_base<RgbPixels> &base)
 
 void draw_lines(const std::vector<Ring> &rings, const View &view, orvextool::Image *image)
 {
-    if (view.width != image->width || view.height != image->height) return;
+    if (view.width != image->width || view.height != image->height || image->pixels.empty()) return;
     const double zoom = orvextool::zoom_of_pixel(view.dlon());
     std::map<StrokeKey, Stroke> strokes;
     const PixelMapper mapper(view);
