@@ -5,18 +5,14 @@
 //
 // Usage: bench_draw_lines [MAP]   (default: maps/orx/default.orx in ORVEX_DATA)
 
-#include <math.h>
 #include <stdio.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "draw.h"
+#include "map_timing.h"
 
 namespace {
 
@@ -24,32 +20,6 @@ using orvexcli::Ring;
 using orvextool::Image;
 using orvextool::Rgb;
 using orvextool::View;
-
-std::string default_map()
-{
-    const char *data = getenv("ORVEX_DATA");
-    std::stringstream folders(data ? data : "");
-    std::string folder;
-    while (std::getline(folders, folder, ':')) {
-        std::string path = folder + "/maps/orx/default.orx";
-        if (!folder.empty() && access(path.c_str(), R_OK) == 0) return path;
-    }
-    return "";
-}
-
-// The least processor time of the calling thread over a few runs, in ms.
-double cpu_ms(const std::function<void()> &work)
-{
-    double best = HUGE_VAL;
-    for (int run = 0; run < 5; run++) {
-        timespec a, b;
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
-        work();
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
-        best = std::min(best, (b.tv_sec - a.tv_sec) * 1e3 + (b.tv_nsec - a.tv_nsec) * 1e-6);
-    }
-    return best;
-}
 
 struct Tiles {
     int z;
@@ -61,7 +31,7 @@ struct Tiles {
 
 int main(int argc, char **argv)
 {
-    std::string path = argc > 1 ? argv[1] : default_map();
+    std::string path = argc > 1 ? argv[1] : default_map_in_data();
     if (path.empty()) {
         fprintf(stderr, "bench_draw_lines: no map given and none in ORVEX_DATA\n");
         return 2;
@@ -88,11 +58,11 @@ int main(int argc, char **argv)
                 if (found == rings_of.end()) found = rings_of.emplace(chosen, orvexcli::collect_rings(map, chosen)).first;
                 const std::vector<Ring> &rings = found->second;
                 orvexcli::LandCover cover;
-                cover_ms += cpu_ms([&] { orvexcli::land_cover(rings, view, &cover); });
-                lines_ms += cpu_ms([&] {
+                cover_ms += least_cpu_ms([&] { orvexcli::land_cover(rings, view, &cover); }, 5);
+                lines_ms += least_cpu_ms([&] {
                     Image image(view.width, view.height, Rgb{200, 210, 180});
                     orvexcli::draw_lines(rings, view, &image);
-                });
+                }, 5);
                 tiles++;
             }
         }

@@ -6,18 +6,14 @@
 // named by ORVEX_LINES_MAP); without it the test is skipped.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
-
-#include <math.h>
-#include <time.h>
 
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "draw.h"
+#include "map_timing.h"
 #include "palette.h"
 
 using orvexcli::Ring;
@@ -30,14 +26,7 @@ namespace {
 std::string default_map()
 {
     if (const char *named = getenv("ORVEX_LINES_MAP")) return named;
-    const char *data = getenv("ORVEX_DATA");
-    std::stringstream folders(data ? data : "");
-    std::string folder;
-    while (std::getline(folders, folder, ':')) {
-        std::string path = folder + "/maps/orx/default.orx";
-        if (!folder.empty() && access(path.c_str(), R_OK) == 0) return path;
-    }
-    return "";
+    return default_map_in_data();
 }
 
 int change(Rgb a, Rgb b)
@@ -52,19 +41,10 @@ struct Tally {
     long tiles = 0;
 };
 
-/* Processor time of the calling thread, less disturbed than the clock on
- * a busy machine; the least of a few runs. Printed only, never compared. */
+/* Printed only, never compared. */
 double cpu_ms(const std::function<void()> &work)
 {
-    double best = HUGE_VAL;
-    for (int run = 0; run < 3; run++) {
-        timespec a, b;
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
-        work();
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
-        best = std::min(best, (b.tv_sec - a.tv_sec) * 1e3 + (b.tv_nsec - a.tv_nsec) * 1e-6);
-    }
-    return best;
+    return least_cpu_ms(work, 3);
 }
 
 void measure_tile(Orvex &map, const View &view, Tally *tally)
