@@ -160,8 +160,10 @@ int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const V
     if (rings) land_cover(*layers.rings, view, &cover);
     if (over_grid && draw_grid(maps, layers.grid, view, budget, &cover, image, progress) != 0) return -1;
     if (!over_grid && cover.any) {
-        for (size_t k = 0; k < image->pixels.size(); k++)
-            image->pixels[k] = orvextool::blend(orvextool::Rgb{170, 205, 235}, orvextool::level_colour(1), cover.land[k] / 255.0);
+        /* Without a grid, land and water colours blended by the land fraction. */
+        const orvextool::Rgb water = orvextool::level_colour(2), land = orvextool::level_colour(1);
+        for (size_t k = 0; k < cover.land.size(); k++)
+            image->pixels[k] = orvextool::blend(land, water, (255 - cover.land[k]) / 255.0);
     }
     if (rings) draw_lines(*layers.rings, view, image);
     return 0;
