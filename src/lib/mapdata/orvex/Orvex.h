@@ -213,6 +213,21 @@ struct ORVEX_API OrvexWriteOptions {
     OrvexWriteOptions(); /* gamma 1, lightmin 0, budget -1, no hook */
 };
 
+/* Samples of a grid input that the caller supplies a band of rows at a
+ * time, for sources too large to be held whole (a raster decoded by another
+ * library into a file that holds only the rows in use). While tiles are
+ * written from the input's one tile, supply(arg, row0, row1) is called
+ * before any sample of rows [row0, row1) is read, in increasing row order
+ * within a pass over the tile, and release(arg, row0, row1) once those rows
+ * will not be read again unless supplied anew. Calls come from whichever
+ * thread of the build needs them, one at a time. supply returns 0, or -1
+ * with its reason registered (the tile that needed the rows then fails). */
+struct ORVEX_API OrvexRowFeed {
+    int (*supply)(void *arg, long row0, long row1);
+    void (*release)(void *arg, long row0, long row1);
+    void *arg;
+};
+
 /* A decoded GSHHS polygon header, host order. */
 struct ORVEX_API GSHHSHdr {
     int id;
@@ -266,6 +281,12 @@ public:
     /* Inputs. */
     int setInput(const char *fname, int append, const char *type_string);
     int setInput(Dbptr db);
+    /* Makes a grid input of one tile (a raw grid) a fed one: its samples are
+     * read only between the feed's supply and release calls. A null feed
+     * makes it an ordinary input again. Returns 0, or -1 with a registered
+     * message when the object is not such an input. */
+    int setRowFeed(const OrvexRowFeed *feed);
+    const OrvexRowFeed *rowFeed() const { return row_feed.supply ? &row_feed : nullptr; }
 
     /* Tile access. */
     int getTileGrid(int resolution, int tile, unsigned char **out);
@@ -366,6 +387,7 @@ private:
     long owned_pts_capacity;
     long end_of_headers;     /* output: file end after the last declaration */
     int payload_written;     /* output: tile data has been written */
+    OrvexRowFeed row_feed = {nullptr, nullptr, nullptr}; /* input: who supplies the rows */
 };
 
 /* Error reporting: each hands flag, format and its arguments to the host
