@@ -8,6 +8,7 @@
 // made itself (an input opened by setInput) are touched, and only large
 // ones: small sources are not worth the faults.
 
+#include <errno.h>
 #include <sys/mman.h>
 
 #include "OrvexInternal.h"
@@ -65,6 +66,7 @@ int OrvexFedRows::acquire(Orvex *o, int r, long tile)
     }
     if (b <= hi_) return 0;
     const OrvexRowFeed *feed = input->rowFeed();
+    errno = 0;  // a failure's message carries only what the supply set
     if (feed->supply(feed->arg, hi_, b) < 0) {
         orvex_register_error(0, "Orvex::writeTileDataGrid: cannot supply rows %ld to %ld of the source.\n", hi_,
                              b - 1);
