@@ -152,6 +152,7 @@ public:
     {
         delete_array(slots_, static_cast<size_t>(nslots_));
         free(drain_);
+        free(fed_source_);
     }
     ParallelBuild(const ParallelBuild &) = delete;
     ParallelBuild &operator=(const ParallelBuild &) = delete;
@@ -173,6 +174,7 @@ private:
     int write(Slot &s);
     void after_tile(const Slot &s, long written);
     size_t ring_share(int r) const;
+    bool within_two_rows() const;
 
     Orvex *o_;
     OrvexBuildRun *run_;
@@ -182,6 +184,7 @@ private:
     Slot *slots_ = nullptr;  // tile number k uses slot k % nslots_
     long nslots_ = 0;
     bool *drain_ = nullptr;  // per resolution: its first tile waits until all before are written
+    bool *fed_source_ = nullptr;  // per resolution: reads a fed input
     long total_ = 0;
     long claimed_ = 0;       // tiles handed to workers, in tile order
     long written_ = 0;       // tiles the writer is done with
@@ -199,7 +202,8 @@ bool ParallelBuild::setup(int workers)
     nslots_ = workers * kSlotsPerWorker;
     slots_ = new_array<Slot>(static_cast<size_t>(nslots_));
     drain_ = static_cast<bool *>(orvex_calloc(static_cast<size_t>(o_->frame.nresolutions), sizeof(bool)));
-    if (!slots_ || !drain_) return false;
+    fed_source_ = static_cast<bool *>(orvex_calloc(static_cast<size_t>(o_->frame.nresolutions), sizeof(bool)));
+    if (!slots_ || !drain_ || !fed_source_) return false;
     // The first tile of a resolution that reads another compressed source
     // tile waits for every earlier tile: the cache then sees the requests
     // of a tile-by-tile build in the same order, and a failed build leaves
@@ -211,7 +215,8 @@ bool ParallelBuild::setup(int workers)
         Orvex *fed;
         long a, b;
         // A fed source starts a new pass over its rows with every resolution.
-        drain_[r] = (c.input && !(c == previous)) || orvex_grid_tile_fed_rows(o_, r, 0, &fed, &a, &b);
+        fed_source_[r] = orvex_grid_tile_fed_rows(o_, r, 0, &fed, &a, &b);
+        drain_[r] = (c.input && !(c == previous)) || fed_source_[r];
         previous = c;
     }
     advance_cursor();
@@ -238,7 +243,17 @@ bool ParallelBuild::may_claim() const
 {
     if (claimed_ - written_ >= nslots_) return false;  // every slot is taken
     if (held_ + ring_share(cursor_r_) > kRingBytes) return false;
+    if (written_ < claimed_ && fed_source_[cursor_r_] && !within_two_rows()) return false;
     return cursor_t_ != 0 || !drain_[cursor_r_] || written_ == claimed_;
+}
+
+// A fed source holds the rows of the tiles in flight: they may span the
+// row of tiles being written and the next one, no further.
+bool ParallelBuild::within_two_rows() const
+{
+    const Slot &oldest = slots_[written_ % nslots_];
+    long per_row = o_->frame.resolutions[cursor_r_].nlon_tiles;
+    return oldest.resolution != cursor_r_ || per_row < 1 || cursor_t_ / per_row <= oldest.tile / per_row + 1;
 }
 
 int ParallelBuild::run(int workers)
