@@ -365,6 +365,22 @@ def streamed():
         problems.append('band over the limit: exit %d, %d bytes: %s' % (rc, most, log.strip()))
     check('streamed under a scratch limit', problems)
 
+    # A sparse GeoTIFF without no-data: the blocks it never wrote are zeros
+    # that are not read; those it wrote are.
+    sparse = os.path.join(WORK, 'sparse.tif')
+    ds = gdal.GetDriverByName('GTiff').Create(sparse, 4096, 300, 1, gdal.GDT_Int16,
+                                              ['TILED=YES', 'BLOCKXSIZE=64', 'BLOCKYSIZE=64', 'SPARSE_OK=TRUE'])
+    ds.SetGeoTransform((-180.0, 360.0 / 4096, 0, 80.0, 0, -0.1))
+    ds.GetRasterBand(1).WriteArray(rng.integers(1, 3000, (70, 90), dtype=np.int16), 1500, 100)
+    ds = None
+    want = gdal.Open(sparse).ReadAsArray().astype(np.int16)
+    lon0, lat0, dlon, dlat = centre((-180.0, 360.0 / 4096, 0, 80.0, 0, -0.1))
+    orvex('build', 'sparse.orx', '--grid', 'sparse.tif', '--tiles', '5x4', '--grid', 'sparse.tif', '--dec', '3',
+          '--tiles', '5x2', '--overwrite')
+    m = MapFile(os.path.join(WORK, 'sparse.orx'))
+    check('sparse GeoTIFF', [p for k in range(2) for p in check_resolution(m, k, Grid(lat0, dlat, lon0, dlon, want,
+                                                                                     False))])
+
 
 def scratch_left():
     return glob.glob(os.path.join(WORK, '.orvex-scratch-*'))

@@ -277,7 +277,7 @@ struct RasterGrid::Source {
     std::unique_ptr<RowConverter> rows;
     std::string name;
     int fd = -1;
-    long cols = 0, nrows = 0, block_rows = 0;
+    long cols = 0, nrows = 0, block_rows = 0, block_cols = 0;
     long limit = 0;          /* bytes of rows held at once; 0: no limit */
     long held = 0, peak = 0; /* bytes of rows written and not released */
     long counted_to = 0;     /* rows counted in the summary so far */
@@ -290,35 +290,51 @@ struct RasterGrid::Source {
         if (fd >= 0) close(fd);
     }
     long grid_row_bytes() const { return cols * rows->sample_bytes(); }
-    bool unwritten(long y, long n);
+    /* Columns read at once: sixteen blocks of a sparse raster, else all. */
+    long piece_cols() const { return skip_unwritten && block_cols > 0 ? std::min(cols, block_cols * 16L) : cols; }
+    bool unwritten(long y, long n, long x, long m);
     int supply(long row0, long row1);
-    int convert(long y, long n, long x, long m);
+    int convert_rows(long y, long n);
+    int convert(long y, long n, long x, long m, long skip);
     void release(long row0, long row1);
 };
 
-/* True when the raster says it never wrote rows [y, y + n). */
-bool RasterGrid::Source::unwritten(long y, long n)
+/* True when the raster says it never wrote the window of rows [y, y + n)
+ * and columns [x, x + m). */
+bool RasterGrid::Source::unwritten(long y, long n, long x, long m)
 {
     if (!skip_unwritten) return false;
     double pct = 0;
-    int st = GDALGetDataCoverageStatus(GDALGetRasterBand(r.ds, 1), 0, static_cast<int>(y), static_cast<int>(cols),
-                                       static_cast<int>(n), 0, &pct);
+    int st = GDALGetDataCoverageStatus(GDALGetRasterBand(r.ds, 1), static_cast<int>(x), static_cast<int>(y),
+                                       static_cast<int>(m), static_cast<int>(n), 0, &pct);
     return st == GDAL_DATA_COVERAGE_STATUS_EMPTY;
 }
 
+/* Converts rows [y, y + n) into the scratch grid, leaving out the pieces
+ * of the width a sparse raster never wrote: reading them would only make
+ * zeros, block by block. Rows below counted_to were counted already. */
+int RasterGrid::Source::convert_rows(long y, long n)
+{
+    bool count = y + n > counted_to;
+    long piece = piece_cols();
+    for (long x = 0; x < cols; x += piece) {
+        long m = std::min(piece, cols - x);
+        if (unwritten(y, n, x, m)) continue; /* the scratch grid holds zeros there already */
+        if (convert(y, n, x, m, count ? std::max(0L, counted_to - y) : n) != 0) return -1;
+    }
+    if (count) counted_to = y + n;
+    return 0;
+}
+
 /* Converts the window of rows [y, y + n) and columns [x, x + m) into the
- * scratch grid. */
-int RasterGrid::Source::convert(long y, long n, long x, long m)
+ * scratch grid; the samples of rows from y + skip on are counted. */
+int RasterGrid::Source::convert(long y, long n, long x, long m, long skip)
 {
     orvextool::SampleCounts counts;
-    size_t from = y >= counted_to ? 0 : static_cast<size_t>((counted_to - y < n ? counted_to - y : n) * m);
     const unsigned char *data;
-    if (rows->read(y, n, x, m, m == cols ? from : SIZE_MAX, &counts, &data) != 0) return -1;
-    if (m == cols) {
-        summary->nodata += counts.nodata;
-        summary->clamped += counts.clamped;
-        if (y + n > counted_to) counted_to = y + n;
-    }
+    if (rows->read(y, n, x, m, static_cast<size_t>(skip * m), &counts, &data) != 0) return -1;
+    summary->nodata += counts.nodata;
+    summary->clamped += counts.clamped;
     long ss = rows->sample_bytes();
     for (long i = 0; i < n; i++) {
         off_t at = static_cast<off_t>((y + i) * cols + x) * ss;
@@ -343,11 +359,10 @@ int RasterGrid::Source::supply(long row0, long row1)
     }
     held += need;
     peak = held > peak ? held : peak;
-    long strip = orvextool::strip_rows(block_rows, rows->row_bytes(), kStripBudget);
+    long strip = orvextool::strip_rows(block_rows, rows->row_bytes() / cols * piece_cols(), kStripBudget);
     for (long y = row0; y < row1; y += strip) {
         long n = std::min(strip, row1 - y);
-        if (unwritten(y, n)) continue; /* the scratch grid holds zeros there already */
-        if (convert(y, n, 0, cols) == 0) continue;
+        if (convert_rows(y, n) == 0) continue;
         orvex_register_error(0, "%s: cannot read the raster '%s' (rows %ld to %ld).\n", kWho, name.c_str(), y,
                              y + n - 1);
         return -1;
@@ -443,6 +458,7 @@ int RasterGrid::make_scratch(const std::string &parent, const RasterOptions &opt
     int block_cols = 0, block_rows = 0;
     GDALGetBlockSize(GDALGetRasterBand(s.r.ds, 1), &block_cols, &block_rows);
     s.block_rows = block_rows;
+    s.block_cols = block_cols;
     s.skip_unwritten = s.rows->unwritten_is_zero();
     if (write_parameters(scratch->companion_path(), t, s.cols, s.nrows) != 0 ||
         write_empty(scratch->file_path(), s.nrows * s.grid_row_bytes()) != 0)
@@ -490,7 +506,7 @@ int RasterGrid::read_sample(long row, long col)
 {
     if (!source_ || row < 0 || col < 0 || row >= summary_.rows || col >= summary_.cols) return 0;
     std::lock_guard<std::mutex> lock(source_->mutex);
-    if (source_->convert(row, 1, col, 1) == 0) return 0;
+    if (source_->convert(row, 1, col, 1, 1) == 0) return 0;
     orvex_register_error(0, "%s: cannot read the raster '%s' at row %ld, column %ld.\n", kWho,
                          source_->name.c_str(), row, col);
     return -1;
