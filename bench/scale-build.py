@@ -12,12 +12,13 @@ The grids are made from ETOPO5 (the default map's relief, 4320 x 2160,
 resampled by nearest sample) in --work, once. The bench never runs in CI.
 
 Usage: bench/scale-build.py [--orvex PATH] [--work DIR] [--scales 1,4,16]
-                            [--world-rows N] [--threads N] [--out FILE]
+                            [--world-rows N] [--threads N] [--kinds K] [--out FILE]
   --scales      sample multiples of 5400 x 2700 to run (default 1,4,16; 64 takes
                 about 1.9 GB of raw grid and as much again of GeoTIFF)
   --world-rows  rows of the one-arc-second world to build, from the north
                 (default 5400: a 1/120 strip; 648000 builds the whole world)
   --threads     ORVEX_THREADS for the builds (default: the machine's)
+  --kinds       raw, GDAL or raw,GDAL (default): which sources to build
 """
 import argparse
 import glob
@@ -171,6 +172,7 @@ def main():
     ap.add_argument('--scales', default='1,4,16')
     ap.add_argument('--world-rows', type=int, default=5400)
     ap.add_argument('--threads', type=int, default=0)
+    ap.add_argument('--kinds', default='raw,GDAL', help='sources to build: raw, GDAL or both (default)')
     ap.add_argument('--out')
     o = ap.parse_args()
     os.makedirs(o.work, exist_ok=True)
@@ -182,6 +184,7 @@ def main():
         raw, tif, rows, cols = make_world(o.work, o.world_rows)
         cases += [('1" world, %d rows, raw' % rows, raw, rows, cols),
                   ('1" world, %d rows, GDAL' % rows, tif, rows, cols)]
+    cases = [c for c in cases if c[0].split()[-1] in o.kinds.split(',')]
     lines = ['| source | samples | wall s | CPU s | peak anon MB | peak scratch MB | output MB |',
              '|---|---|---|---|---|---|---|']
     for name, src, rows, cols in cases:
