@@ -74,6 +74,14 @@ int orvex_grid_tile_prepare(Orvex *o, int output_resolution, int output_tile, Or
     unsigned char *src = nullptr;
     if (input->getTileGrid(in->resolution, in->tile, &src) < 0) return fail(0, "getTileGrid() error");
     j->src = src;
+    // Samples read in place from a file's mapping: the file can tell where
+    // it holds no data.
+    j->src_fd = -1;
+    if (input->fd >= 0 && input->file_stream && src >= input->file_stream &&
+        src < input->file_stream + input->file_size) {
+        j->src_fd = input->fd;
+        j->src_at = static_cast<long>(src - input->file_stream);
+    }
     orvex_window_reach(j->dec, &j->dec0, &j->dec1);
     j->swap = s.data_type == ORVEX_DATA_DEMB;
     return 0;

@@ -8,6 +8,7 @@
 
 #include <stddef.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "Orvex.h"
@@ -91,6 +92,8 @@ struct OrvexTileJob {
     long dec, dec0, dec1;      /* factor; the window reaches dec0 back, dec1 - 1 forward */
     long ilat, ilon;           /* first source row and column, from the source tile's corner */
     bool swap;                 /* big-endian source elevations */
+    int src_fd = -1;           /* the file the source samples are mapped from, or -1 */
+    long src_at = 0;           /* byte offset of the source tile's first sample in it */
 };
 
 /* Makes every output sample of the tile and hands them to the sink, in
@@ -143,6 +146,10 @@ private:
     Orvex *input_ = nullptr;  // whose rows [lo_, hi_) are held
     long lo_ = 0, hi_ = 0;
 };
+
+/* Tiles made without reading their source, which lay in a hole of its
+ * file (counted for tests). */
+extern std::atomic<long> orvex_tiles_from_holes;
 
 /* The steps of writing one tile, shared by the tile writer and the
  * parallel build. Each returns 0 or -1 with its message registered. */
