@@ -184,6 +184,7 @@ if(ORVEX_HAVE_GDAL)
   orvex_cli(export.vector pass "wrote shore.geojson \\(GeoJSON\\): resolution 2, 2 features"
             export map.orx --res 2 shore.geojson --overwrite)
   orvex_cli(build.bad_spacing fail "--spacing must lie above 0" build x.orx --grid a.tif --spacing 0)
+  orvex_cli(build.bad_scratch fail "--scratch-mb: '0' is not a whole number from 1" build x.orx --grid a.tif --scratch-mb 0)
 endif()
 
 # Interrupted commands: each signal at each step of a build (output created,
