@@ -185,6 +185,9 @@ size_t orvex_grid_tile_bytes(const OrvexGrid *grid);
 /* The tile cache's entry count and total of inflated bytes. */
 int orvex_cache_count(void);
 size_t orvex_cache_bytes(void);
+/* holdTileGrid with messages that begin with `who` (the grid tile writer
+ * reports as getTileGrid, which it stands for). */
+int orvex_hold_tile_as(Orvex *object, const char *who, int resolution, int tile, unsigned char **out);
 /* Drops every cached tile of the object, held or not (it is going away). */
 void orvex_cache_forget(const Orvex *object);
 

@@ -85,6 +85,18 @@ struct OrvexTileJob {
     long dec, dec0, dec1;      /* factor; the window reaches dec0 back, dec1 - 1 forward */
     long ilat, ilon;           /* first source row and column, from the source tile's corner */
     bool swap;                 /* big-endian source elevations */
+
+    /* The source tile is held from prepare to the job's end, so that a
+     * budgeted cache cannot evict it while it is sampled. */
+    Orvex *held_input = nullptr;
+    int held_resolution = 0, held_tile = 0;
+    OrvexTileJob() = default;
+    ~OrvexTileJob()
+    {
+        if (held_input) held_input->releaseTileGrid(held_resolution, held_tile);
+    }
+    OrvexTileJob(const OrvexTileJob &) = delete;
+    OrvexTileJob &operator=(const OrvexTileJob &) = delete;
 };
 
 /* Makes every output sample of the tile and hands them to the sink, in

@@ -381,6 +381,11 @@ int Orvex::holdTileGrid(int resolution, int tile, unsigned char **out)
     return fetch(this, "Orvex::holdTileGrid", resolution, tile, true, out);
 }
 
+int orvex_hold_tile_as(Orvex *object, const char *who, int resolution, int tile, unsigned char **out)
+{
+    return fetch(object, who, resolution, tile, true, out);
+}
+
 void Orvex::releaseTileGrid(int resolution, int tile)
 {
     if (resolution < 0 || resolution >= frame.nresolutions) return;
