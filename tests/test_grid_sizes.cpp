@@ -33,6 +33,11 @@ TEST_F(GridSizes, CompressedTilesPastTheInflateCapAreRefusedWithBothNumbers)
                                        "bytes, more than the 4294967295 bytes a compressed tile may hold: use more "
                                        "tiles, or no compression\n"});
     EXPECT_EQ(out.frame.nresolutions, 0);
+    // More tiles than a tile number counts.
+    EXPECT_EQ(out.setResolutionHdrGrid(&in, 0, 0, 1, 0, 48000, 48000, "many", "x"), -1);
+    EXPECT_EQ(grid_take_messages(),
+              std::vector<std::string>{"Orvex::setResolutionHdrGrid: 48000 x 48000 tiles make 2304000000, more than "
+                                       "the 2147483647 a tile number counts\n"});
     // Cut in two, each tile fits.
     EXPECT_EQ(out.setResolutionHdrGrid(&in, 0, 0, 1, 1, 2, 1, "half", "x"), 0);
 }

@@ -129,10 +129,16 @@ int check_tiling(const OrvexGrid &g, int nlat_tiles, int nlon_tiles)
     return 0;
 }
 
-// What the readers take: a tile's bytes fit the 64-bit sizes, and a
-// compressed tile, inflated whole when read, stays within the inflate cap.
-int check_tile_size(const OrvexGrid &g)
+// What the readers take: tile numbers are ints, a tile's bytes fit the
+// 64-bit sizes, and a compressed tile, inflated whole when read, stays
+// within the inflate cap.
+int check_tile_size(const OrvexResolution &r, const OrvexGrid &g)
 {
+    if (r.ntiles > INT_MAX) {
+        orvex_register_error(0, "%s: %ld x %ld tiles make %ld, more than the %d a tile number counts\n", kWho,
+                             r.nlat_tiles, r.nlon_tiles, r.ntiles, INT_MAX);
+        return -1;
+    }
     long sample = g.content == 1 ? 2 : 3, bytes = 0;
     if (__builtin_mul_overflow(g.nlat_per_tile, g.nlon_per_tile, &bytes) ||
         __builtin_mul_overflow(bytes, sample, &bytes)) {
@@ -190,7 +196,7 @@ int declare_grid(Orvex *o, Orvex *input, int input_resolution, int input_tile, l
     OrvexGrid g;
     derive_records(input->frame.resolutions[input_resolution], input_tile, dec, compressed, nlat_tiles, nlon_tiles, nlat, nlon, name,
                    resolution_string, &r, &g);
-    if (check_tiling(g, nlat_tiles, nlon_tiles) < 0 || check_tile_size(g) < 0) return -1;
+    if (check_tiling(g, nlat_tiles, nlon_tiles) < 0 || check_tile_size(r, g) < 0) return -1;
 
     if (!orvex_grow_resolutions(frame, kWho)) return -1;
     OrvexGrid *grid = static_cast<OrvexGrid *>(orvex_sys_malloc(sizeof(OrvexGrid)));
