@@ -39,6 +39,12 @@ std::vector<std::vector<uint8_t>> tiles(long n, long rows = 10, long cols = 5)
     return p;
 }
 
+// A budget of `tiles` tiles of `bytes` bytes, with their entries' bookkeeping.
+size_t room(long tiles, size_t bytes = 100)
+{
+    return static_cast<size_t>(tiles) * (bytes + orvex_cache_entry_bytes());
+}
+
 int16_t sample_at(const unsigned char *buf, long k)
 {
     int16_t v;
@@ -60,8 +66,8 @@ TEST_F(TileCacheBudget, TheLeastRecentlyUsedTileGoesFirst)
     auto p = tiles(8);
     Orvex o;
     grid_fake_input(&o, {8}, 10, 5, true, p);
-    ASSERT_EQ(orvex_cache_set_budget(300), 0);
-    EXPECT_EQ(orvex_cache_budget(), 300u);
+    ASSERT_EQ(orvex_cache_set_budget(room(3)), 0);
+    EXPECT_EQ(orvex_cache_budget(), room(3));
     unsigned char *out;
     for (int t : {0, 1, 2, 0}) ASSERT_EQ(o.getTileGrid(0, t, &out), 0);
     EXPECT_EQ(inflations_of([&] { ASSERT_EQ(o.getTileGrid(0, 3, &out), 0); }), 1u);  // 1 goes
@@ -79,7 +85,7 @@ TEST_F(TileCacheBudget, TheLeastRecentlyUsedTileGoesFirst)
               }),
               0u);
     // A smaller budget evicts at once, least recently used first.
-    ASSERT_EQ(orvex_cache_set_budget(100), 0);
+    ASSERT_EQ(orvex_cache_set_budget(room(1)), 0);
     EXPECT_EQ(orvex_cache_count(), 1);
     EXPECT_EQ(inflations_of([&] { ASSERT_EQ(o.getTileGrid(0, 1, &out), 0); }), 0u);
 }
@@ -89,7 +95,7 @@ TEST_F(TileCacheBudget, HeldTilesAreNeverEvicted)
     auto p = tiles(8);
     Orvex o;
     grid_fake_input(&o, {8}, 10, 5, true, p);
-    ASSERT_EQ(orvex_cache_set_budget(200), 0);
+    ASSERT_EQ(orvex_cache_set_budget(room(2)), 0);
     unsigned char *held0, *held1, *out;
     ASSERT_EQ(o.holdTileGrid(0, 0, &held0), 0);
     ASSERT_EQ(o.holdTileGrid(0, 0, &out), 0);  // holds are counted
@@ -145,7 +151,7 @@ TEST_F(TileCacheBudget, TheTableGrowsPastAThousandEntries)
     auto p = tiles(n);
     Orvex o;
     grid_fake_input(&o, {n}, 10, 5, true, p);
-    ASSERT_EQ(orvex_cache_set_budget(1 << 20), 0);
+    ASSERT_EQ(orvex_cache_set_budget(room(n)), 0);
     unsigned char *out;
     for (int t = 0; t < n; t++) {
         ASSERT_EQ(o.getTileGrid(0, t, &out), 0) << t;
@@ -184,7 +190,7 @@ TEST_F(TileCacheBudget, AFailingAllocationLeavesTheCacheAsItWas)
     auto p = tiles(4);
     Orvex o;
     grid_fake_input(&o, {4}, 10, 5, true, p);
-    ASSERT_EQ(orvex_cache_set_budget(200), 0);
+    ASSERT_EQ(orvex_cache_set_budget(room(2)), 0);
     unsigned char *out;
     ASSERT_EQ(o.getTileGrid(0, 0, &out), 0);
     {
@@ -310,7 +316,7 @@ TEST_F(TileCacheBudget, ManyThreadsHoldAndEvictAtOnce)
     Orvex a, b;
     grid_fake_input(&a, {n}, 10, 5, true, p);
     grid_fake_input(&b, {n}, 10, 5, true, p);
-    ASSERT_EQ(orvex_cache_set_budget(2000), 0);
+    ASSERT_EQ(orvex_cache_set_budget(room(20)), 0);
     std::atomic<long> failures{0};
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; i++) {
@@ -338,13 +344,13 @@ TEST_F(TileCacheBudget, ManyThreadsHoldAndEvictAtOnce)
     threads.emplace_back([&] {
         for (int k = 0; k < 300; k++) {
             a.cleanCache(k % 3 ? 1000 : 0, k % 2);
-            orvex_cache_set_budget(k % 5 ? 2000 : 500);
+            orvex_cache_set_budget(room(k % 5 ? 20 : 5));
         }
     });
     for (auto &t : threads) t.join();
     EXPECT_EQ(failures.load(), 0);
-    ASSERT_EQ(orvex_cache_set_budget(2000), 0);
-    EXPECT_LE(orvex_cache_bytes(), 2000u);
+    ASSERT_EQ(orvex_cache_set_budget(room(20)), 0);
+    EXPECT_LE(orvex_cache_count(), 20);
     EXPECT_EQ(orvex_cache_bytes(), static_cast<size_t>(orvex_cache_count()) * 100);
 }
 

@@ -395,7 +395,9 @@ ORVEX_API void orvex_clear_register(int flag);
  * budget the request still succeeds and the cache shrinks back as tiles are
  * released), and the table of entries grows beyond 1000 as needed. Setting
  * a budget evicts at once what exceeds it. Returns 0, or -1 (message
- * registered) for a budget beyond 2^62 bytes.
+ * registered) for a budget beyond 2^62 bytes. The budget counts the
+ * inflated bytes and a little bookkeeping for each entry (about 130 bytes),
+ * so that many small tiles stay within it too.
  *
  * Under a budget a tile got with getTileGrid and not held may be evicted by
  * any later miss of any thread: its pointer is good until this thread's

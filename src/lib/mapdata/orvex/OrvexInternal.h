@@ -188,6 +188,8 @@ size_t orvex_cache_bytes(void);
 /* holdTileGrid with messages that begin with `who` (the grid tile writer
  * reports as getTileGrid, which it stands for). */
 int orvex_hold_tile_as(Orvex *object, const char *who, int resolution, int tile, unsigned char **out);
+/* Bytes a budget counts for each entry besides its tile's. */
+size_t orvex_cache_entry_bytes(void);
 /* Drops every cached tile of the object, held or not (it is going away). */
 void orvex_cache_forget(const Orvex *object);
 

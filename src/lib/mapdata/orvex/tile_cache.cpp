@@ -44,7 +44,13 @@ pthread_cond_t orvex_cache_settled = PTHREAD_COND_INITIALIZER;  // a pending til
 int orvex_cache_waiters = 0;
 
 std::atomic<size_t> budget{0};      // 0: none
-size_t reserved = 0;                // bytes claimed by pending tiles, under the mutex
+// What the budget counts: every published tile's bytes and its entry's
+// bookkeeping (the entry, its index slots and its place in the use order),
+// so that many small tiles stay within it too; `reserved` is the same for
+// pending tiles, under the mutex.
+const size_t kEntryBytes = sizeof(OrvexCacheNode) + 4 * sizeof(void *);
+std::atomic<size_t> charged{0};
+size_t reserved = 0;
 std::atomic<size_t> peak_bytes{0};  // most inflated bytes held at once
 std::atomic<unsigned long> inflations{0};
 std::atomic<unsigned long> use_clock{0};
@@ -129,6 +135,7 @@ void drop(OrvexCacheNode *n)
     free(n->stream.load(std::memory_order_relaxed));
     n->stream.store(nullptr, std::memory_order_release);
     orvex_cache_size -= n->size;
+    charged -= n->size + kEntryBytes;
     unlink(n);
 }
 
@@ -140,7 +147,7 @@ void evict_for(size_t need, const OrvexCacheNode *spare = nullptr)
     size_t b = budget.load();
     if (b == 0) return;
     OrvexCacheNode *aside = nullptr;
-    while (orvex_cache_size.load() + reserved + need > b) {
+    while (charged.load() + reserved + need > b) {
         OrvexCacheNode *n = orvex_use_order_oldest();
         if (!n) break;
         orvex_use_order_remove(n);
@@ -202,7 +209,7 @@ Claim claim(const Orvex *object, int resolution, int tile, size_t size, bool hol
     newest = e;
     orvex_index_add(e);
     orvex_ncache.fetch_add(1);
-    reserved += size;
+    reserved += size + kEntryBytes;
     *out = e;
     return kClaimed;
 }
@@ -227,7 +234,7 @@ Claim find_or_claim(const Orvex *object, int resolution, int tile, size_t size, 
         orvex_cache_waiters--;
     }
     if (budget.load() == 0 && orvex_ncache.load() >= kCacheEntries) return kFull;
-    evict_for(size);
+    evict_for(size + kEntryBytes);
     return claim(object, resolution, tile, size, hold, claimed);
 }
 
@@ -237,7 +244,7 @@ void settle(OrvexCacheNode *n, unsigned char *buf)
 {
     CacheLock lock;
     n->pending = false;
-    reserved -= n->size;
+    reserved -= n->size + kEntryBytes;
     if (!buf) {
         unlink(n);  // still closed: no reader ever saw it open
         settled();
@@ -245,6 +252,7 @@ void settle(OrvexCacheNode *n, unsigned char *buf)
     }
     n->stream.store(buf, std::memory_order_release);
     size_t total = orvex_cache_size += n->size;
+    charged += n->size + kEntryBytes;
     if (total > peak_bytes.load()) peak_bytes.store(total);
     n->stamp.store(use_clock.fetch_add(1, std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     orvex_use_order_add(n);
@@ -359,7 +367,7 @@ bool drop_hold(OrvexCacheNode *n)
         if (!orvex_node_open(s) || orvex_node_holds(s) == 0) return false;  // not held: nothing to do
     } while (!n->state.compare_exchange_weak(s, s - 1, std::memory_order_acq_rel, std::memory_order_acquire));
     size_t b = budget.load();
-    return orvex_node_holds(s) == 1 && b != 0 && orvex_cache_size.load() > b;
+    return orvex_node_holds(s) == 1 && b != 0 && charged.load() > b;
 }
 
 }  // namespace
@@ -459,6 +467,11 @@ int orvex_cache_set_budget(size_t bytes)
 size_t orvex_cache_budget(void)
 {
     return budget.load();
+}
+
+size_t orvex_cache_entry_bytes(void)
+{
+    return kEntryBytes;
 }
 
 unsigned long orvex_cache_inflations(void)
