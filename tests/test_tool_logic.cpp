@@ -1,5 +1,5 @@
 // The orvex command's own logic: regions, resolution choice, colours,
-// ring filling and build plans.
+// rings round a pole and build plans.
 #include <gtest/gtest.h>
 
 #include "args.h"
@@ -110,43 +110,6 @@ TEST(ToolPalette, SeaAndLandAreTold)
     EXPECT_GT(hillshade(0.5, -0.5), 1.0);
     EXPECT_LT(hillshade(-0.5, 0.5), 1.0);
     EXPECT_NE(level_colour(1).b, level_colour(2).b);
-}
-
-namespace {
-
-long count_filled(const Image &im, Rgb c)
-{
-    long n = 0;
-    for (const Rgb &p : im.pixels) n += p.r == c.r && p.g == c.g && p.b == c.b;
-    return n;
-}
-
-}  // namespace
-
-TEST(ToolRaster, FillsByPixelCentres)
-{
-    Image im(10, 10, Rgb{0, 0, 0});
-    Rgb red{255, 0, 0};
-    fill_ring(&im, {{2, 2}, {6, 2}, {6, 5}, {2, 5}}, red, 1.0);
-    EXPECT_EQ(count_filled(im, red), 12); /* columns 2..5, rows 2..4 */
-    EXPECT_EQ(im.at(2, 2).r, 255);
-    EXPECT_EQ(im.at(6, 2).r, 0);
-    EXPECT_EQ(im.at(5, 5).r, 0);
-}
-
-TEST(ToolRaster, EvenOddLeavesHolesAndClipsToTheImage)
-{
-    Image im(10, 10, Rgb{0, 0, 0});
-    Rgb red{255, 0, 0};
-    /* A figure-eight ring crossing itself fills both lobes once. */
-    fill_ring(&im, {{-5, -5}, {15, -5}, {15, 15}, {-5, 15}}, red, 1.0);
-    EXPECT_EQ(count_filled(im, red), 100);
-    Image holed(10, 10, Rgb{0, 0, 0});
-    /* Outer ring and inner ring joined by a bridge: even-odd leaves the
-     * inner square empty. */
-    fill_ring(&holed, {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}, {3, 3}, {3, 7}, {7, 7}, {7, 3}, {3, 3}}, red, 1.0);
-    EXPECT_EQ(holed.at(5, 5).r, 0);
-    EXPECT_EQ(holed.at(1, 5).r, 255);
 }
 
 TEST(ToolRaster, RingsRoundAPoleCloseAlongIt)

@@ -12,6 +12,7 @@
 #include "projection.h"
 #include "raster.h"
 #include "region.h"
+#include "vectors.h"
 
 namespace orvexcli {
 
@@ -38,36 +39,6 @@ struct CacheBudget {
  * the caller's). */
 int draw_grid(const std::vector<Orvex *> &maps, int res, const View &view, const CacheBudget &budget,
               orvextool::Image *image, const std::function<void(long, long)> &progress = nullptr);
-
-/* The segments of some vector resolutions, unwrapped in longitude and
- * sorted for drawing; made once, drawn into any number of views. */
-struct Ring {
-    int level;
-    bool fill;
-    orvextool::Rgb colour; /* of a line of its own: its resolution's */
-    std::vector<orvextool::PixelPoint> lonlat;
-    double lonmin, lonmax, latmin, latmax;
-};
-std::vector<Ring> collect_rings(Orvex &map, const std::vector<int> &resolutions);
-
-/* Shoreline levels of every pixel (0 where no filled ring covers it) and
- * the outlines to draw, from the rings given. */
-struct VectorLayer {
-    std::vector<unsigned char> levels;
-    bool any_fill = false;
-    struct Line {
-        std::vector<orvextool::PixelPoint> points;
-        int level;
-        bool outline; /* of a filled ring, else a line of its own */
-        orvextool::Rgb colour; /* of a line of its own: its resolution's */
-    };
-    std::vector<Line> lines;
-};
-void rasterise_vectors(const std::vector<Ring> &rings, const View &view, VectorLayer *layer);
-/* Puts the vector layer on the image: over a grid, water levels (lakes,
- * ponds) are painted and land keeps the grid; without one every level gets
- * its own colour. Lines and outlines come last. */
-void compose_vectors(const VectorLayer &layer, bool over_grid, orvextool::Image *image);
 
 /* Resolution numbers of a map type, only those of grid content `content`
  * (1 elevation, 0 colour) unless it is -1. */

@@ -81,9 +81,17 @@ int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const V
     *image = orvextool::Image(view.width, view.height, over_grid ? orvextool::nodata_colour() : orvextool::Rgb{170, 205, 235});
     if (over_grid && draw_grid(maps, layers.grid, view, budget, image, progress) != 0) return -1;
     if (layers.rings && !layers.rings->empty()) {
-        VectorLayer layer;
-        rasterise_vectors(*layers.rings, view, &layer);
-        compose_vectors(layer, over_grid, image);
+        LandCover cover;
+        land_cover(*layers.rings, view, &cover);
+        /* Water where the shoreline says so, blended by the land fraction;
+         * over a grid the water keeps some of its depth shading. */
+        const orvextool::Rgb water = orvextool::level_colour(2), land = orvextool::level_colour(1);
+        for (size_t k = 0; k < cover.land.size(); k++) {
+            double wet = (255 - cover.land[k]) / 255.0;
+            orvextool::Rgb &px = image->pixels[k];
+            px = over_grid ? orvextool::blend(px, water, 0.6 * wet) : orvextool::blend(land, water, wet);
+        }
+        draw_lines(*layers.rings, view, image);
     }
     return 0;
 }

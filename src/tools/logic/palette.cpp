@@ -94,11 +94,6 @@ Rgb level_colour(int level)
     }
 }
 
-Rgb line_colour(int level)
-{
-    return level == 2 || level == 4 ? Rgb{20, 60, 140} : Rgb{40, 40, 40};
-}
-
 Rgb polyline_colour()
 {
     return Rgb{200, 30, 30};
@@ -110,6 +105,97 @@ Rgb polyline_colour(const std::string &resolution_name)
     if (family == "borders") return Rgb{110, 20, 110};
     if (family == "rivers") return Rgb{40, 90, 200};
     return polyline_colour();
+}
+
+LineFamily line_family(const std::string &family_name)
+{
+    if (family_name == "borders") return LineFamily::borders;
+    if (family_name == "rivers") return LineFamily::rivers;
+    if (family_name.compare(0, 5, "shore") == 0) return LineFamily::shore;
+    return LineFamily::other;
+}
+
+double zoom_of_pixel(double pixel_degrees)
+{
+    return pixel_degrees > 0 ? log2(360.0 / 256.0 / pixel_degrees) : 0;
+}
+
+namespace {
+
+/* A value growing linearly from `at_low` at zoom `low` to `at_high` at zoom
+ * `high`, and flat beyond either. */
+double by_zoom(double zoom, double low, double at_low, double high, double at_high)
+{
+    if (zoom <= low) return at_low;
+    if (zoom >= high) return at_high;
+    return at_low + (at_high - at_low) * (zoom - low) / (high - low);
+}
+
+/* The coast is drawn once, thin and darker than any water, so that it
+ * reads as the edge of the land rather than as a line of its own; lake
+ * shores the same, but only where the lake is big enough to show one. */
+LineStyle shore_style(int level, double zoom)
+{
+    LineStyle s;
+    s.draw = true;
+    s.colour = Rgb{40, 75, 115};
+    s.width = by_zoom(zoom, 2, 0.5, 8, 1.0);
+    s.alpha = by_zoom(zoom, 0, 0.6, 6, 0.9);
+    s.min_extent = level == 1 ? 1 : by_zoom(zoom, 0, 6, 6, 2);
+    return s;
+}
+
+/* Rivers appear class by class as the scale grows: the permanent major
+ * rivers first, and only long ones at first; the double-lined ones (the
+ * banks of wide rivers and river-lakes, a pair of lines at small scales)
+ * and the additional major rivers once there is room for them. */
+LineStyle river_style(int level, double zoom)
+{
+    LineStyle s;
+    const double first_zoom[] = {3.0, 3.0, 1.0, 4.0, 6.0};
+    double start = level >= 0 && level <= 4 ? first_zoom[level] : first_zoom[4] + (level - 4);
+    if (zoom < start) return s;
+    s.draw = true;
+    s.colour = Rgb{55, 115, 195};
+    double major = level <= 2 ? 0.25 : 0.0;
+    s.width = by_zoom(zoom, start, 0.45 + major, start + 6, 1.4 + major);
+    s.alpha = by_zoom(zoom, start, 0.55, start + 3, 0.9);
+    s.min_extent = by_zoom(zoom, start, 8, start + 4, 3);
+    return s;
+}
+
+/* National borders thin and soft at small scales, dashed once there is
+ * room; internal and marine ones later and lighter. */
+LineStyle border_style(int level, double zoom)
+{
+    LineStyle s;
+    double start = level <= 1 ? 0.0 : 3.0 + level;
+    if (zoom < start) return s;
+    s.draw = true;
+    s.colour = level <= 1 ? Rgb{115, 80, 130} : Rgb{145, 120, 155};
+    s.width = by_zoom(zoom, 1, 0.45, 8, 1.3);
+    s.alpha = by_zoom(zoom, 0, 0.45, 5, 0.9);
+    s.min_extent = by_zoom(zoom, 0, 4, 4, 1);
+    s.dash = zoom >= 5 ? by_zoom(zoom, 5, 5, 9, 9) : 0;
+    return s;
+}
+
+}  // namespace
+
+LineStyle line_style(LineFamily family, int level, double zoom)
+{
+    switch (family) {
+    case LineFamily::shore: return shore_style(level, zoom);
+    case LineFamily::rivers: return river_style(level, zoom);
+    case LineFamily::borders: return border_style(level, zoom);
+    default: break;
+    }
+    LineStyle s;
+    s.draw = true;
+    s.colour = polyline_colour();
+    s.width = by_zoom(zoom, 0, 0.6, 8, 1.2);
+    s.alpha = 0.9;
+    return s;
 }
 
 std::string layer_family(const std::string &resolution_name)

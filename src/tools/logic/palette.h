@@ -27,8 +27,6 @@ Rgb blend(Rgb under, Rgb over, double alpha);
 /* Fill colour of a shoreline level: 1 land, 2 lake, 3 island in a lake,
  * 4 pond; other levels get a neutral grey. */
 Rgb level_colour(int level);
-/* Colour of the outline of a filled ring of a level. */
-Rgb line_colour(int level);
 /* Colour of lines that outline nothing (borders, rivers, tracks). */
 Rgb polyline_colour();
 /* Colour of the lines of a line resolution, chosen by its family (see
@@ -38,6 +36,27 @@ Rgb polyline_colour(const std::string &resolution_name);
  * "borders-l" are both "borders"), or the whole name. Line resolutions
  * of one family are the same lines at different levels of detail. */
 std::string layer_family(const std::string &resolution_name);
+
+/* How the lines of a family and class are drawn at a zoom level (web-map
+ * zoom: 0 shows the world in 256 pixels, each level doubles it; fractional
+ * for other pixel sizes). `draw` false leaves them out at that zoom;
+ * widths are in pixels (under 4), `min_extent` is the size in pixels under which a
+ * line is not worth drawing, `dash` (0: solid) the length of a dash and of
+ * the gap after it. */
+struct LineStyle {
+    bool draw = false;
+    Rgb colour;
+    double alpha = 1, width = 1, min_extent = 1, dash = 0;
+};
+/* Families of line: the shoreline of filled rings (`level` as theirs),
+ * borders (level 1 national, 2 internal, 3 marine), rivers (1 double-lined
+ * rivers and river-lakes, 2 permanent major rivers, 3 additional major
+ * ones, higher levels smaller), anything else. */
+enum class LineFamily { shore, borders, rivers, other };
+LineFamily line_family(const std::string &family_name);
+LineStyle line_style(LineFamily family, int level, double zoom);
+/* The web-map zoom whose pixels span `pixel_degrees` of longitude. */
+double zoom_of_pixel(double pixel_degrees);
 
 /* Index of the resolution whose spacing (degrees per sample) is nearest,
  * by ratio, to the pixel size; candidates with a spacing of 0 or less are

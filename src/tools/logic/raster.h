@@ -1,9 +1,9 @@
-// An RGB image and the two drawing operations a map needs: filling a ring
-// (even-odd rule, sampled at pixel centres) and drawing a polyline.
+// An RGB image, points in its pixel space, and the two questions a ring's
+// drawing asks of its longitudes: does it go round a pole, and is an edge a
+// cut along the 180 degree meridian rather than a shore.
 #ifndef ORVEX_TOOL_RASTER_H
 #define ORVEX_TOOL_RASTER_H
 
-#include <functional>
 #include <vector>
 
 #include "palette.h"
@@ -22,16 +22,6 @@ struct Image {
 struct PixelPoint {
     double x, y;
 };
-
-/* Calls `span(row, first, last)` for every run of pixels of a width x height
- * raster whose centres lie inside a closed ring (the last point joins the
- * first; even-odd rule). */
-void fill_ring_spans(long width, long height, const std::vector<PixelPoint> &ring,
-                     const std::function<void(long, long, long)> &span);
-/* Fills the inside of a closed ring on an image. */
-void fill_ring(Image *image, const std::vector<PixelPoint> &ring, Rgb colour, double alpha);
-/* Draws the segments between consecutive points, one pixel wide. */
-void draw_polyline(Image *image, const std::vector<PixelPoint> &line, Rgb colour);
 
 /* A ring of unwrapped longitudes whose last point lies more than 180
  * degrees east or west of its first goes round a pole (Antarctica in a
