@@ -175,6 +175,7 @@ int write_all(Orvex &out, const orvextool::BuildPlan &plan)
     options.gamma = plan.gamma;
     options.lightmin = plan.lightmin;
     options.cache_budget = plan.cache_mb * 1024L * 1024L;
+    orvex_cache_set_budget(static_cast<size_t>(options.cache_budget)); /* --cache-mb bounds the whole process */
     options.progress = step_progress;
     options.progress_arg = &written;
     int rc = out.writeData(options);

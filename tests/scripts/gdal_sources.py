@@ -244,6 +244,26 @@ def exports():
     if not np.array_equal(np.moveaxis(rgb, 0, -1), MapFile(os.path.join(WORK, 'rgb.orx')).grid(0)):
         problems.append('colour values differ')
     check('export grids', problems)
+    many_tiles()
+
+
+def many_tiles():
+    """A map whose row of tiles holds more than the cache's 1000 entries,
+    exported whole and in part: every sample as numpy reads the map."""
+    a = np.random.default_rng(7).integers(-9000, 9000, (4, 2400), dtype=np.int16)
+    src = make_raster('wide.tif', a, (-180.0, 0.15, 0, 0.6, 0, -0.15), wgs84())
+    orvex('build', 'wide.orx', '--grid', src, '--tiles', '2x1200', '--overwrite')
+    grid = MapFile(os.path.join(WORK, 'wide.orx')).grid(0)
+    problems = [] if np.array_equal(grid, a) else ['the map differs from its source']
+    orvex('export', 'wide.orx', '--res', '0', 'wide-out.tif', '--overwrite')
+    if not np.array_equal(gdal.Open(os.path.join(WORK, 'wide-out.tif')).ReadAsArray(), grid):
+        problems.append('values of 2400 tiles differ')
+    orvex('export', 'wide.orx', '--res', '0', '--region', '-100/100/-1/1', 'wide-part.tif', '--overwrite')
+    part = gdal.Open(os.path.join(WORK, 'wide-part.tif'))
+    j0 = int(round((part.GetGeoTransform()[0] - (-180.0)) / 0.15))  # cells centred on samples
+    if not np.array_equal(part.ReadAsArray(), grid[:, j0:j0 + part.RasterXSize]):
+        problems.append('values of a region across 1000 tiles differ')
+    check('export of 2400 tiles', problems)
 
 
 def vectors():

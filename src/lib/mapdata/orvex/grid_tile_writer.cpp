@@ -72,7 +72,10 @@ int orvex_grid_tile_prepare(Orvex *o, int output_resolution, int output_tile, Or
     j->period = orvex_turn_columns(j->sg->dlon, j->src_nlon);
 
     unsigned char *src = nullptr;
-    if (input->getTileGrid(in->resolution, in->tile, &src) < 0) return fail(0, "getTileGrid() error");
+    if (orvex_hold_tile_as(input, "Orvex::getTileGrid", in->resolution, in->tile, &src) < 0) return fail(0, "getTileGrid() error");
+    j->held_input = input;
+    j->held_resolution = in->resolution;
+    j->held_tile = in->tile;
     j->src = src;
     // Samples read in place from a file's mapping: the file can tell where
     // it holds no data.

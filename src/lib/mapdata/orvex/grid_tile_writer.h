@@ -94,6 +94,18 @@ struct OrvexTileJob {
     bool swap;                 /* big-endian source elevations */
     int src_fd = -1;           /* the file the source samples are mapped from, or -1 */
     long src_at = 0;           /* byte offset of the source tile's first sample in it */
+
+    /* The source tile is held from prepare to the job's end, so that a
+     * budgeted cache cannot evict it while it is sampled. */
+    Orvex *held_input = nullptr;
+    int held_resolution = 0, held_tile = 0;
+    OrvexTileJob() = default;
+    ~OrvexTileJob()
+    {
+        if (held_input) held_input->releaseTileGrid(held_resolution, held_tile);
+    }
+    OrvexTileJob(const OrvexTileJob &) = delete;
+    OrvexTileJob &operator=(const OrvexTileJob &) = delete;
 };
 
 /* Makes every output sample of the tile and hands them to the sink, in
