@@ -52,7 +52,7 @@ orvex_cli(unknown_command fail "unknown command 'frobnicate'" frobnicate)
 orvex_cli(info.map pass "Resolution 0: name \"relief\".*payload [0-9]+ bytes of 64 .*Elevation: -1000 to 2060.*Resolution 1: name \"colour\".*Compression: none.*Resolution 2: name \"shore\", label \"test\", vector.*Segments: 2, points 8, 1 of 1 tiles filled.*Levels: 1 \\(1\\) 2 \\(1\\)" info map.orx)
 orvex_cli(info.default pass "Map: .*data/maps/orx/default.orx \\([0-9]+ bytes, 3 resolutions\\)" info)
 orvex_cli(info.empty pass "0 resolutions" info empty.orx)
-orvex_cli(info.raw_grid pass "data type dem.*Grid: 8 x 4 samples.*Compression: none" info tiny.dem)
+orvex_cli(info.raw_grid pass "data type dem.*Grid: 8 x 4 samples.*Compression: none.*Elevation: -1000 to 2060 \\(read from the samples; a raw grid records no range\\)" info tiny.dem)
 orvex_cli(info.gshhs pass "vector, data type gshhs.*Segments: 3, points 12" info shore.gshhs)
 orvex_cli(info.missing fail "orvex info: cannot open map 'missing.orx'.*datafile: cannot open maps/orx/missing.orx: No such file or directory \\(tried .*/data/maps/orx/missing.orx, .*datafile\\(maps/orx/missing.orx\\)" info missing.orx)
 orvex_cli(info.bad_magic fail "cannot open map 'bad-magic.orx'.*magic" info bad-magic.orx)
@@ -82,6 +82,15 @@ orvex_cli(check.overlap fail "overlaps" check bad-overlap.orx)
 orvex_cli(check.unwritten fail "resolution 0: tile 3 was never written.*1 problem found" check bad-unwritten.orx)
 orvex_cli(check.huge fail "not a readable map file.*resolution 0: grid tile size is negative or too large" check bad-huge.orx)
 orvex_cli(check.no_args fail "expected exactly one MAP" check)
+# Raw tiles of 1.2 GB and 4.6 GB (sparse files): every reader takes what a
+# build may declare, and check verifies every sample of a tile over 1 GiB.
+add_test(NAME cli.big.setup COMMAND ${CMAKE_COMMAND} -E chdir ${CLI_DIR} sh -c
+  "$<TARGET_FILE:orvex_testdata> big big-1g.orx 24000 24000 && $<TARGET_FILE:orvex_testdata> big big-4g.orx 48000 48000")
+set_tests_properties(cli.big.setup PROPERTIES FIXTURES_SETUP cli_big FIXTURES_REQUIRED cli_data)
+orvex_cli(big.check pass "OK, 1 resolution verified" check big-1g.orx)
+orvex_cli(big.info pass "tile 48000 x 48000 samples.*payload 4608000000 bytes.*Elevation: 0 to 0" info big-4g.orx)
+orvex_cli(big.query pass "tile 0 \\(row 0, column 0\\), sample row 24000 column 24000, elevation 0" query 0 0 big-4g.orx)
+set_tests_properties(cli.big.check cli.big.info cli.big.query PROPERTIES FIXTURES_REQUIRED "cli_data;cli_big")
 
 # render
 orvex_cli(render.world pass "wrote world.png \\(256 x 128\\), grid resolution 0, vector resolution 2" render map.orx -o world.png --width 256)
@@ -184,6 +193,7 @@ if(ORVEX_HAVE_GDAL)
   orvex_cli(export.vector pass "wrote shore.geojson \\(GeoJSON\\): resolution 2, 2 features"
             export map.orx --res 2 shore.geojson --overwrite)
   orvex_cli(build.bad_spacing fail "--spacing must lie above 0" build x.orx --grid a.tif --spacing 0)
+  orvex_cli(build.bad_scratch fail "--scratch-mb: '0' is not a whole number from 1" build x.orx --grid a.tif --scratch-mb 0)
 endif()
 
 # Interrupted commands: each signal at each step of a build (output created,

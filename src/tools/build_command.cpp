@@ -64,6 +64,9 @@ const char kHelp[] =
     "  --gamma G       lightness gamma for colour grids (default 1)\n"
     "  --lightmin L    lightness floor 0..1 for colour grids (default 0)\n"
     "  --cache-mb N    memory for inflated source tiles (default 256)\n"
+    "  --scratch-mb N  a raster read through GDAL is converted a band of rows at a\n"
+    "                  time into a scratch grid beside OUT.orx; fails when a band\n"
+    "                  would take more than N megabytes (default: no limit)\n"
     "  --overwrite     replace OUT.orx if it exists\n"
     "  --quiet         no progress line\n"
     "\n"
@@ -172,6 +175,7 @@ int write_all(Orvex &out, const orvextool::BuildPlan &plan)
     options.gamma = plan.gamma;
     options.lightmin = plan.lightmin;
     options.cache_budget = plan.cache_mb * 1024L * 1024L;
+    orvex_cache_set_budget(static_cast<size_t>(options.cache_budget)); /* --cache-mb bounds the whole process */
     options.progress = step_progress;
     options.progress_arg = &written;
     int rc = out.writeData(options);
@@ -220,6 +224,7 @@ int run_build(const orvextool::BuildPlan &plan)
     if (!file.ready()) return fail("build", "cannot protect '" + plan.output + "' (name too long)");
     long n = 0, tiles = 0;
     if (int rc = write_map(plan, inputs, file.temp_path(), &n, &tiles)) return rc; /* file discards it */
+    inputs.report_rasters();
     std::string why;
     if (file.commit(plan.overwrite, &why) != 0) return fail("build", why);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -28,12 +28,15 @@ bool read_through_gdal(const orvextool::PlannedResolution &planned)
 }  // namespace
 
 /* The scratch grid goes beside the output, where the map's own room is,
- * rather than in a temporary folder that may live in memory. */
+ * rather than in a temporary folder that may live in memory; it holds the
+ * rows the build reads at the time, never the whole raster. */
 int BuildInputs::open_raster_entry(const orvextool::PlannedResolution &planned, Entry *e)
 {
     if (!gdal_built_in()) return fail("build", "cannot read '" + planned.source + "': " + kNoGdal);
     RasterOptions options;
     options.spacing = planned.spacing;
+    options.stream = true;
+    options.scratch_limit = scratch_limit_;
     if (int rc = open_raster("build", planned.source, scratch_parent_, options, e->object.get(), &e->raster)) return rc;
     fprintf(stderr, "orvex build: %s\n", e->raster->describe(planned.source).c_str());
     return 0;
@@ -69,6 +72,7 @@ int BuildInputs::open_entry(const orvextool::PlannedResolution &planned)
 int BuildInputs::open_all(const orvextool::BuildPlan &plan)
 {
     scratch_parent_ = folder_of(plan.output);
+    scratch_limit_ = plan.scratch_mb << 20;
     for (const orvextool::PlannedResolution &planned : plan.resolutions) {
         sources_.push_back(planned.source);
         if (get(planned)) continue;
@@ -83,6 +87,16 @@ Orvex *BuildInputs::get(const orvextool::PlannedResolution &planned)
         if (e.source == planned.source && e.type == planned.type && e.spacing == planned.spacing)
             return e.object.get();
     return nullptr;
+}
+
+void BuildInputs::report_rasters() const
+{
+    for (const Entry &e : entries_) {
+        if (!e.raster) continue;
+        std::string what = e.raster->summary().colour ? "" : e.raster->counts() + ", ";
+        fprintf(stderr, "orvex build: '%s' read: %s%ld bytes of scratch at most\n", e.source.c_str(), what.c_str(),
+                e.raster->scratch_peak());
+    }
 }
 
 bool BuildInputs::is_input_path(const std::string &path) const

@@ -24,6 +24,9 @@ public:
     int open_all(const orvextool::BuildPlan &plan);
     /* The open input of a resolution, or null. */
     Orvex *get(const orvextool::PlannedResolution &planned);
+    /* Says on standard error, for every raster read through GDAL, what its
+     * samples held and the most scratch its rows took at once. */
+    void report_rasters() const;
     /* True when `path` names the same existing file as one of the sources. */
     bool is_input_path(const std::string &path) const;
 
@@ -42,6 +45,7 @@ private:
     std::vector<Entry> entries_;
     std::vector<std::string> sources_;
     std::string scratch_parent_; /* the output's folder */
+    long scratch_limit_ = 0;     /* bytes; 0: no limit */
 };
 
 }  // namespace orvexcli

@@ -27,8 +27,34 @@ const char kHelp[] =
     "Prints each problem found; exits with status 1 when there is any.\n";
 
 const long kShownPerResolution = 20;
-/* Inflated tiles beyond this are taken for damage (1 GiB). */
-const long kLargestTile = 1L << 30;
+/* Compressed tiles are inflated a piece of this many bytes at a time, so
+ * that a tile of any size is checked in little memory. */
+const size_t kPiece = 1 << 20;
+
+/* The elevation range of little-endian samples handed over in pieces of
+ * any length (a sample may straddle two). */
+struct Range {
+    long zmin = ORVEX_NODATA, zmax = ORVEX_NODATA;
+    int carry = -1; /* the first byte of a straddling sample */
+
+    void add(const unsigned char *p, size_t n)
+    {
+        size_t k = 0;
+        if (carry >= 0 && n > 0) {
+            take(static_cast<short>(carry | p[0] << 8));
+            carry = -1;
+            k = 1;
+        }
+        for (; k + 1 < n; k += 2) take(static_cast<short>(p[k] | p[k + 1] << 8));
+        if (k < n) carry = p[k];
+    }
+    void take(long z)
+    {
+        if (z == ORVEX_NODATA) return;
+        if (zmin == ORVEX_NODATA || z < zmin) zmin = z;
+        if (zmax == ORVEX_NODATA || z > zmax) zmax = z;
+    }
+};
 
 struct Span {
     unsigned long start, length;
@@ -44,8 +70,8 @@ private:
     void problem(long res, const std::string &text);
     void check_span(long res, const std::string &what, const void *p, unsigned long length);
     void check_grid(long res, const OrvexResolution &r, const OrvexGrid &g);
-    void check_grid_tile(long res, const OrvexGrid &g, long t, std::vector<unsigned char> &buffer);
-    bool inflate_tile(const OrvexGridTile &tile, std::vector<unsigned char> &buffer, unsigned long *got);
+    void check_grid_tile(long res, const OrvexGrid &g, long t);
+    bool inflate_tile(const OrvexGridTile &tile, unsigned long expected, Range *range, unsigned long *got);
     void check_vector(long res, const OrvexResolution &r, const OrvexVector &v);
     void check_segment(long res, long t, long s, const OrvexVectorSegment &seg);
     void check_overlaps();
@@ -56,6 +82,7 @@ private:
     std::vector<long> shown_;
     std::vector<Span> spans_;
     unsigned long headers_end_ = 0;
+    std::vector<unsigned char> piece_;
 };
 
 /* a × b == want, without overflowing on damaged counts. */
@@ -107,23 +134,42 @@ unsigned long Checker::headers_end() const
     return end;
 }
 
-bool Checker::inflate_tile(const OrvexGridTile &tile, std::vector<unsigned char> &buffer, unsigned long *got)
+/* Inflates the tile's stream a piece at a time, handing the pieces to
+ * the range; *got receives the bytes inflated (stopping once they pass
+ * `expected`). True when the stream ends exactly at the payload's end. */
+bool Checker::inflate_tile(const OrvexGridTile &tile, unsigned long expected, Range *range, unsigned long *got)
 {
     z_stream zs;
     memset(&zs, 0, sizeof zs);
     if (inflateInit(&zs) != Z_OK) return false;
-    zs.next_in = tile.buf;
-    zs.avail_in = static_cast<uInt>(tile.nbuf);
-    zs.next_out = buffer.data();
-    zs.avail_out = static_cast<uInt>(buffer.size());
-    int rc = inflate(&zs, Z_FINISH);
-    *got = zs.total_out;
-    bool whole = rc == Z_STREAM_END && zs.avail_in == 0;
+    piece_.resize(kPiece);
+    const unsigned char *in = tile.buf;
+    unsigned long left = tile.nbuf;
+    int rc = Z_OK;
+    *got = 0;
+    while (rc == Z_OK && *got <= expected) {
+        if (zs.avail_in == 0 && left > 0) { /* zlib counts its input in 32 bits */
+            uInt n = static_cast<uInt>(std::min(left, 1UL << 30));
+            zs.next_in = const_cast<unsigned char *>(in);
+            zs.avail_in = n;
+            in += n;
+            left -= n;
+        }
+        zs.next_out = piece_.data();
+        zs.avail_out = static_cast<uInt>(piece_.size());
+        rc = inflate(&zs, Z_NO_FLUSH);
+        size_t made = piece_.size() - zs.avail_out;
+        *got += made;
+        if (*got <= expected) range->add(piece_.data(), made);
+        /* No progress: more input is the only way on. */
+        if (rc == Z_BUF_ERROR && zs.avail_in == 0 && left > 0) rc = Z_OK;
+    }
+    bool whole = rc == Z_STREAM_END && zs.avail_in == 0 && left == 0;
     inflateEnd(&zs);
     return whole;
 }
 
-void Checker::check_grid_tile(long res, const OrvexGrid &g, long t, std::vector<unsigned char> &buffer)
+void Checker::check_grid_tile(long res, const OrvexGrid &g, long t)
 {
     const OrvexGridTile &tile = g.tiles[t];
     std::string name = "tile " + std::to_string(t);
@@ -135,34 +181,28 @@ void Checker::check_grid_tile(long res, const OrvexGrid &g, long t, std::vector<
     size_t before = spans_.size();
     check_span(res, name + " payload", tile.buf, tile.nbuf);
     if (spans_.size() == before) return; /* outside the file: not read */
-    const unsigned char *samples = tile.buf;
+    Range range;
     if (g.compressed) {
         unsigned long got = 0;
-        if (!inflate_tile(tile, buffer, &got) || got != expected) {
+        if (!inflate_tile(tile, expected, &range, &got) || got != expected) {
             problem(res, name + " does not inflate to its " + std::to_string(expected) + " bytes (got " +
                              std::to_string(got) + ")");
             return;
         }
-        samples = buffer.data();
     } else if (tile.nbuf != expected) {
         problem(res, name + " holds " + std::to_string(tile.nbuf) + " bytes, expected " + std::to_string(expected));
         return;
+    } else if (g.content == 1) {
+        range.add(tile.buf, expected); /* read in place */
     }
     if (g.content != 1) {
         if (tile.zmin != ORVEX_NODATA || tile.zmax != ORVEX_NODATA)
             problem(res, name + " is colour but records an elevation range");
         return;
     }
-    long zmin = ORVEX_NODATA, zmax = ORVEX_NODATA;
-    for (unsigned long k = 0; k + 1 < expected; k += 2) {
-        long z = static_cast<short>(samples[k] | samples[k + 1] << 8);
-        if (z == ORVEX_NODATA) continue;
-        if (zmin == ORVEX_NODATA || z < zmin) zmin = z;
-        if (zmax == ORVEX_NODATA || z > zmax) zmax = z;
-    }
-    if (zmin != tile.zmin || zmax != tile.zmax)
+    if (range.zmin != tile.zmin || range.zmax != tile.zmax)
         problem(res, name + " records elevations " + std::to_string(tile.zmin) + " to " + std::to_string(tile.zmax) +
-                         " but holds " + std::to_string(zmin) + " to " + std::to_string(zmax));
+                         " but holds " + std::to_string(range.zmin) + " to " + std::to_string(range.zmax));
 }
 
 void Checker::check_grid(long res, const OrvexResolution &r, const OrvexGrid &g)
@@ -175,15 +215,13 @@ void Checker::check_grid(long res, const OrvexResolution &r, const OrvexGrid &g)
         return;
     }
     if (g.content != 0 && g.content != 1) problem(res, "grid content " + std::to_string(g.content) + " is neither colour nor elevation");
-    long bytes = tile_bytes(g);
-    if (bytes < 0 || bytes > kLargestTile) {
+    if (tile_bytes(g) < 0) {
         problem(res, "tiles of " + std::to_string(g.nlon_per_tile) + " x " + std::to_string(g.nlat_per_tile) +
                          " samples are larger than any map holds");
         return;
     }
     if (!g.tiles) return;
-    std::vector<unsigned char> buffer(static_cast<size_t>(bytes) + 1);
-    for (long t = 0; t < r.ntiles; t++) check_grid_tile(res, g, t, buffer);
+    for (long t = 0; t < r.ntiles; t++) check_grid_tile(res, g, t);
 }
 
 void Checker::check_segment(long res, long t, long s, const OrvexVectorSegment &seg)

@@ -27,6 +27,8 @@ bool gdal_is_raster(const std::string &path);
 struct RasterOptions {
     double spacing = 0;   /* degrees between samples of a warped grid; 0: the warper's choice */
     bool samples = true;  /* false: the grid's geometry only (samples left unread, zero) */
+    bool stream = false;  /* rows read as a build needs them, through row_feed() */
+    long scratch_limit = 0; /* bytes of rows the scratch grid may hold at once; 0: no limit */
 };
 
 struct RasterSummary {
@@ -38,7 +40,9 @@ struct RasterSummary {
 
 /* A raster read through GDAL into a raw grid (elevations as 16-bit
  * integers, colours as RGB bytes) with its parameter file, in a scratch
- * folder removed with the object. */
+ * folder removed with the object. The grid is read whole, or not at all
+ * (its geometry only), or a band of rows at a time as a build asks for
+ * them through row_feed(); rows not read are zero. */
 class RasterGrid {
 public:
     RasterGrid();
@@ -55,10 +59,27 @@ public:
     const RasterSummary &summary() const { return summary_; }
     /* "'dem.tif' through GDAL (GTiff): 40 x 20 elevations, 3 without value, 1 clamped". */
     std::string describe(const std::string &source) const;
+    /* "3 without value, 1 clamped to -32768..32767", of the rows read so far. */
+    std::string counts() const;
+    /* The feed that reads rows into the grid as a build asks for them, when
+     * converted with `stream`; else null. */
+    const OrvexRowFeed *row_feed() const;
+    /* Reads the one sample at `row`, `col` into the grid (nothing outside
+     * it). 0, or -1 with the reason registered. */
+    int read_sample(long row, long col);
+    /* The most bytes of rows the scratch grid held at once. */
+    long scratch_peak() const;
+
+    struct Source; /* the open raster and its scratch grid */
 
 private:
+    int open_source(const std::string &source, const RasterOptions &options, double t[6]);
+    int make_scratch(const std::string &parent, const RasterOptions &options, const double t[6]);
+
+    std::unique_ptr<Source> source_; /* goes after the scratch folder it writes */
     std::unique_ptr<ScratchFolder> scratch_;
     RasterSummary summary_;
+    OrvexRowFeed feed_ = {nullptr, nullptr, nullptr};
 };
 
 /* Writes grid resolution `resolution` of `map` (whole, or the samples

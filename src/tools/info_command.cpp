@@ -44,7 +44,34 @@ void print_lattice(const OrvexResolution &r)
            r.nlat_tiles, r.nlon_tiles, r.lon_start_tiles, r.lat_start_tiles, r.dlon_tiles, r.dlat_tiles);
 }
 
-void print_grid(const OrvexResolution &r, const OrvexGrid &g)
+/* Raw grids (and rasters read through GDAL, which become raw grids)
+ * record no elevation range: their index entry holds zeros. Small ones are
+ * read to give it; above this many bytes the command says so instead. */
+const long kRangeReadBytes = 64L << 20;
+
+void print_unrecorded_range(Orvex &map, long index, const OrvexResolution &r, const OrvexGrid &g)
+{
+    long bytes = tile_bytes(g);
+    unsigned char *samples = nullptr;
+    if (bytes < 0 || bytes > kRangeReadBytes || r.ntiles != 1 || map.getTileGrid(static_cast<int>(index), 0, &samples) != 0) {
+        elog_clear_register(0);
+        printf("  Elevation: range not recorded (a raw grid records none)\n");
+        return;
+    }
+    bool big = r.data_type == ORVEX_DATA_DEMB;
+    long zmin = ORVEX_NODATA, zmax = ORVEX_NODATA;
+    for (long k = 0; k + 1 < bytes; k += 2) {
+        const unsigned char *p = samples + k;
+        long z = static_cast<short>(big ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]));
+        if (z == ORVEX_NODATA) continue;
+        if (zmin == ORVEX_NODATA || z < zmin) zmin = z;
+        if (zmax == ORVEX_NODATA || z > zmax) zmax = z;
+    }
+    if (zmin == ORVEX_NODATA) printf("  Elevation: no sample holds data (read from the samples)\n");
+    else printf("  Elevation: %ld to %ld (read from the samples; a raw grid records no range)\n", zmin, zmax);
+}
+
+void print_grid(Orvex &map, long index, const OrvexResolution &r, const OrvexGrid &g)
 {
     printf("  Grid: %ld x %ld samples (columns x rows), tile %ld x %ld samples, %s\n", g.nlon, g.nlat,
            g.nlon_per_tile, g.nlat_per_tile, g.content == 1 ? "elevation (2 bytes)" : "colour (3 bytes)");
@@ -64,7 +91,8 @@ void print_grid(const OrvexResolution &r, const OrvexGrid &g)
     printf("  Compression: %s, payload %lu bytes of %.0f (ratio %.2f), %ld of %ld tiles written\n",
            g.compressed ? "deflate" : "none", payload, raw, payload ? raw / static_cast<double>(payload) : 0.0,
            written, r.ntiles);
-    if (g.content == 1) {
+    if (g.content == 1 && r.data_type != ORVEX_DATA_ORX) print_unrecorded_range(map, index, r, g);
+    else if (g.content == 1) {
         if (zmin == ORVEX_NODATA && zmax == ORVEX_NODATA) printf("  Elevation: no range recorded\n");
         else printf("  Elevation: %ld to %ld\n", zmin, zmax);
     }
@@ -91,14 +119,14 @@ void print_vector(const OrvexResolution &r, const OrvexVector &v)
     printf("%s\n", levels.empty() ? " none" : "");
 }
 
-void print_resolution(long index, const OrvexResolution &r)
+void print_resolution(Orvex &map, long index, const OrvexResolution &r)
 {
     printf("Resolution %ld: name \"%s\", label \"%s\", %s, data type %s\n", index,
            field_text(r.name, sizeof r.name).c_str(), field_text(r.resolution, sizeof r.resolution).c_str(),
            maptype_name(r.map_type).c_str(), datatype_name(r.data_type).c_str());
     print_source(r.source);
     print_lattice(r);
-    if (const OrvexGrid *g = grid_of(r)) print_grid(r, *g);
+    if (const OrvexGrid *g = grid_of(r)) print_grid(map, index, r, *g);
     if (const OrvexVector *v = vector_of(r)) print_vector(r, *v);
 }
 
@@ -119,7 +147,7 @@ int info_command(int argc, char **argv)
         printf("Map: %s (a raster read through GDAL, %s)\n", argv[1], count_of(map.frame.nresolutions, "resolution").c_str());
     else
         printf("Map: %s (%ld bytes, %s)\n", map.fname, map.file_size, count_of(map.frame.nresolutions, "resolution").c_str());
-    for (long i = 0; i < map.frame.nresolutions; i++) print_resolution(i, map.frame.resolutions[i]);
+    for (long i = 0; i < map.frame.nresolutions; i++) print_resolution(map, i, map.frame.resolutions[i]);
     return 0;
 }
 

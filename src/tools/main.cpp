@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "Orvex.h"
 #include "commands.h"
 #include "shp2db_command.h"
 
@@ -11,17 +12,21 @@ struct Subcommand {
     const char *name;
     int (*run)(int, char **);
     const char *summary;
+    bool budgeted; /* reads tiles under the default cache budget */
 };
 
+/* Bytes of inflated tiles a command keeps, unless it says otherwise. */
+const size_t kDefaultCacheBudget = 256UL << 20;
+
 const Subcommand kSubcommands[] = {
-    {"info", orvexcli::info_command, "describe every resolution of a map"},
-    {"build", orvexcli::build_command, "build a map file from grids, shorelines, databases, maps"},
-    {"query", orvexcli::query_command, "tile, sample and value at a latitude/longitude"},
-    {"render", orvexcli::render_command, "draw a map or a region of it into a PNG image"},
-    {"check", orvexcli::check_command, "verify every header, offset, tile and point of a map"},
-    {"export", orvexcli::export_command, "write a resolution as GeoTIFF, GeoPackage... (through GDAL)"},
-    {"serve", orvexcli::serve_command, "serve maps as web-map tiles, with a page to browse them"},
-    {"shp2db", orvex_shp2db_command, "import shapefiles into a shapefile database"},
+    {"info", orvexcli::info_command, "describe every resolution of a map", true},
+    {"build", orvexcli::build_command, "build a map file from grids, shorelines, databases, maps", true},
+    {"query", orvexcli::query_command, "tile, sample and value at a latitude/longitude", true},
+    {"render", orvexcli::render_command, "draw a map or a region of it into a PNG image", false},
+    {"check", orvexcli::check_command, "verify every header, offset, tile and point of a map", true},
+    {"export", orvexcli::export_command, "write a resolution as GeoTIFF, GeoPackage... (through GDAL)", true},
+    {"serve", orvexcli::serve_command, "serve maps as web-map tiles, with a page to browse them", false},
+    {"shp2db", orvex_shp2db_command, "import shapefiles into a shapefile database", true},
 };
 
 void print_help(FILE *out)
@@ -47,7 +52,12 @@ int main(int argc, char **argv)
         return 0;
     }
     for (const Subcommand &s : kSubcommands)
-        if (strcmp(argv[1], s.name) == 0) return s.run(argc - 1, argv + 1);
+        if (strcmp(argv[1], s.name) == 0) {
+            /* Drawing keeps its own trimming until it holds the tiles it
+             * uses; everything else reads under one budget. */
+            if (s.budgeted) orvex_cache_set_budget(kDefaultCacheBudget);
+            return s.run(argc - 1, argv + 1);
+        }
     fprintf(stderr, "orvex: unknown command '%s'\n", argv[1]);
     print_help(stderr);
     return 2;

@@ -59,6 +59,20 @@ int query_resolution(Orvex &map, int index, double lat, double lon, QueryAnswer 
     return 0;
 }
 
+namespace {
+
+/* A raster's grid holds no samples until asked: the one the answer names
+ * is read through GDAL, and the answer made again. */
+int query_raster(Orvex &map, RasterGrid &raster, double lat, double lon, QueryAnswer *out)
+{
+    if (query_resolution(map, 0, lat, lon, out) != 0) return -1;
+    if (!out->grid || out->sample.tile < 0 || !out->sample.inside) return 0;
+    if (raster.read_sample(out->sample.row, out->sample.col) != 0) return -1;
+    return query_resolution(map, 0, lat, lon, out);
+}
+
+}  // namespace
+
 int query_command(int argc, char **argv)
 {
     if (wants_help(argc, argv)) {
@@ -73,12 +87,13 @@ int query_command(int argc, char **argv)
         return usage_error("query", std::string("longitude '") + argv[2] + "' is not a number from -360 to 360");
     std::unique_ptr<RasterGrid> raster; /* goes after the map that reads it */
     Orvex map;
-    if (open_map_or_raster("query", argc == 4 ? argv[3] : nullptr, &map, &raster, true) != 0) return 1;
+    if (open_map_or_raster("query", argc == 4 ? argv[3] : nullptr, &map, &raster, false) != 0) return 1;
     for (int i = 0; i < static_cast<int>(map.frame.nresolutions); i++) {
         const OrvexResolution &r = map.frame.resolutions[i];
         printf("Resolution %d \"%s\" (%s): ", i, field_text(r.name, sizeof r.name).c_str(), maptype_name(r.map_type).c_str());
         QueryAnswer answer;
-        if (query_resolution(map, i, lat, lon, &answer) != 0) {
+        int rc = raster ? query_raster(map, *raster, lat, lon, &answer) : query_resolution(map, i, lat, lon, &answer);
+        if (rc != 0) {
             printf("unreadable\n");
             fflush(stdout);
             return fail("query", "cannot read a tile of resolution " + std::to_string(i));

@@ -37,6 +37,8 @@ int open_raster(const char *command, const std::string &name, const std::string 
     if (grid->convert(name, parent, options) != 0) return fail(command, "cannot read the raster '" + name + "'");
     if (input->setInput(grid->path().c_str(), 0, grid->type()) != 0)
         return fail(command, "cannot open the grid read from '" + name + "'");
+    if (grid->row_feed() && input->setRowFeed(grid->row_feed()) != 0)
+        return fail(command, "cannot read '" + name + "' a band of rows at a time");
     /* The map records the raster, not the scratch grid, as its source. */
     OrvexSource &source = input->frame.resolutions[0].source;
     snprintf(source.fname, sizeof source.fname, "%s", name.c_str());

@@ -26,12 +26,14 @@ import shutil
 import signal
 import subprocess
 import sys
+import threading
+import time
 
 import numpy as np
 from osgeo import gdal, ogr, osr
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_grid_samples import MapFile, check_queries  # noqa: E402
+from check_grid_samples import Grid, MapFile, check_queries, check_resolution  # noqa: E402
 
 gdal.UseExceptions()
 NODATA = -9999
@@ -242,6 +244,26 @@ def exports():
     if not np.array_equal(np.moveaxis(rgb, 0, -1), MapFile(os.path.join(WORK, 'rgb.orx')).grid(0)):
         problems.append('colour values differ')
     check('export grids', problems)
+    many_tiles()
+
+
+def many_tiles():
+    """A map whose row of tiles holds more than the cache's 1000 entries,
+    exported whole and in part: every sample as numpy reads the map."""
+    a = np.random.default_rng(7).integers(-9000, 9000, (4, 2400), dtype=np.int16)
+    src = make_raster('wide.tif', a, (-180.0, 0.15, 0, 0.6, 0, -0.15), wgs84())
+    orvex('build', 'wide.orx', '--grid', src, '--tiles', '2x1200', '--overwrite')
+    grid = MapFile(os.path.join(WORK, 'wide.orx')).grid(0)
+    problems = [] if np.array_equal(grid, a) else ['the map differs from its source']
+    orvex('export', 'wide.orx', '--res', '0', 'wide-out.tif', '--overwrite')
+    if not np.array_equal(gdal.Open(os.path.join(WORK, 'wide-out.tif')).ReadAsArray(), grid):
+        problems.append('values of 2400 tiles differ')
+    orvex('export', 'wide.orx', '--res', '0', '--region', '-100/100/-1/1', 'wide-part.tif', '--overwrite')
+    part = gdal.Open(os.path.join(WORK, 'wide-part.tif'))
+    j0 = int(round((part.GetGeoTransform()[0] - (-180.0)) / 0.15))  # cells centred on samples
+    if not np.array_equal(part.ReadAsArray(), grid[:, j0:j0 + part.RasterXSize]):
+        problems.append('values of a region across 1000 tiles differ')
+    check('export of 2400 tiles', problems)
 
 
 def vectors():
@@ -296,6 +318,90 @@ def vectors():
     check('vector source and exports', problems)
 
 
+def scratch_watched(args):
+    """Runs orvex with `args` while watching the disk blocks of its scratch
+    grids; the exit status, the output and the most bytes seen."""
+    most = [0]
+    done = threading.Event()
+
+    def watch():
+        while not done.is_set():
+            for f in glob.glob(os.path.join(WORK, '.orvex-scratch-*', 'grid.*')):
+                try:
+                    most[0] = max(most[0], os.stat(f).st_blocks * 512)
+                except OSError:
+                    pass
+            time.sleep(0.001)
+    t = threading.Thread(target=watch)
+    t.start()
+    p = subprocess.run([ORVEX] + args, cwd=WORK, capture_output=True, text=True, env=dict(os.environ, TMPDIR=WORK))
+    done.set()
+    t.join()
+    return p.returncode, p.stdout + p.stderr, most[0]
+
+
+def streamed():
+    """A raster four times the scratch limit: built a band of rows at a time
+    on one and two threads, every sample of every level as numpy makes it
+    from GDAL's reading, the scratch never past the limit; a band larger
+    than the limit is refused."""
+    rng = np.random.default_rng(20261209)
+    rows, cols = 1200, 2400
+    a = rng.integers(-500, 4000, (rows, cols), dtype=np.int16)
+    a[rng.random((rows, cols)) < 0.1] = -32000
+    t = (-60.0, 0.05, 0, 75.0, 0, -0.05)
+    src = make_raster('big.tif', a, t, wgs84(), nodata=-32000,
+                      options=['TILED=YES', 'BLOCKXSIZE=64', 'BLOCKYSIZE=64', 'COMPRESS=DEFLATE'])
+    want, _ = elevations(gdal.Open(src).ReadAsArray(), -32000)
+    lon0, lat0, dlon, dlat = centre(t)
+    reference = Grid(lat0, dlat, lon0, dlon, want, False)
+    limit = 2 << 20  # the grid is 5.76 MB
+    pyramid = ['--grid', 'big.tif', '--dec', '1', '--tiles', '12x8', '--grid', 'big.tif', '--dec', '2',
+               '--tiles', '12x4', '--grid', 'big.tif', '--dec', '4', '--tiles', '12x2', '--grid', 'big.tif',
+               '--dec', '3', '--tiles', '8x1']
+    problems = []
+    for threads in ('1', '2'):
+        os.environ['ORVEX_THREADS'] = threads
+        rc, log, most = scratch_watched(['build', 'streamed.orx', '--scratch-mb', '2', '--overwrite'] + pyramid)
+        del os.environ['ORVEX_THREADS']
+        if rc != 0:
+            problems.append('%s threads: exit %d: %s' % (threads, rc, log.strip()))
+            continue
+        m = MapFile(os.path.join(WORK, 'streamed.orx'))
+        for k in range(4):
+            problems += ['%s threads, resolution %d: %s' % (threads, k, p) for p in check_resolution(m, k, reference)]
+        if most > limit:
+            problems.append('%s threads: %d bytes of scratch, more than %d' % (threads, most, limit))
+        said = re.search(r'(\d+) bytes of scratch at most', log)
+        if not said or not 0 < int(said.group(1)) <= limit:
+            problems.append('%s threads: reported %s' % (threads, said and said.group(0)))
+        if not re.search(r'%d without value' % int((a == -32000).sum()), log):
+            problems.append('%s threads: no-data count not reported: %s' % (threads, log.strip()))
+    # Tiles of 600 source rows need 2.9 MB at once.
+    rc, log, most = scratch_watched(['build', 'refused.orx', '--scratch-mb', '2', '--grid', 'big.tif', '--dec',
+                                     '2', '--tiles', '1x1'])
+    if rc == 0 or not re.search(r'rows 0 to \d+ of big.tif need \d+ bytes of scratch.*limit of 2097152', log) \
+            or os.path.exists(os.path.join(WORK, 'refused.orx')) or most > limit:
+        problems.append('band over the limit: exit %d, %d bytes: %s' % (rc, most, log.strip()))
+    check('streamed under a scratch limit', problems)
+
+    # A sparse GeoTIFF without no-data: the blocks it never wrote are zeros
+    # that are not read; those it wrote are.
+    sparse = os.path.join(WORK, 'sparse.tif')
+    ds = gdal.GetDriverByName('GTiff').Create(sparse, 4096, 300, 1, gdal.GDT_Int16,
+                                              ['TILED=YES', 'BLOCKXSIZE=64', 'BLOCKYSIZE=64', 'SPARSE_OK=TRUE'])
+    ds.SetGeoTransform((-180.0, 360.0 / 4096, 0, 80.0, 0, -0.1))
+    ds.GetRasterBand(1).WriteArray(rng.integers(1, 3000, (70, 90), dtype=np.int16), 1500, 100)
+    ds = None
+    want = gdal.Open(sparse).ReadAsArray().astype(np.int16)
+    lon0, lat0, dlon, dlat = centre((-180.0, 360.0 / 4096, 0, 80.0, 0, -0.1))
+    orvex('build', 'sparse.orx', '--grid', 'sparse.tif', '--tiles', '5x4', '--grid', 'sparse.tif', '--dec', '3',
+          '--tiles', '5x2', '--overwrite')
+    m = MapFile(os.path.join(WORK, 'sparse.orx'))
+    check('sparse GeoTIFF', [p for k in range(2) for p in check_resolution(m, k, Grid(lat0, dlat, lon0, dlon, want,
+                                                                                     False))])
+
+
 def scratch_left():
     return glob.glob(os.path.join(WORK, '.orvex-scratch-*'))
 
@@ -344,6 +450,7 @@ def main():
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
     rasters()
+    streamed()
     exports()
     vectors()
     refusals()

@@ -5,7 +5,10 @@
 //
 //   orvex_testdata sources DIR
 //   orvex_testdata map FILE [magic|truncate|payload|range|points|overlap|unwritten|huge]
+//   orvex_testdata big FILE ROWS COLUMNS
 #include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
 #include <string.h>
 #include <zlib.h>
 
@@ -221,12 +224,32 @@ bool write_map(const std::string &path, const std::string &defect)
     return save(path, h);
 }
 
+/* A map of one raw elevation tile of rows x cols samples, all 0, whose
+ * payload is a hole in a sparse file: tiles of many gigabytes that take
+ * no room on disk. */
+bool write_big(const std::string &path, long rows, long cols)
+{
+    Bytes h;
+    put(h, "ORX0    ", 8);
+    put64(h, 1);
+    resolution_record(h, "big", 0, -180, 90, 360, -180, 1, 1, 180.0 / rows);
+    grid_header(h, 0, 1, -180, 360.0 / cols, 90, -180.0 / rows, cols, rows, cols, rows);
+    long bytes = rows * cols * 2;
+    for (long v : {0L, 0L, bytes, static_cast<long>(h.size()) + 32}) put64(h, v);
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = fwrite(h.data(), 1, h.size(), f) == h.size() && fflush(f) == 0 &&
+              ftruncate(fileno(f), static_cast<off_t>(h.size()) + bytes) == 0;
+    return fclose(f) == 0 && ok;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     if (argc >= 3 && strcmp(argv[1], "sources") == 0) return write_sources(argv[2]) ? 0 : 1;
     if (argc >= 3 && strcmp(argv[1], "map") == 0) return write_map(argv[2], argc > 3 ? argv[3] : "") ? 0 : 1;
-    fprintf(stderr, "usage: orvex_testdata sources DIR | map FILE [DEFECT]\n");
+    if (argc == 5 && strcmp(argv[1], "big") == 0) return write_big(argv[2], atol(argv[3]), atol(argv[4])) ? 0 : 1;
+    fprintf(stderr, "usage: orvex_testdata sources DIR | map FILE [DEFECT] | big FILE ROWS COLUMNS\n");
     return 2;
 }

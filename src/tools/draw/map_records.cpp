@@ -14,11 +14,13 @@ OrvexVector *vector_of(const OrvexResolution &res)
 
 long tile_bytes(const OrvexGrid &grid)
 {
-    /* Damaged headers may give any counts: refuse what no tile could be. */
-    const long limit = 1L << 40;
-    long rows = grid.nlat_per_tile, cols = grid.nlon_per_tile;
-    if (rows < 1 || cols < 1 || rows > limit / cols || rows * cols > limit / 3) return -1;
-    return rows * cols * (grid.content == 1 ? 2 : 3);
+    /* Damaged headers may give any counts: refuse what no byte count holds.
+     * Every size the map format's 64-bit fields give is taken. */
+    long rows = grid.nlat_per_tile, cols = grid.nlon_per_tile, bytes = 0;
+    if (rows < 1 || cols < 1 || __builtin_mul_overflow(rows, cols, &bytes) ||
+        __builtin_mul_overflow(bytes, grid.content == 1 ? 2L : 3L, &bytes))
+        return -1;
+    return bytes;
 }
 
 }  // namespace orvexcli

@@ -11,7 +11,7 @@ namespace orvexcli {
 OrvexGrid *grid_of(const OrvexResolution &res);
 OrvexVector *vector_of(const OrvexResolution &res);
 /* Bytes of one inflated tile: samples times 2 (elevation) or 3 (colour);
- * -1 when the tile's counts are below 1 or beyond any real tile. */
+ * -1 when the tile's counts are below 1 or the bytes overflow 64 bits. */
 long tile_bytes(const OrvexGrid &grid);
 }  // namespace orvexcli
 

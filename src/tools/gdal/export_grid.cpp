@@ -1,5 +1,5 @@
 // A grid resolution leaves the map as a georeferenced raster: the samples
-// are copied a row of tiles at a time into a scratch GeoTIFF, which GDAL's
+// are copied a tile at a time into a scratch GeoTIFF, which GDAL's
 // driver of the chosen format then copies (a Cloud-Optimized GeoTIFF needs
 // the whole raster at hand to lay out its overviews).
 #include <cpl_conv.h>
@@ -64,10 +64,14 @@ GDALDatasetH create_scratch(const std::string &path, const OrvexGrid &g, const W
     return ds;
 }
 
-/* Copies the samples of the window, one row of tiles at a time. */
-class StripCopier {
+/* Copies the samples of the window tile by tile: each tile is held while
+ * its part of the window goes to the raster in pieces of at most kPiece
+ * bytes, and released, so memory stays within the cache's budget (one tile
+ * more when a tile is larger) plus one piece, whatever the region, and
+ * every tile is inflated once. */
+class TileCopier {
 public:
-    StripCopier(Orvex &map, int index, const Window &w)
+    TileCopier(Orvex &map, int index, const Window &w)
         : map_(map), index_(index), res_(map.frame.resolutions[index]), g_(*grid_of(res_)), w_(w),
           bytes_(g_.content == 1 ? 2 : 3)
     {
@@ -75,53 +79,56 @@ public:
 
     int copy(GDALDatasetH out)
     {
-        long first = w_.row0 / g_.nlat_per_tile, last = (w_.row0 + w_.rows - 1) / g_.nlat_per_tile;
-        for (long tr = first; tr <= last; tr++) {
-            long r0 = std::max(w_.row0, tr * g_.nlat_per_tile);
-            long r1 = std::min(w_.row0 + w_.rows, (tr + 1) * g_.nlat_per_tile);
-            if (fill_strip(tr, r0, r1) != 0 || write_strip(out, r0, r1) != 0) return -1;
-            map_.cleanCache(0, 0); /* this strip's tiles are done with */
-        }
+        long first_row = w_.row0 / g_.nlat_per_tile, last_row = (w_.row0 + w_.rows - 1) / g_.nlat_per_tile;
+        long first_col = w_.col0 / g_.nlon_per_tile, last_col = (w_.col0 + w_.cols - 1) / g_.nlon_per_tile;
+        for (long tr = first_row; tr <= last_row; tr++)
+            for (long tc = first_col; tc <= last_col; tc++)
+                if (copy_tile(out, tr, tc) != 0) return -1;
         return 0;
     }
 
 private:
-    int fill_strip(long tr, long r0, long r1)
+    static const long kPiece = 8L << 20;
+
+    int copy_tile(GDALDatasetH out, long tr, long tc)
     {
-        strip_.assign(static_cast<size_t>((r1 - r0) * w_.cols * bytes_), 0);
-        long first = w_.col0 / g_.nlon_per_tile, last = (w_.col0 + w_.cols - 1) / g_.nlon_per_tile;
-        for (long tc = first; tc <= last; tc++) {
-            unsigned char *samples = nullptr;
-            int tile = static_cast<int>(tr * res_.nlon_tiles + tc);
-            /* An uncompressed tile is read in place: it must hold all its samples. */
-            bool short_tile = !g_.compressed && g_.tiles[tile].nbuf < static_cast<unsigned long>(tile_bytes(g_));
-            if (short_tile || map_.getTileGrid(index_, tile, &samples) != 0) {
-                orvex_register_error(0, "%s: cannot read tile %d of resolution %d.\n", kWho, tile, index_);
-                return -1;
-            }
-            long c0 = std::max(w_.col0, tc * g_.nlon_per_tile), c1 = std::min(w_.col0 + w_.cols, (tc + 1) * g_.nlon_per_tile);
-            for (long r = r0; r < r1; r++) {
-                const unsigned char *from =
-                    samples + ((r - tr * g_.nlat_per_tile) * g_.nlon_per_tile + (c0 - tc * g_.nlon_per_tile)) * bytes_;
-                unsigned char *to = strip_.data() + ((r - r0) * w_.cols + (c0 - w_.col0)) * bytes_;
-                memcpy(to, from, static_cast<size_t>((c1 - c0) * bytes_));
-            }
+        int tile = static_cast<int>(tr * res_.nlon_tiles + tc);
+        unsigned char *samples = nullptr;
+        if (map_.holdTileGrid(index_, tile, &samples) != 0) {
+            orvex_register_error(0, "%s: cannot read tile %d of resolution %d.\n", kWho, tile, index_);
+            return -1;
         }
-        /* Big-endian raw grids are delivered as stored. */
-        if (res_.data_type == ORVEX_DATA_DEMB)
-            for (size_t i = 0; i + 1 < strip_.size(); i += 2) std::swap(strip_[i], strip_[i + 1]);
-        return 0;
+        long r0 = std::max(w_.row0, tr * g_.nlat_per_tile), r1 = std::min(w_.row0 + w_.rows, (tr + 1) * g_.nlat_per_tile);
+        long c0 = std::max(w_.col0, tc * g_.nlon_per_tile), c1 = std::min(w_.col0 + w_.cols, (tc + 1) * g_.nlon_per_tile);
+        long row_bytes = (c1 - c0) * bytes_;
+        long step = std::max(1L, kPiece / row_bytes);
+        int rc = 0;
+        for (long r = r0; r < r1 && rc == 0; r += step) {
+            long n = std::min(step, r1 - r);
+            piece_.resize(static_cast<size_t>(n * row_bytes));
+            for (long k = 0; k < n; k++) {
+                const unsigned char *from = samples + ((r + k - tr * g_.nlat_per_tile) * g_.nlon_per_tile +
+                                                       (c0 - tc * g_.nlon_per_tile)) * bytes_;
+                memcpy(piece_.data() + k * row_bytes, from, static_cast<size_t>(row_bytes));
+            }
+            /* Big-endian raw grids are delivered as stored. */
+            if (res_.data_type == ORVEX_DATA_DEMB)
+                for (size_t i = 0; i + 1 < piece_.size(); i += 2) std::swap(piece_[i], piece_[i + 1]);
+            rc = write_piece(out, r - w_.row0, c0 - w_.col0, n, c1 - c0);
+        }
+        map_.releaseTileGrid(index_, tile);
+        return rc;
     }
 
-    int write_strip(GDALDatasetH out, long r0, long r1)
+    int write_piece(GDALDatasetH out, long y, long x, long rows, long cols)
     {
-        int n = static_cast<int>(r1 - r0), cols = static_cast<int>(w_.cols), y = static_cast<int>(r0 - w_.row0);
+        int n = static_cast<int>(rows), w = static_cast<int>(cols);
         if (bytes_ == 2)
-            return GDALDatasetRasterIO(out, GF_Write, 0, y, cols, n, strip_.data(), cols, n, GDT_Int16, 1, nullptr,
-                                       0, 0, 0) == CE_None ? 0 : -1;
+            return GDALDatasetRasterIO(out, GF_Write, static_cast<int>(x), static_cast<int>(y), w, n, piece_.data(), w,
+                                       n, GDT_Int16, 1, nullptr, 0, 0, 0) == CE_None ? 0 : -1;
         int bands[3] = {1, 2, 3};
-        return GDALDatasetRasterIO(out, GF_Write, 0, y, cols, n, strip_.data(), cols, n, GDT_Byte, 3, bands, 3,
-                                   3L * cols, 1) == CE_None ? 0 : -1;
+        return GDALDatasetRasterIO(out, GF_Write, static_cast<int>(x), static_cast<int>(y), w, n, piece_.data(), w, n,
+                                   GDT_Byte, 3, bands, 3, 3L * w, 1) == CE_None ? 0 : -1;
     }
 
     Orvex &map_;
@@ -130,7 +137,7 @@ private:
     const OrvexGrid &g_;
     Window w_;
     long bytes_;
-    std::vector<unsigned char> strip_;
+    std::vector<unsigned char> piece_;
 };
 
 OptionList copy_options(const std::string &driver)
@@ -173,8 +180,15 @@ int export_grid(Orvex &map, int index, const orvextool::Region *region, const st
         orvex_register_error(0, "%s: the region holds no sample of resolution %d.\n", kWho, index);
         return -1;
     }
-    if (tile_bytes(*g) < 0 || w.rows > INT32_MAX || w.cols > INT32_MAX / 3) {
-        orvex_register_error(0, "%s: resolution %d has grids of sizes no raster takes.\n", kWho, index);
+    if (tile_bytes(*g) < 0) {
+        orvex_register_error(0, "%s: resolution %d has tiles of %ld x %ld samples, more bytes than a file holds.\n",
+                             kWho, index, g->nlon_per_tile, g->nlat_per_tile);
+        return -1;
+    }
+    /* GDAL counts a raster's rows and columns in ints. */
+    if (w.rows > INT32_MAX || w.cols > INT32_MAX) {
+        orvex_register_error(0, "%s: the samples to export, %ld x %ld, are more than the %d a raster takes each way.\n",
+                             kWho, w.cols, w.rows, INT32_MAX);
         return -1;
     }
     ScratchFolder scratch(folder_of(path), "grid.tif", nullptr);
@@ -184,7 +198,7 @@ int export_grid(Orvex &map, int index, const orvextool::Region *region, const st
         orvex_register_error(0, "%s: cannot create the scratch raster %s.\n", kWho, scratch.file_path().c_str());
         return -1;
     }
-    if (StripCopier(map, index, w).copy(ds.get()) != 0) return -1;
+    if (TileCopier(map, index, w).copy(ds.get()) != 0) return -1;
     return copy_to(ds.get(), path, driver);
 }
 

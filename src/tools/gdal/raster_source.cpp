@@ -1,6 +1,8 @@
 // A raster of any format GDAL reads becomes a raw grid the map library
-// opens: rows are read a strip of blocks at a time, converted and appended
-// to the scratch file, so memory follows the blocks, never the raster.
+// opens: rows are read a strip of blocks at a time, converted and written
+// to the scratch file, so memory follows the blocks, never the raster. A
+// build asks for the rows a band at a time as its tiles need them and gives
+// them back after, so the scratch file holds a band, never the raster.
 // Rasters in other coordinate systems are read through GDAL's warper, in
 // longitude and latitude.
 #include <gdal_utils.h>
@@ -8,8 +10,13 @@
 #include <math.h>
 #include <ogr_srs_api.h>
 #include <stdio.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <mutex>
 #include <vector>
 
 #include "gdal_common.h"
@@ -130,11 +137,10 @@ int write_parameters(const std::string &path, const double t[6], long cols, long
     return 0;
 }
 
-/* Reads rows [y, y + n) and appends them to `out` as the map's samples. */
-class StripWriter {
+/* Reads windows of the raster and converts them to the map's samples. */
+class RowConverter {
 public:
-    StripWriter(const Reading &r, long cols, FILE *out, RasterSummary *summary)
-        : r_(r), cols_(cols), out_(out), summary_(summary)
+    RowConverter(const Reading &r, long cols) : r_(r), cols_(cols)
     {
         if (r.palette) {
             int n = GDALGetColorEntryCount(r.palette);
@@ -147,33 +153,59 @@ public:
         }
     }
 
+    long sample_bytes() const { return r_.colour ? 3 : 2; }
     long row_bytes() const { return cols_ * (r_.colour && !r_.palette ? 3 : 8); }
 
-    int write(long y, long n)
+    /* Rows [y, y + n) of columns [x, x + m): the converted samples in
+     * *data; the elevation samples from `count_from` on are counted in
+     * *counts. 0, or -1 when GDAL cannot read them. */
+    int read(long y, long n, long x, long m, size_t count_from, orvextool::SampleCounts *counts, const unsigned char **data)
     {
-        if (r_.colour && !r_.palette) return write_rgb(y, n);
-        size_t count = static_cast<size_t>(n * cols_);
+        size_t count = static_cast<size_t>(n * m);
+        if (r_.colour && !r_.palette) {
+            int rc = read_rgb(y, n, x, m);
+            *data = bytes_.data();
+            return rc;
+        }
         values_.resize(count);
-        if (GDALRasterIO(GDALGetRasterBand(r_.ds, 1), GF_Read, 0, static_cast<int>(y), static_cast<int>(cols_),
-                         static_cast<int>(n), values_.data(), static_cast<int>(cols_), static_cast<int>(n),
-                         GDT_Float64, 0, 0) != CE_None)
+        if (GDALRasterIO(GDALGetRasterBand(r_.ds, 1), GF_Read, static_cast<int>(x), static_cast<int>(y),
+                         static_cast<int>(m), static_cast<int>(n), values_.data(), static_cast<int>(m),
+                         static_cast<int>(n), GDT_Float64, 0, 0) != CE_None)
             return -1;
-        return r_.palette ? put_palette(count) : put_elevations(count);
+        if (r_.palette) put_palette(count);
+        else put_elevations(count, count_from, counts);
+        *data = r_.palette ? bytes_.data() : reinterpret_cast<const unsigned char *>(shorts_.data());
+        return 0;
+    }
+
+    /* True when a block the raster never wrote converts to zero bytes: GDAL
+     * reads it as the no-data value, or zero without one. */
+    bool unwritten_is_zero() const
+    {
+        if (r_.palette) return false;
+        orvextool::SampleCounts uncounted;
+        for (int b = 1; b <= (r_.colour ? 3 : 1); b++) {
+            int has = 0;
+            double fill = GDALGetRasterNoDataValue(GDALGetRasterBand(r_.ds, b), &has);
+            if (!has) fill = 0;
+            if (r_.colour ? fill != 0 : orvextool::elevation_sample(fill, r_.scale, &uncounted) != 0) return false;
+        }
+        return true;
     }
 
 private:
-    int write_rgb(long y, long n)
+    int read_rgb(long y, long n, long x, long m)
     {
-        bytes_.resize(static_cast<size_t>(n * cols_ * 3));
+        bytes_.resize(static_cast<size_t>(n * m * 3));
         int bands[3] = {1, 2, 3};
-        if (GDALDatasetRasterIO(r_.ds, GF_Read, 0, static_cast<int>(y), static_cast<int>(cols_), static_cast<int>(n),
-                                bytes_.data(), static_cast<int>(cols_), static_cast<int>(n), GDT_Byte, 3, bands, 3,
-                                3 * cols_, 1) != CE_None)
+        if (GDALDatasetRasterIO(r_.ds, GF_Read, static_cast<int>(x), static_cast<int>(y), static_cast<int>(m),
+                                static_cast<int>(n), bytes_.data(), static_cast<int>(m), static_cast<int>(n),
+                                GDT_Byte, 3, bands, 3, 3 * m, 1) != CE_None)
             return -1;
-        return put(bytes_.data(), bytes_.size());
+        return 0;
     }
 
-    int put_palette(size_t count)
+    void put_palette(size_t count)
     {
         bytes_.assign(count * 3, 0);
         for (size_t i = 0; i < count; i++) {
@@ -184,24 +216,14 @@ private:
             bytes_[3 * i + 1] = c.g;
             bytes_[3 * i + 2] = c.b;
         }
-        return put(bytes_.data(), bytes_.size());
     }
 
-    int put_elevations(size_t count)
+    void put_elevations(size_t count, size_t count_from, orvextool::SampleCounts *counts)
     {
-        orvextool::SampleCounts counts;
+        orvextool::SampleCounts uncounted;
         shorts_.resize(count);
-        for (size_t i = 0; i < count; i++) shorts_[i] = orvextool::elevation_sample(values_[i], r_.scale, &counts);
-        summary_->nodata += counts.nodata;
-        summary_->clamped += counts.clamped;
-        return put(shorts_.data(), count * sizeof(short));
-    }
-
-    int put(const void *data, size_t bytes)
-    {
-        if (fwrite(data, 1, bytes, out_) == bytes) return 0;
-        orvex_register_error(1, "%s: cannot write the raw grid.\n", kWho);
-        return -1;
+        for (size_t i = 0; i < count; i++)
+            shorts_[i] = orvextool::elevation_sample(values_[i], r_.scale, i >= count_from ? counts : &uncounted);
     }
 
     struct Rgb {
@@ -209,32 +231,23 @@ private:
     };
     const Reading &r_;
     long cols_;
-    FILE *out_;
-    RasterSummary *summary_;
     std::vector<Rgb> lut_;
     std::vector<double> values_;
     std::vector<unsigned char> bytes_;
     std::vector<short> shorts_;
 };
 
-int write_samples(const Reading &r, const std::string &path, long cols, long rows, RasterSummary *summary)
+int write_at(int fd, const unsigned char *p, size_t n, off_t at)
 {
-    FILE *out = fopen(path.c_str(), "wb");
-    if (!out) {
-        orvex_register_error(1, "%s: cannot create %s.\n", kWho, path.c_str());
-        return -1;
+    while (n > 0) {
+        ssize_t w = pwrite(fd, p, n, at);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return -1;
+        p += w;
+        n -= static_cast<size_t>(w);
+        at += w;
     }
-    StripWriter writer(r, cols, out, summary);
-    int block_cols = 0, block_rows = 0;
-    GDALGetBlockSize(GDALGetRasterBand(r.ds, 1), &block_cols, &block_rows);
-    long strip = orvextool::strip_rows(block_rows, writer.row_bytes(), kStripBudget);
-    int rc = 0;
-    for (long y = 0; y < rows && rc == 0; y += strip) rc = writer.write(y, std::min(strip, rows - y));
-    if (fclose(out) != 0 && rc == 0) {
-        orvex_register_error(1, "%s: cannot write %s.\n", kWho, path.c_str());
-        rc = -1;
-    }
-    return rc;
+    return 0;
 }
 
 /* Only the geometry: a file of the grid's size that holds no data blocks. */
@@ -249,6 +262,137 @@ int write_empty(const std::string &path, long bytes)
     return 0;
 }
 
+int supply_rows(void *arg, long row0, long row1);
+void release_rows(void *arg, long row0, long row1);
+
+}  // namespace
+
+/* The open raster and the scratch grid its rows are converted into. Rows
+ * are written where the whole grid would hold them, into a file of the
+ * grid's size that holds no data blocks elsewhere: released rows are
+ * punched out again, so the disk holds only the rows in use. */
+struct RasterGrid::Source {
+    Dataset ds, warped; /* the warped view goes first */
+    Reading r;
+    std::unique_ptr<RowConverter> rows;
+    std::string name;
+    int fd = -1;
+    long cols = 0, nrows = 0, block_rows = 0, block_cols = 0;
+    long limit = 0;          /* bytes of rows held at once; 0: no limit */
+    long held = 0, peak = 0; /* bytes of rows written and not released */
+    long counted_to = 0;     /* rows counted in the summary so far */
+    bool skip_unwritten = false;
+    RasterSummary *summary = nullptr;
+    std::mutex mutex;
+
+    ~Source()
+    {
+        if (fd >= 0) close(fd);
+    }
+    long grid_row_bytes() const { return cols * rows->sample_bytes(); }
+    /* Columns read at once: sixteen blocks of a sparse raster, else all. */
+    long piece_cols() const { return skip_unwritten && block_cols > 0 ? std::min(cols, block_cols * 16L) : cols; }
+    bool unwritten(long y, long n, long x, long m);
+    int supply(long row0, long row1);
+    int convert_rows(long y, long n);
+    int convert(long y, long n, long x, long m, long skip);
+    void release(long row0, long row1);
+};
+
+/* True when the raster says it never wrote the window of rows [y, y + n)
+ * and columns [x, x + m). */
+bool RasterGrid::Source::unwritten(long y, long n, long x, long m)
+{
+    if (!skip_unwritten) return false;
+    double pct = 0;
+    int st = GDALGetDataCoverageStatus(GDALGetRasterBand(r.ds, 1), static_cast<int>(x), static_cast<int>(y),
+                                       static_cast<int>(m), static_cast<int>(n), 0, &pct);
+    return st == GDAL_DATA_COVERAGE_STATUS_EMPTY;
+}
+
+/* Converts rows [y, y + n) into the scratch grid, leaving out the pieces
+ * of the width a sparse raster never wrote: reading them would only make
+ * zeros, block by block. Rows below counted_to were counted already. */
+int RasterGrid::Source::convert_rows(long y, long n)
+{
+    bool count = y + n > counted_to;
+    long piece = piece_cols();
+    for (long x = 0; x < cols; x += piece) {
+        long m = std::min(piece, cols - x);
+        if (unwritten(y, n, x, m)) continue; /* the scratch grid holds zeros there already */
+        if (convert(y, n, x, m, count ? std::max(0L, counted_to - y) : n) != 0) return -1;
+    }
+    if (count) counted_to = y + n;
+    return 0;
+}
+
+/* Converts the window of rows [y, y + n) and columns [x, x + m) into the
+ * scratch grid; the samples of rows from y + skip on are counted. */
+int RasterGrid::Source::convert(long y, long n, long x, long m, long skip)
+{
+    orvextool::SampleCounts counts;
+    const unsigned char *data;
+    if (rows->read(y, n, x, m, static_cast<size_t>(skip * m), &counts, &data) != 0) return -1;
+    summary->nodata += counts.nodata;
+    summary->clamped += counts.clamped;
+    long ss = rows->sample_bytes();
+    for (long i = 0; i < n; i++) {
+        off_t at = static_cast<off_t>((y + i) * cols + x) * ss;
+        if (write_at(fd, data + i * m * ss, static_cast<size_t>(m * ss), at) != 0) {
+            orvex_register_error(1, "%s: cannot write the scratch grid of %s.\n", kWho, name.c_str());
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int RasterGrid::Source::supply(long row0, long row1)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    long need = (row1 - row0) * grid_row_bytes();
+    if (limit > 0 && held + need > limit) {
+        orvex_register_error(0,
+                             "%s: rows %ld to %ld of %s need %ld bytes of scratch beside the %ld held, more "
+                             "than the limit of %ld bytes.\n",
+                             kWho, row0, row1 - 1, name.c_str(), need, held, limit);
+        return -1;
+    }
+    held += need;
+    peak = held > peak ? held : peak;
+    long strip = orvextool::strip_rows(block_rows, rows->row_bytes() / cols * piece_cols(), kStripBudget);
+    for (long y = row0; y < row1; y += strip) {
+        long n = std::min(strip, row1 - y);
+        if (convert_rows(y, n) == 0) continue;
+        orvex_register_error(0, "%s: cannot read the raster '%s' (rows %ld to %ld).\n", kWho, name.c_str(), y,
+                             y + n - 1);
+        return -1;
+    }
+    return 0;
+}
+
+/* Rows whose blocks cannot be punched out stay held, and count against
+ * the limit. */
+void RasterGrid::Source::release(long row0, long row1)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    long rb = grid_row_bytes();
+    if (fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(row0 * rb),
+                  static_cast<off_t>((row1 - row0) * rb)) == 0)
+        held -= (row1 - row0) * rb;
+}
+
+namespace {
+
+int supply_rows(void *arg, long row0, long row1)
+{
+    return static_cast<RasterGrid::Source *>(arg)->supply(row0, row1);
+}
+
+void release_rows(void *arg, long row0, long row1)
+{
+    static_cast<RasterGrid::Source *>(arg)->release(row0, row1);
+}
+
 }  // namespace
 
 RasterGrid::RasterGrid() = default;
@@ -260,57 +404,117 @@ const std::string &RasterGrid::path() const
     return scratch_ ? scratch_->file_path() : none;
 }
 
-int RasterGrid::convert(const std::string &source, const std::string &parent, const RasterOptions &options)
+/* Opens the raster (or its warped view) and chooses how it is read. */
+int RasterGrid::open_source(const std::string &source, const RasterOptions &options, double t[6])
 {
-    GdalErrors errors;
-    Dataset ds(GDALOpenEx(source.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
-    if (!ds.get()) {
+    Source &s = *source_;
+    s.ds.reset(GDALOpenEx(source.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!s.ds.get()) {
         orvex_register_error(0, "%s: GDAL cannot open %s as a raster.\n", kWho, source.c_str());
         return -1;
     }
-    Reading r;
-    if (choose_reading(ds.get(), source, &r) != 0) return -1;
-    double t[6];
-    bool has_transform = GDALGetGeoTransform(ds.get(), t) == CE_None;
-    if (!has_transform && GDALGetGCPCount(ds.get()) == 0) {
+    if (choose_reading(s.ds.get(), source, &s.r) != 0) return -1;
+    bool has_transform = GDALGetGeoTransform(s.ds.get(), t) == CE_None;
+    if (!has_transform && GDALGetGCPCount(s.ds.get()) == 0) {
         orvex_register_error(0, "%s: %s is not georeferenced (no transform, no control points).\n", kWho,
                              source.c_str());
         return -1;
     }
     bool refused = false;
-    summary_.warped = !has_transform || options.spacing > 0 || needs_warp(ds.get(), t, source, &refused);
+    summary_.warped = !has_transform || options.spacing > 0 || needs_warp(s.ds.get(), t, source, &refused);
     if (refused) return -1;
-    Dataset warped(summary_.warped ? warp(ds.get(), r.colour, options.spacing) : nullptr);
-    if (summary_.warped && !warped.get()) {
-        orvex_register_error(0, "%s: GDAL cannot warp %s to longitude and latitude.\n", kWho, source.c_str());
-        return -1;
+    if (summary_.warped) {
+        s.warped.reset(warp(s.ds.get(), s.r.colour, options.spacing));
+        if (!s.warped.get()) {
+            orvex_register_error(0, "%s: GDAL cannot warp %s to longitude and latitude.\n", kWho, source.c_str());
+            return -1;
+        }
+        GDALGetGeoTransform(s.warped.get(), t);
     }
-    r.ds = summary_.warped ? warped.get() : ds.get();
-    if (summary_.warped) GDALGetGeoTransform(r.ds, t);
-    summary_.driver = GDALGetDriverShortName(GDALGetDatasetDriver(ds.get()));
-    summary_.colour = r.colour;
-    summary_.cols = GDALGetRasterXSize(r.ds);
-    summary_.rows = GDALGetRasterYSize(r.ds);
+    s.r.ds = summary_.warped ? s.warped.get() : s.ds.get();
+    summary_.driver = GDALGetDriverShortName(GDALGetDatasetDriver(s.ds.get()));
+    summary_.colour = s.r.colour;
+    summary_.cols = GDALGetRasterXSize(s.r.ds);
+    summary_.rows = GDALGetRasterYSize(s.r.ds);
     if (summary_.cols > INT_MAX / 3 || summary_.rows > INT_MAX / 3) {
         orvex_register_error(0, "%s: %s is too large (%ld x %ld samples).\n", kWho, source.c_str(), summary_.cols,
                              summary_.rows);
         return -1;
     }
-    std::unique_ptr<ScratchFolder> scratch(new ScratchFolder(parent, r.colour ? "grid.rgb" : "grid.dem", ".pf"));
+    return 0;
+}
+
+/* The scratch grid of the raster's size, holding no rows yet. */
+int RasterGrid::make_scratch(const std::string &parent, const RasterOptions &options, const double t[6])
+{
+    Source &s = *source_;
+    std::unique_ptr<ScratchFolder> scratch(new ScratchFolder(parent, s.r.colour ? "grid.rgb" : "grid.dem", ".pf"));
     if (!scratch->ready()) return -1;
-    long bytes = summary_.cols * summary_.rows * (r.colour ? 3 : 2);
-    int rc = write_parameters(scratch->companion_path(), t, summary_.cols, summary_.rows);
-    if (rc == 0)
-        rc = options.samples ? write_samples(r, scratch->file_path(), summary_.cols, summary_.rows, &summary_)
-                             : write_empty(scratch->file_path(), bytes);
-    if (rc != 0) {
-        orvex_register_error(0, "%s: cannot read the samples of %s.\n", kWho, source.c_str());
+    s.cols = summary_.cols;
+    s.nrows = summary_.rows;
+    s.rows.reset(new RowConverter(s.r, s.cols));
+    s.limit = options.scratch_limit;
+    s.summary = &summary_;
+    int block_cols = 0, block_rows = 0;
+    GDALGetBlockSize(GDALGetRasterBand(s.r.ds, 1), &block_cols, &block_rows);
+    s.block_rows = block_rows;
+    s.block_cols = block_cols;
+    s.skip_unwritten = s.rows->unwritten_is_zero();
+    if (write_parameters(scratch->companion_path(), t, s.cols, s.nrows) != 0 ||
+        write_empty(scratch->file_path(), s.nrows * s.grid_row_bytes()) != 0)
+        return -1;
+    s.fd = open(scratch->file_path().c_str(), O_RDWR | O_CLOEXEC);
+    if (s.fd < 0) {
+        orvex_register_error(1, "%s: cannot open %s.\n", kWho, scratch->file_path().c_str());
         return -1;
     }
-    summary_.read = options.samples;
-    test_checkpoint("raster-converted");
     scratch_ = std::move(scratch);
     return 0;
+}
+
+int RasterGrid::convert(const std::string &source, const std::string &parent, const RasterOptions &options)
+{
+    GdalErrors errors;
+    source_.reset(new Source());
+    source_->name = source;
+    double t[6];
+    int rc = open_source(source, options, t);
+    if (rc == 0) rc = make_scratch(parent, options, t);
+    /* Read whole now unless the rows are read as a build needs them. */
+    if (rc == 0 && options.samples && !options.stream && source_->supply(0, summary_.rows) != 0) {
+        orvex_register_error(0, "%s: cannot read the samples of %s.\n", kWho, source.c_str());
+        rc = -1;
+    }
+    if (rc != 0) {
+        source_.reset();
+        scratch_.reset();
+        return -1;
+    }
+    summary_.read = options.samples && !options.stream;
+    feed_ = OrvexRowFeed{options.stream ? supply_rows : nullptr, options.stream ? release_rows : nullptr,
+                         source_.get()};
+    test_checkpoint("raster-converted");
+    return 0;
+}
+
+const OrvexRowFeed *RasterGrid::row_feed() const
+{
+    return feed_.supply ? &feed_ : nullptr;
+}
+
+int RasterGrid::read_sample(long row, long col)
+{
+    if (!source_ || row < 0 || col < 0 || row >= summary_.rows || col >= summary_.cols) return 0;
+    std::lock_guard<std::mutex> lock(source_->mutex);
+    if (source_->convert(row, 1, col, 1, 1) == 0) return 0;
+    orvex_register_error(0, "%s: cannot read the raster '%s' at row %ld, column %ld.\n", kWho,
+                         source_->name.c_str(), row, col);
+    return -1;
+}
+
+long RasterGrid::scratch_peak() const
+{
+    return source_ ? source_->peak : 0;
 }
 
 std::string RasterGrid::describe(const std::string &source) const
@@ -319,9 +523,14 @@ std::string RasterGrid::describe(const std::string &source) const
     std::string text = "'" + source + "' through GDAL (" + s.driver + "): " + std::to_string(s.cols) + " x " +
                        std::to_string(s.rows) + (s.colour ? " colours" : " elevations");
     if (s.warped) text += ", warped to longitude/latitude";
-    if (!s.colour && s.read) text += ", " + std::to_string(s.nodata) + " without value, " + std::to_string(s.clamped) +
-                           " clamped to -32768..32767";
+    if (!s.colour && s.read) text += ", " + counts();
     return text;
+}
+
+std::string RasterGrid::counts() const
+{
+    return std::to_string(summary_.nodata) + " without value, " + std::to_string(summary_.clamped) +
+           " clamped to -32768..32767";
 }
 
 }  // namespace orvexcli

@@ -27,6 +27,8 @@ bool gdal_is_raster(const std::string &)
     return false;
 }
 
+struct RasterGrid::Source {};
+
 RasterGrid::RasterGrid() = default;
 RasterGrid::~RasterGrid() = default;
 
@@ -39,6 +41,26 @@ const std::string &RasterGrid::path() const
 int RasterGrid::convert(const std::string &, const std::string &, const RasterOptions &)
 {
     return refuse();
+}
+
+std::string RasterGrid::counts() const
+{
+    return "";
+}
+
+const OrvexRowFeed *RasterGrid::row_feed() const
+{
+    return nullptr;
+}
+
+int RasterGrid::read_sample(long, long)
+{
+    return refuse();
+}
+
+long RasterGrid::scratch_peak() const
+{
+    return 0;
 }
 
 std::string RasterGrid::describe(const std::string &source) const

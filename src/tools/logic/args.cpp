@@ -1,6 +1,7 @@
 #include "args.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -36,7 +37,9 @@ bool parse_tiles(const char *text, int *rows, int *cols)
     if (!x) return false;
     std::string first(text, static_cast<size_t>(x - text));
     long r = 0, c = 0;
-    if (!parse_long(first.c_str(), 1, 100000, &r) || !parse_long(x + 1, 1, 100000, &c)) return false;
+    /* Any count of tiles each way; the declaration refuses more tiles in all
+     * than a tile number counts. */
+    if (!parse_long(first.c_str(), 1, INT_MAX, &r) || !parse_long(x + 1, 1, INT_MAX, &c)) return false;
     *rows = static_cast<int>(r);
     *cols = static_cast<int>(c);
     return true;

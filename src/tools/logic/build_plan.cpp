@@ -98,6 +98,9 @@ bool global_option(Cursor &c, const std::string &w, BuildPlan *plan, bool *handl
     } else if (w == "--cache-mb") {
         if (!c.number(w, 1, 1L << 20, &n)) return false;
         plan->cache_mb = n;
+    } else if (w == "--scratch-mb") {
+        if (!c.number(w, 1, 1L << 30, &n)) return false;
+        plan->scratch_mb = n;
     } else *handled = false;
     return true;
 }

@@ -31,6 +31,7 @@ struct BuildPlan {
     bool quiet = false;
     double gamma = 1.0, lightmin = 0.0;
     long cache_mb = 256;
+    long scratch_mb = 0; /* rasters read through GDAL: scratch held at once; 0: no limit */
     std::vector<PlannedResolution> resolutions;
 };
 

@@ -213,6 +213,21 @@ struct ORVEX_API OrvexWriteOptions {
     OrvexWriteOptions(); /* gamma 1, lightmin 0, budget -1, no hook */
 };
 
+/* Samples of a grid input that the caller supplies a band of rows at a
+ * time, for sources too large to be held whole (a raster decoded by another
+ * library into a file that holds only the rows in use). While tiles are
+ * written from the input's one tile, supply(arg, row0, row1) is called
+ * before any sample of rows [row0, row1) is read, in increasing row order
+ * within a pass over the tile, and release(arg, row0, row1) once those rows
+ * will not be read again unless supplied anew. Calls come from whichever
+ * thread of the build needs them, one at a time. supply returns 0, or -1
+ * with its reason registered (the tile that needed the rows then fails). */
+struct ORVEX_API OrvexRowFeed {
+    int (*supply)(void *arg, long row0, long row1);
+    void (*release)(void *arg, long row0, long row1);
+    void *arg;
+};
+
 /* A decoded GSHHS polygon header, host order. */
 struct ORVEX_API GSHHSHdr {
     int id;
@@ -266,10 +281,25 @@ public:
     /* Inputs. */
     int setInput(const char *fname, int append, const char *type_string);
     int setInput(Dbptr db);
+    /* Makes a grid input of one tile (a raw grid) a fed one: its samples are
+     * read only between the feed's supply and release calls. A null feed
+     * makes it an ordinary input again. Returns 0, or -1 with a registered
+     * message when the object is not such an input. */
+    int setRowFeed(const OrvexRowFeed *feed);
+    const OrvexRowFeed *rowFeed() const { return row_feed.supply ? &row_feed : nullptr; }
 
     /* Tile access. */
     int getTileGrid(int resolution, int tile, unsigned char **out);
     int cleanCache(long maxsize, int clean_all);
+    /* Like getTileGrid, and holds the tile: it stays cached and its pointer
+     * valid until the matching releaseTileGrid (holds are counted; any
+     * thread may hold the same tile, and no trimming or eviction frees a
+     * held tile). Messages begin "Orvex::holdTileGrid:". An uncompressed
+     * tile is handed out in place and needs no hold: for it both calls
+     * only hand out the mapped pointer. */
+    int holdTileGrid(int resolution, int tile, unsigned char **out);
+    /* Gives back one hold of holdTileGrid; a tile not held is left alone. */
+    void releaseTileGrid(int resolution, int tile);
     /* Like cleanCache, but by count: frees cached tiles, oldest first, until
      * at most maxentries entries are in use (the cache holds at most 1000);
      * only this object's tiles unless clean_all. Always returns 0. */
@@ -366,6 +396,7 @@ private:
     long owned_pts_capacity;
     long end_of_headers;     /* output: file end after the last declaration */
     int payload_written;     /* output: tile data has been written */
+    OrvexRowFeed row_feed = {nullptr, nullptr, nullptr}; /* input: who supplies the rows */
 };
 
 /* Error reporting: each hands flag, format and its arguments to the host
@@ -377,6 +408,35 @@ ORVEX_API void orvex_complain(int flag, const char *format, ...)
 ORVEX_API void orvex_die(int flag, const char *format, ...)
     __attribute__((format(printf, 2, 3), noreturn));
 ORVEX_API void orvex_clear_register(int flag);
+
+/* Process-wide byte budget for inflated tiles (0, the default: none; the
+ * cache then behaves as it always has: 1000 entries, trimmed only by
+ * cleanCache and cleanCacheEntries). With a budget, a request that misses
+ * first evicts least recently used tiles that no caller holds until the new
+ * tile fits (a held tile is never evicted; when held tiles alone exceed the
+ * budget the request still succeeds and the cache shrinks back as tiles are
+ * released), and the table of entries grows beyond 1000 as needed. Setting
+ * a budget evicts at once what exceeds it. Returns 0, or -1 (message
+ * registered) for a budget beyond 2^62 bytes. The budget counts the
+ * inflated bytes and a little bookkeeping for each entry (about 130 bytes),
+ * so that many small tiles stay within it too.
+ *
+ * Under a budget a tile got with getTileGrid and not held may be evicted by
+ * any later miss of any thread: its pointer is good until this thread's
+ * next request, and only while no other thread requests tiles. Code that
+ * keeps a tile longer, or shares the process with other readers, holds it.
+ * cleanCache and cleanCacheEntries keep their meaning (oldest added first)
+ * and pass over held tiles; an object's destructor drops its own tiles, and
+ * without a budget every tile that nobody holds. */
+ORVEX_API int orvex_cache_set_budget(size_t bytes);
+ORVEX_API size_t orvex_cache_budget(void);
+/* Views of the cache for tests, tools and benchmarks: inflations made since
+ * the process began, and the most inflated bytes cached at once since it
+ * began or since orvex_cache_reset_peak (which starts it at the present
+ * total). */
+ORVEX_API unsigned long orvex_cache_inflations(void);
+ORVEX_API size_t orvex_cache_peak_bytes(void);
+ORVEX_API void orvex_cache_reset_peak(void);
 
 /* Newly allocated names of data type and map type codes ("unknown" for any
  * other code); the caller frees them. Null when memory is exhausted. */

@@ -185,6 +185,18 @@ size_t orvex_grid_tile_bytes(const OrvexGrid *grid);
 /* The tile cache's entry count and total of inflated bytes. */
 int orvex_cache_count(void);
 size_t orvex_cache_bytes(void);
+/* holdTileGrid with messages that begin with `who` (the grid tile writer
+ * reports as getTileGrid, which it stands for). */
+int orvex_hold_tile_as(Orvex *object, const char *who, int resolution, int tile, unsigned char **out);
+/* Bytes a budget counts for each entry besides its tile's. */
+size_t orvex_cache_entry_bytes(void);
+/* Drops every cached tile of the object, held or not (it is going away). */
+void orvex_cache_forget(const Orvex *object);
+
+/* The most bytes a compressed tile may inflate to: it is inflated whole
+ * into one buffer, and zlib counts in 32 bits. Declarations refuse larger
+ * compressed tiles and readers refuse them. */
+#define ORVEX_MAX_INFLATED_TILE 0xFFFFFFFFUL
 
 /* Copies at most dst_size - 1 characters of src (null gives "") and zero
  * fills the rest of dst. */

@@ -3,6 +3,7 @@
 // and a tiling, appended to the model, and written at the end of the file
 // followed by an all-zero tile index that the tile writer fills in later.
 
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -128,6 +129,33 @@ int check_tiling(const OrvexGrid &g, int nlat_tiles, int nlon_tiles)
     return 0;
 }
 
+// What the readers take: tile numbers are ints, a tile's bytes fit the
+// 64-bit sizes, and a compressed tile, inflated whole when read, stays
+// within the inflate cap.
+int check_tile_size(const OrvexResolution &r, const OrvexGrid &g)
+{
+    if (r.ntiles > INT_MAX) {
+        orvex_register_error(0, "%s: %ld x %ld tiles make %ld, more than the %d a tile number counts\n", kWho,
+                             r.nlat_tiles, r.nlon_tiles, r.ntiles, INT_MAX);
+        return -1;
+    }
+    long sample = g.content == 1 ? 2 : 3, bytes = 0;
+    if (__builtin_mul_overflow(g.nlat_per_tile, g.nlon_per_tile, &bytes) ||
+        __builtin_mul_overflow(bytes, sample, &bytes)) {
+        orvex_register_error(0, "%s: tiles of %ld x %ld samples hold more than the %ld bytes a tile may hold\n",
+                             kWho, g.nlat_per_tile, g.nlon_per_tile, LONG_MAX);
+        return -1;
+    }
+    if (g.compressed && static_cast<unsigned long>(bytes) > ORVEX_MAX_INFLATED_TILE) {
+        orvex_register_error(0,
+                             "%s: tiles of %ld x %ld samples hold %ld bytes, more than the %lu bytes a compressed "
+                             "tile may hold: use more tiles, or no compression\n",
+                             kWho, g.nlat_per_tile, g.nlon_per_tile, bytes, ORVEX_MAX_INFLATED_TILE);
+        return -1;
+    }
+    return 0;
+}
+
 int report_io(int rc)
 {
     return orvex_io_failure(kWho, rc);
@@ -168,7 +196,7 @@ int declare_grid(Orvex *o, Orvex *input, int input_resolution, int input_tile, l
     OrvexGrid g;
     derive_records(input->frame.resolutions[input_resolution], input_tile, dec, compressed, nlat_tiles, nlon_tiles, nlat, nlon, name,
                    resolution_string, &r, &g);
-    if (check_tiling(g, nlat_tiles, nlon_tiles) < 0) return -1;
+    if (check_tiling(g, nlat_tiles, nlon_tiles) < 0 || check_tile_size(r, g) < 0) return -1;
 
     if (!orvex_grow_resolutions(frame, kWho)) return -1;
     OrvexGrid *grid = static_cast<OrvexGrid *>(orvex_sys_malloc(sizeof(OrvexGrid)));

@@ -4,8 +4,11 @@
 // takes the payloads in tile order and makes the very writes, seeks and
 // index patches a tile-by-tile build makes. Vector tiles of a mixed build
 // are written by the calling thread itself when their turn comes. The file, its final position
-// and the error register therefore come out the same; a ring of a few
-// slots per worker bounds the payloads waiting to be written.
+// and the error register therefore come out the same. The payloads waiting
+// to be written are bounded in bytes, whatever the tile size: a tile too
+// large for the ring is made by the calling thread itself in its turn,
+// straight into the file. Rows of a fed source are supplied by the worker
+// that first needs them and released as the tiles are written.
 //
 // Messages a worker registers land in its own thread's register; they are
 // carried in the tile's slot and registered again by the calling thread
@@ -29,6 +32,8 @@
 namespace {
 
 const long kSlotsPerWorker = 4;
+const size_t kRingBytes = 128u << 20;  // payloads made and not yet written
+const size_t kKeepPayload = 8u << 20;  // a slot keeps a block this large for the next tile
 const long kMaxWorkers = 64;         // ORVEX_THREADS beyond this is taken as this
 const unsigned kDefaultMaxWorkers = 8;
 
@@ -39,12 +44,14 @@ enum Outcome {
     kSampleFailed,   // failed part way: the payload so far, then the messages
     kRedo,           // the worker's buffers ran out of memory: the writer makes the tile itself
     kVector,         // a vector tile: the writer writes it in its turn
+    kDirect,         // too large for the ring: the writer makes the tile itself
 };
 
 struct Slot {
     int resolution = 0;
     int tile = 0;
     bool done = false;  // made by a worker, not yet taken by the writer
+    size_t bytes = 0;   // what the tile counts against the ring
     Outcome outcome = kMade;
     int error = 0;      // errno as the tile failed
     long zmin = ORVEX_NODATA, zmax = ORVEX_NODATA;
@@ -104,6 +111,16 @@ CachedSource cached_source(Orvex *o, int r)
     return c;
 }
 
+// What a tile's payload may take in memory: its samples (a deflated one
+// is smaller but for a few bytes of framing).
+size_t payload_estimate(const Orvex *o, int r)
+{
+    const OrvexResolution &res = o->frame.resolutions[r];
+    if (res.map_type != ORVEX_MAP_GRID || !res.data) return 0;
+    size_t raw = orvex_grid_tile_bytes(static_cast<const OrvexGrid *>(res.data));
+    return raw + raw / 64 + 4096;
+}
+
 // Writes a payload kept in memory, one write per kept chunk.
 int write_chunks(int fd, const OrvexChunks &chunks, unsigned long *nbuf)
 {
@@ -135,6 +152,7 @@ public:
     {
         delete_array(slots_, static_cast<size_t>(nslots_));
         free(drain_);
+        free(fed_source_);
     }
     ParallelBuild(const ParallelBuild &) = delete;
     ParallelBuild &operator=(const ParallelBuild &) = delete;
@@ -155,6 +173,8 @@ private:
     int write_all();
     int write(Slot &s);
     void after_tile(const Slot &s, long written);
+    size_t ring_share(int r) const;
+    bool within_two_rows() const;
 
     Orvex *o_;
     OrvexBuildRun *run_;
@@ -164,13 +184,16 @@ private:
     Slot *slots_ = nullptr;  // tile number k uses slot k % nslots_
     long nslots_ = 0;
     bool *drain_ = nullptr;  // per resolution: its first tile waits until all before are written
+    bool *fed_source_ = nullptr;  // per resolution: reads a fed input
     long total_ = 0;
     long claimed_ = 0;       // tiles handed to workers, in tile order
     long written_ = 0;       // tiles the writer is done with
     long limit_ = 0;         // no tile from here on is handed out: an earlier one failed
     int cursor_r_ = 0;       // resolution and tile of tile number claimed_
     long cursor_t_ = -1;
+    size_t held_ = 0;        // ring bytes of the tiles claimed and not yet written
     bool stop_ = false;
+    OrvexFedRows fed_;
 };
 
 bool ParallelBuild::setup(int workers)
@@ -179,7 +202,8 @@ bool ParallelBuild::setup(int workers)
     nslots_ = workers * kSlotsPerWorker;
     slots_ = new_array<Slot>(static_cast<size_t>(nslots_));
     drain_ = static_cast<bool *>(orvex_calloc(static_cast<size_t>(o_->frame.nresolutions), sizeof(bool)));
-    if (!slots_ || !drain_) return false;
+    fed_source_ = static_cast<bool *>(orvex_calloc(static_cast<size_t>(o_->frame.nresolutions), sizeof(bool)));
+    if (!slots_ || !drain_ || !fed_source_) return false;
     // The first tile of a resolution that reads another compressed source
     // tile waits for every earlier tile: the cache then sees the requests
     // of a tile-by-tile build in the same order, and a failed build leaves
@@ -188,7 +212,11 @@ bool ParallelBuild::setup(int workers)
     for (int r = 0; r < o_->frame.nresolutions; r++) {
         if (o_->frame.resolutions[r].ntiles <= 0) continue;
         CachedSource c = cached_source(o_, r);
-        drain_[r] = c.input && !(c == previous);
+        Orvex *fed;
+        long a, b;
+        // A fed source starts a new pass over its rows with every resolution.
+        fed_source_[r] = orvex_grid_tile_fed_rows(o_, r, 0, &fed, &a, &b);
+        drain_[r] = (c.input && !(c == previous)) || fed_source_[r];
         previous = c;
     }
     advance_cursor();
@@ -204,10 +232,28 @@ void ParallelBuild::advance_cursor()
     }
 }
 
+// Ring bytes of a tile of resolution r: none for one the writer makes.
+size_t ParallelBuild::ring_share(int r) const
+{
+    size_t bytes = payload_estimate(o_, r);
+    return bytes > kRingBytes / 2 ? 0 : bytes;
+}
+
 bool ParallelBuild::may_claim() const
 {
-    if (claimed_ - written_ >= nslots_) return false;  // the ring is full
+    if (claimed_ - written_ >= nslots_) return false;  // every slot is taken
+    if (held_ + ring_share(cursor_r_) > kRingBytes) return false;
+    if (written_ < claimed_ && fed_source_[cursor_r_] && !within_two_rows()) return false;
     return cursor_t_ != 0 || !drain_[cursor_r_] || written_ == claimed_;
+}
+
+// A fed source holds the rows of the tiles in flight: they may span the
+// row of tiles being written and the next one, no further.
+bool ParallelBuild::within_two_rows() const
+{
+    const Slot &oldest = slots_[written_ % nslots_];
+    long per_row = o_->frame.resolutions[cursor_r_].nlon_tiles;
+    return oldest.resolution != cursor_r_ || per_row < 1 || cursor_t_ / per_row <= oldest.tile / per_row + 1;
 }
 
 int ParallelBuild::run(int workers)
@@ -245,6 +291,8 @@ void ParallelBuild::work()
         Slot &s = slots_[k % nslots_];
         s.resolution = cursor_r_;
         s.tile = static_cast<int>(cursor_t_);
+        s.bytes = ring_share(cursor_r_);
+        held_ += s.bytes;
         advance_cursor();
         lock.unlock();
         make(s);
@@ -275,6 +323,8 @@ Outcome ParallelBuild::make_payload(Slot &s)
 {
     if (run_->mixed && o_->frame.resolutions[s.resolution].map_type == ORVEX_MAP_VECTOR)
         return kVector;
+    if (fed_.acquire(o_, s.resolution, s.tile) < 0) return kPrepareFailed;
+    if (payload_estimate(o_, s.resolution) > kRingBytes / 2) return kDirect;
     OrvexTileJob job;
     if (orvex_grid_tile_prepare(o_, s.resolution, s.tile, &job, &s.entry) < 0) return kPrepareFailed;
     OrvexPayloadSink sink(-1, job.dg->compressed != 0, &s.payload);
@@ -310,11 +360,13 @@ int ParallelBuild::write_all()
             // for every earlier tile must not start reading its source.
             std::lock_guard<std::mutex> lock(mutex_);
             s.done = false;
+            held_ -= s.bytes;
             if (rc < 0)
                 stop_ = true;
             else
                 written_++;
         }
+        if (s.payload.capacity() > kKeepPayload) s.payload.release();
         wake_workers_.notify_all();
         errno = error;
         if (rc < 0) return -1;
@@ -329,8 +381,9 @@ void ParallelBuild::after_tile(const Slot &s, long written)
 {
     if (run_->progress) run_->progress(run_->progress_arg, written, total_);
     orvex_release_source_pages(o_, s.resolution, s.tile);
-    if (run_->cache_budget < 0) return;
     int r = s.resolution;
+    fed_.written(o_, r, s.tile, s.tile + 1 < o_->frame.resolutions[r].ntiles ? s.tile + 1 : -1);
+    if (run_->cache_budget < 0) return;
     if (s.tile + 1 < o_->frame.resolutions[r].ntiles) return;
     for (r++; r < o_->frame.nresolutions && o_->frame.resolutions[r].ntiles <= 0; r++) {}
     if (r >= o_->frame.nresolutions || drain_[r]) o_->cleanCache(run_->cache_budget, 1);
@@ -340,7 +393,8 @@ void ParallelBuild::after_tile(const Slot &s, long written)
 int ParallelBuild::write(Slot &s)
 {
     if (s.outcome == kVector) return o_->writeTileDataVector(s.resolution, s.tile);
-    if (s.outcome == kRedo) return o_->writeTileDataGrid(s.resolution, s.tile, gamma_, lightmin_);
+    if (s.outcome == kRedo || s.outcome == kDirect)
+        return orvex_write_tile_grid(o_, s.resolution, s.tile, gamma_, lightmin_);
     if (s.outcome != kPrepareFailed) {
         unsigned long nbuf;
         if (orvex_grid_mark_payload_start(o_, *s.entry) < 0) return -1;
@@ -391,11 +445,15 @@ int orvex_write_tiles_parallel(Orvex *o, OrvexBuildRun *run, int workers)
 int orvex_write_tiles_in_turn(Orvex *o, OrvexBuildRun *run)
 {
     long total = tiles_in_all(o), done = 0;
+    OrvexFedRows fed;
     for (int r = 0; r < o->frame.nresolutions; r++) {
         bool vector = run->mixed && o->frame.resolutions[r].map_type == ORVEX_MAP_VECTOR;
-        for (long t = 0; t < o->frame.resolutions[r].ntiles; t++) {
+        long ntiles = o->frame.resolutions[r].ntiles;
+        for (long t = 0; t < ntiles; t++) {
             int rc = vector ? o->writeTileDataVector(r, static_cast<int>(t))
-                            : o->writeTileDataGrid(r, static_cast<int>(t), run->gamma, run->lightmin);
+                   : fed.acquire(o, r, t) < 0
+                       ? -1
+                       : orvex_write_tile_grid(o, r, static_cast<int>(t), run->gamma, run->lightmin);
             if (rc < 0) {
                 run->failed_vector = vector;
                 orvex_tile_deflater_release();
@@ -403,6 +461,7 @@ int orvex_write_tiles_in_turn(Orvex *o, OrvexBuildRun *run)
             }
             if (run->progress) run->progress(run->progress_arg, ++done, total);
             if (!vector) orvex_release_source_pages(o, r, t);
+            if (!vector) fed.written(o, r, t, t + 1 < ntiles ? t + 1 : -1);
             if (run->cache_budget >= 0) o->cleanCache(run->cache_budget, 1);
         }
     }

@@ -26,6 +26,13 @@ OrvexChunks::~OrvexChunks()
     free(data_);
 }
 
+void OrvexChunks::release()
+{
+    free(data_);
+    data_ = nullptr;
+    used_ = capacity_ = 0;
+}
+
 // Each string is stored as its length (a size_t) followed by its bytes.
 bool OrvexChunks::add(const void *p, size_t n)
 {
@@ -34,7 +41,10 @@ bool OrvexChunks::add(const void *p, size_t n)
     size_t need = used_ + sizeof n + n;
     if (need > capacity_) {
         size_t grown = capacity_ ? capacity_ : 4096;
-        while (grown < need) grown = grown > max / 2 ? need : grown * 2;
+        // Doubling up to 64 MB, then 64 MB at a time: a payload of a large
+        // tile must not hold twice its size.
+        const size_t kStep = 64u << 20;
+        while (grown < need) grown = grown > max / 2 ? need : grown < kStep ? grown * 2 : grown + kStep;
         void *q = orvex_sys_realloc(data_, grown);
         if (!q) return false;
         data_ = static_cast<unsigned char *>(q);

@@ -72,11 +72,20 @@ int orvex_grid_tile_prepare(Orvex *o, int output_resolution, int output_tile, Or
     j->period = orvex_turn_columns(j->sg->dlon, j->src_nlon);
 
     unsigned char *src = nullptr;
-    if (input->getTileGrid(in->resolution, in->tile, &src) < 0) return fail(0, "getTileGrid() error");
+    if (orvex_hold_tile_as(input, "Orvex::getTileGrid", in->resolution, in->tile, &src) < 0) return fail(0, "getTileGrid() error");
+    j->held_input = input;
+    j->held_resolution = in->resolution;
+    j->held_tile = in->tile;
     j->src = src;
-    // Odd factors: a window of dec samples; even ones: dec + 1, centred.
-    j->dec0 = j->dec % 2 ? j->dec / 2 : (j->dec + 1) / 2;
-    j->dec1 = j->dec % 2 ? j->dec / 2 + 1 : j->dec0 + 1;
+    // Samples read in place from a file's mapping: the file can tell where
+    // it holds no data.
+    j->src_fd = -1;
+    if (input->fd >= 0 && input->file_stream && src >= input->file_stream &&
+        src < input->file_stream + input->file_size) {
+        j->src_fd = input->fd;
+        j->src_at = static_cast<long>(src - input->file_stream);
+    }
+    orvex_window_reach(j->dec, &j->dec0, &j->dec1);
     j->swap = s.data_type == ORVEX_DATA_DEMB;
     return 0;
 }
@@ -110,18 +119,48 @@ int orvex_grid_complete_entry(Orvex *o, const OrvexGridTile &entry, unsigned lon
     return 0;
 }
 
-int Orvex::writeTileDataGrid(int output_resolution, int output_tile, double gamma, double lightmin)
+bool orvex_grid_tile_fed_rows(Orvex *o, int output_resolution, long tile, Orvex **input, long *row0,
+                              long *row1)
+{
+    const OrvexInput *in = orvex_grid_registered_input(o, output_resolution);
+    if (!in || !in->input->rowFeed() || in->input->frame.nresolutions < 1 || output_resolution < 0 ||
+        output_resolution >= o->frame.nresolutions)
+        return false;
+    const OrvexResolution &d = o->frame.resolutions[output_resolution];
+    const OrvexResolution &s = in->input->frame.resolutions[0];
+    if (d.map_type != ORVEX_MAP_GRID || !d.data || d.nlon_tiles < 1 || !s.data) return false;
+    const OrvexGrid *dg = static_cast<const OrvexGrid *>(d.data);
+    const OrvexGrid *sg = static_cast<const OrvexGrid *>(s.data);
+    long dec = dg->decimation_factor < 1 ? 1 : dg->decimation_factor, dec0, dec1;
+    orvex_window_reach(dec, &dec0, &dec1);
+    long ilat = tile / d.nlon_tiles * dg->nlat_per_tile * dec;
+    long first = ilat - dec0, end = ilat + (dg->nlat_per_tile - 1) * dec + dec1;
+    *input = in->input;
+    *row0 = first < 0 ? 0 : first > sg->nlat_per_tile ? sg->nlat_per_tile : first;
+    *row1 = end < *row0 ? *row0 : end > sg->nlat_per_tile ? sg->nlat_per_tile : end;
+    return true;
+}
+
+int orvex_write_tile_grid(Orvex *o, int output_resolution, int output_tile, double gamma, double lightmin)
 {
     OrvexTileJob job;
     OrvexGridTile *entry = nullptr;
-    if (orvex_grid_tile_prepare(this, output_resolution, output_tile, &job, &entry) < 0) return -1;
-    OrvexPayloadSink sink(fd, job.dg->compressed != 0);
+    if (orvex_grid_tile_prepare(o, output_resolution, output_tile, &job, &entry) < 0) return -1;
+    OrvexPayloadSink sink(o->fd, job.dg->compressed != 0);
     if (sink.open(orvex_grid_tile_bytes(job.dg)) < 0) return -1;
-    if (orvex_grid_mark_payload_start(this, *entry) < 0) return -1;
+    if (orvex_grid_mark_payload_start(o, *entry) < 0) return -1;
     long zmin, zmax;
     if (orvex_sample_tile(job, sink, gamma, lightmin, &zmin, &zmax) < 0) return -1;
     if (sink.finish() < 0) return -1;
-    return orvex_grid_complete_entry(this, *entry, sink.payload_bytes(), zmin, zmax);
+    return orvex_grid_complete_entry(o, *entry, sink.payload_bytes(), zmin, zmax);
+}
+
+// A tile on its own supplies the fed rows it reads and releases them after.
+int Orvex::writeTileDataGrid(int output_resolution, int output_tile, double gamma, double lightmin)
+{
+    OrvexFedRows rows;
+    if (rows.acquire(this, output_resolution, output_tile) < 0) return -1;
+    return orvex_write_tile_grid(this, output_resolution, output_tile, gamma, lightmin);
 }
 
 // Deflate dominates a build, so tiles are made on several threads when

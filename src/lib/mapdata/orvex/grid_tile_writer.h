@@ -7,6 +7,10 @@
 #define ORVEX_GRID_TILE_WRITER_H
 
 #include <stddef.h>
+
+#include <atomic>
+#include <mutex>
+
 #include "Orvex.h"
 #include "tile_codec.h"
 
@@ -25,6 +29,9 @@ public:
     OrvexChunks &operator=(const OrvexChunks &) = delete;
 
     void clear() { used_ = 0; }
+    /* Gives the block back (a large one is not worth keeping for reuse). */
+    void release();
+    size_t capacity() const { return capacity_; }
     /* Appends one string; false (nothing kept) when memory runs out. */
     bool add(const void *p, size_t n);
     /* Walks the strings in order: *pos starts at 0; false after the last. */
@@ -85,6 +92,20 @@ struct OrvexTileJob {
     long dec, dec0, dec1;      /* factor; the window reaches dec0 back, dec1 - 1 forward */
     long ilat, ilon;           /* first source row and column, from the source tile's corner */
     bool swap;                 /* big-endian source elevations */
+    int src_fd = -1;           /* the file the source samples are mapped from, or -1 */
+    long src_at = 0;           /* byte offset of the source tile's first sample in it */
+
+    /* The source tile is held from prepare to the job's end, so that a
+     * budgeted cache cannot evict it while it is sampled. */
+    Orvex *held_input = nullptr;
+    int held_resolution = 0, held_tile = 0;
+    OrvexTileJob() = default;
+    ~OrvexTileJob()
+    {
+        if (held_input) held_input->releaseTileGrid(held_resolution, held_tile);
+    }
+    OrvexTileJob(const OrvexTileJob &) = delete;
+    OrvexTileJob &operator=(const OrvexTileJob &) = delete;
 };
 
 /* Makes every output sample of the tile and hands them to the sink, in
@@ -92,6 +113,55 @@ struct OrvexTileJob {
  * holds data, and for colour). 0 or -1 (registered). */
 int orvex_sample_tile(const OrvexTileJob &job, OrvexPayloadSink &sink, double gamma,
                       double lightmin, long *zmin, long *zmax);
+
+/* How far a window reaches around its sample for factor dec: dec0 rows
+ * back, dec1 - 1 forward. Odd factors: a window of dec samples; even ones:
+ * dec + 1, centred. */
+inline void orvex_window_reach(long dec, long *dec0, long *dec1)
+{
+    *dec0 = dec % 2 ? dec / 2 : (dec + 1) / 2;
+    *dec1 = dec % 2 ? dec / 2 + 1 : *dec0 + 1;
+}
+
+/* The rows of a fed input that tile `tile` of an output resolution reads:
+ * true with *input and [*row0, *row1) set when the resolution's source is
+ * fed (the range may be empty), false otherwise. Registers nothing. */
+bool orvex_grid_tile_fed_rows(Orvex *o, int output_resolution, long tile, Orvex **input, long *row0,
+                              long *row1);
+
+/* The fed rows a build holds: supplied ahead of the tiles that read them,
+ * released behind the last tile written. The tiles of one resolution are
+ * made in order, so their rows only move forward; a resolution starts a new
+ * pass from the top once every earlier tile is written (its first tile
+ * waits for that in a parallel build). */
+class OrvexFedRows {
+public:
+    OrvexFedRows() = default;
+    ~OrvexFedRows() { release_all(); }
+    OrvexFedRows(const OrvexFedRows &) = delete;
+    OrvexFedRows &operator=(const OrvexFedRows &) = delete;
+
+    /* Before tile `tile` of output resolution r is made: supplies the rows
+     * it reads that are not held. 0, or -1 with the feed's reason and
+     * "Orvex::writeTileDataGrid: cannot supply rows ..." registered. */
+    int acquire(Orvex *o, int r, long tile);
+    /* After tile `tile` is written, `next` being the tile written after it
+     * in the same resolution (-1 when it ends the resolution): releases
+     * the rows below those of `next`, or all of them. */
+    void written(Orvex *o, int r, long tile, long next);
+    void release_all();
+
+private:
+    void release(long row0, long row1);
+
+    std::mutex mutex_;
+    Orvex *input_ = nullptr;  // whose rows [lo_, hi_) are held
+    long lo_ = 0, hi_ = 0;
+};
+
+/* Tiles made without reading their source, which lay in a hole of its
+ * file (counted for tests). */
+extern std::atomic<long> orvex_tiles_from_holes;
 
 /* The steps of writing one tile, shared by the tile writer and the
  * parallel build. Each returns 0 or -1 with its message registered. */
@@ -106,6 +176,9 @@ int orvex_grid_mark_payload_start(Orvex *o, const OrvexGridTile &entry);
 /* Stores size and elevation range in the index entry, back at the end. */
 int orvex_grid_complete_entry(Orvex *o, const OrvexGridTile &entry, unsigned long nbuf, long zmin,
                               long zmax);
+
+/* writeTileDataGrid without supplying fed rows: the build holds them. */
+int orvex_write_tile_grid(Orvex *o, int output_resolution, int output_tile, double gamma, double lightmin);
 
 /* A whole build: writeDataGrid writes grid tiles only, writeData vector
  * tiles too (made by the writing thread itself, in their turn). */

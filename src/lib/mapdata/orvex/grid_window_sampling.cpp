@@ -10,13 +10,16 @@
 // columns a tile's windows visit are found once per tile. Each output row
 // is then made in two passes: down the window rows into one value per
 // source column (runs of adjacent columns are read straight through), then
-// across the window columns of each output sample.
+// across the window columns of each output sample. Windows that fall in a
+// hole of a sparse source file are not read at all.
 
+#include <errno.h>
 #include <limits.h>
 #include <math.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <limits>
 
@@ -240,6 +243,64 @@ int copy_elevation(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, lo
     return 0;
 }
 
+// True when the file holds no data (a hole, read as zeros) in any row
+// [y0, y1) of the source between byte columns c0 and c1. Each step asks
+// for the next data from where the search stands and skips to the first
+// row whose bytes it could reach; a failing call answers false, so only a
+// file that says so is taken for a hole.
+bool rows_are_holes(int fd, off_t base, long stride, long y0, long y1, long c0, long c1)
+{
+    for (long y = y0; y < y1;) {
+        off_t data = lseek(fd, base + static_cast<off_t>(y) * stride + c0, SEEK_DATA);
+        if (data < 0) return errno == ENXIO;  // no data up to the end of the file
+        long rel = static_cast<long>(data - base);
+        long r = rel / stride + (rel % stride >= c1 ? 1 : 0);  // first row whose range ends past it
+        if (r >= y1) return true;
+        off_t range = base + static_cast<off_t>(r) * stride + c0;
+        if (data >= range) return false;  // data inside the range of row r
+        off_t hole = lseek(fd, data, SEEK_HOLE);
+        if (hole < 0 || hole > range) return false;  // the data reaches into it
+        y = r;
+    }
+    return true;
+}
+
+// True when every sample the tile's windows read lies in a hole of the
+// source file: zeros, whose windows all give zero.
+bool windows_in_hole(const OrvexTileJob &j, const Windows &w)
+{
+    if (j.src_fd < 0 || w.nruns == 0) return false;
+    long first = -1, last = -1;
+    for (long k = 0; k < w.nrows; k++) {
+        if (w.rows[k] < 0) continue;
+        if (first < 0) first = k;
+        last = k;
+    }
+    if (first < 0) return false;
+    long c0 = w.runs[0].off, c1 = 0;
+    for (long r = 0; r < w.nruns; r++) {
+        c0 = w.runs[r].off < c0 ? w.runs[r].off : c0;
+        long end = w.runs[r].off + (w.runs[r].k1 - w.runs[r].k0) * 2;
+        c1 = end > c1 ? end : c1;
+    }
+    int saved = errno;
+    long stride = j.src_nlon * 2, y0 = w.rows[first] / stride, y1 = w.rows[last] / stride + 1;
+    bool holes = rows_are_holes(j.src_fd, j.src_at, stride, y0, y1, c0, c1);
+    errno = saved;
+    return holes;
+}
+
+// A tile whose windows read only zeros: rows of zeros, the range 0 to 0.
+int zero_elevation(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, long *zmin, long *zmax)
+{
+    const long out_rows = j.dg->nlat_per_tile, out_cols = j.dg->nlon_per_tile;
+    memset(w.out, 0, static_cast<size_t>(out_cols) * 2);
+    for (long r = 0; r < out_rows; r++)
+        if (sink.append(w.out, static_cast<size_t>(out_cols) * 2, 2) < 0) return -1;
+    if (out_rows > 0 && out_cols > 0) *zmin = *zmax = 0;
+    return 0;
+}
+
 template <bool Swap>
 int sample_elevation(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, long *zmin,
                      long *zmax)
@@ -339,6 +400,8 @@ int sample_colour(const OrvexTileJob &j, Windows &w, OrvexPayloadSink &sink, dou
 
 }  // namespace
 
+std::atomic<long> orvex_tiles_from_holes{0};
+
 int orvex_sample_tile(const OrvexTileJob &job, OrvexPayloadSink &sink, double gamma,
                       double lightmin, long *zmin, long *zmax)
 {
@@ -346,6 +409,12 @@ int orvex_sample_tile(const OrvexTileJob &job, OrvexPayloadSink &sink, double ga
     Windows w;
     if (w.build(job) < 0) return -1;
     if (job.dg->content != 1) return sample_colour(job, w, sink, gamma, lightmin);
+    // A sparse source (a world of which a few places are written) is not
+    // read where it holds nothing: reading would only fault in zero pages.
+    if (windows_in_hole(job, w)) {
+        orvex_tiles_from_holes++;
+        return zero_elevation(job, w, sink, zmin, zmax);
+    }
     return job.swap ? sample_elevation<true>(job, w, sink, zmin, zmax)
                     : sample_elevation<false>(job, w, sink, zmin, zmax);
 }

@@ -6,6 +6,7 @@
 // reader run past its end nor allocate much.
 
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -20,10 +21,6 @@ const long kVectorHeader = offsetof(OrvexVector, tiles);         // 32
 const long kVectorTileRecord = offsetof(OrvexVectorTile, segments);  // 48
 const long kSegmentRecord = sizeof(OrvexVectorSegment);         // 40
 const char kMagic[8] = {'O', 'R', 'X', '0', ' ', ' ', ' ', ' '};
-
-// Largest sample count of one tile that is accepted: beyond it the tile's
-// inflated size would not fit zlib's 32-bit counts.
-const long kMaxTileBytes = 0xFFFFFFFFL;
 
 struct Reader {
     Orvex *object;
@@ -46,13 +43,28 @@ bool tile_lattice_ok(const OrvexResolution &res)
     return res.ntiles == res.nlon_tiles * res.nlat_tiles;
 }
 
-bool grid_shape_ok(const OrvexGrid &g)
+// A tile's size must be a byte count at all; an uncompressed tile is
+// handed out in place (its payload is proved to lie in the file below),
+// a compressed one is inflated whole, so it may not pass the inflate cap.
+// Refuses with the numbers, or returns 0.
+int check_grid_shape(Reader &r, const OrvexGrid &g, long index)
 {
-    if (g.nlon_per_tile < 0 || g.nlat_per_tile < 0) return false;
-    long sample = g.content == 1 ? 2 : 3;
-    if (g.nlat_per_tile != 0 && g.nlon_per_tile > kMaxTileBytes / sample / g.nlat_per_tile)
-        return false;
-    return true;
+    long sample = g.content == 1 ? 2 : 3, bytes = 0;
+    char what[200];
+    if (g.nlon_per_tile < 0 || g.nlat_per_tile < 0 || __builtin_mul_overflow(g.nlon_per_tile, g.nlat_per_tile, &bytes) ||
+        __builtin_mul_overflow(bytes, sample, &bytes)) {
+        snprintf(what, sizeof what, "grid tile size is negative or too large (%ld x %ld samples)", g.nlon_per_tile,
+                 g.nlat_per_tile);
+        return r.refuse(what, index);
+    }
+    if (g.compressed && static_cast<unsigned long>(bytes) > ORVEX_MAX_INFLATED_TILE) {
+        snprintf(what, sizeof what,
+                 "grid tile size is negative or too large (compressed tiles of %ld bytes, above the %lu a "
+                 "compressed tile may inflate to)",
+                 bytes, ORVEX_MAX_INFLATED_TILE);
+        return r.refuse(what, index);
+    }
+    return 0;
 }
 
 int read_grid(Reader &r, OrvexResolution &res, long index)
@@ -65,7 +77,7 @@ int read_grid(Reader &r, OrvexResolution &res, long index)
     res.data = grid;
     if (!r.cursor.take(grid, kGridHeader)) return r.refuse("grid header reaches past the end of the file", index);
     grid->tiles = nullptr;
-    if (!grid_shape_ok(*grid)) return r.refuse("grid tile size is negative or too large", index);
+    if (check_grid_shape(r, *grid, index) < 0) return -1;
     if (!r.cursor.fits(res.ntiles, kGridTileEntry))
         return r.refuse("tile index reaches past the end of the file", index);
     grid->tiles = static_cast<OrvexGridTile *>(orvex_calloc(static_cast<size_t>(res.ntiles), sizeof(OrvexGridTile)));

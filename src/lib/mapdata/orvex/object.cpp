@@ -75,7 +75,12 @@ void Orvex::releaseFrame()
 
 Orvex::~Orvex()
 {
-    cleanCache(0, 1);
+    // No entry may outlive the object it names (a later object could come
+    // to the same address): its own tiles go even if held. Without a
+    // budget every other tile nobody holds goes too, as it always has;
+    // under a budget the cache bounds itself.
+    orvex_cache_forget(this);
+    if (orvex_cache_budget() == 0) cleanCache(0, 1);
     if (file_stream) {
         munmap(file_stream, static_cast<size_t>(file_size));
         file_stream = nullptr;

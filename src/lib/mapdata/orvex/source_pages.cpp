@@ -8,6 +8,7 @@
 // made itself (an input opened by setInput) are touched, and only large
 // ones: small sources are not worth the faults.
 
+#include <errno.h>
 #include <sys/mman.h>
 
 #include "OrvexInternal.h"
@@ -29,4 +30,77 @@ void orvex_release_source_pages(Orvex *o, int output_resolution, long tile)
     if (!src->file_stream || src->fd < 0 || !src->fname || src->file_size <= orvex_source_release_above)
         return;
     madvise(src->file_stream, static_cast<size_t>(src->file_size), MADV_DONTNEED);
+}
+
+// Fed inputs. A raw grid whose rows the caller supplies a band at a time
+// reads like any other: the build asks for the rows before a tile reads
+// them and gives them back once no later tile of the pass reads them.
+
+int Orvex::setRowFeed(const OrvexRowFeed *feed)
+{
+    if (feed && (!feed->supply || !feed->release)) {
+        orvex_register_error(0, "Orvex::setRowFeed: a feed needs both supply and release.\n");
+        return -1;
+    }
+    const OrvexResolution *r = frame.nresolutions == 1 ? &frame.resolutions[0] : nullptr;
+    if (!r || r->map_type != ORVEX_MAP_GRID || !r->data || r->ntiles != 1 || !file_stream ||
+        static_cast<const OrvexGrid *>(r->data)->compressed) {
+        orvex_register_error(0, "Orvex::setRowFeed: not a grid input of one uncompressed tile.\n");
+        return -1;
+    }
+    row_feed = feed ? *feed : OrvexRowFeed{nullptr, nullptr, nullptr};
+    return 0;
+}
+
+int OrvexFedRows::acquire(Orvex *o, int r, long tile)
+{
+    Orvex *input;
+    long a, b;
+    if (!orvex_grid_tile_fed_rows(o, r, tile, &input, &a, &b) || a >= b) return 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (input != input_ || a < lo_ || a > hi_) {
+        // Another input, a new pass, or a gap no tile reads: start afresh.
+        release(lo_, hi_);
+        input_ = input;
+        lo_ = hi_ = a;
+    }
+    if (b <= hi_) return 0;
+    const OrvexRowFeed *feed = input->rowFeed();
+    errno = 0;  // a failure's message carries only what the supply set
+    if (feed->supply(feed->arg, hi_, b) < 0) {
+        orvex_register_error(0, "Orvex::writeTileDataGrid: cannot supply rows %ld to %ld of the source.\n", hi_,
+                             b - 1);
+        return -1;
+    }
+    hi_ = b;
+    return 0;
+}
+
+void OrvexFedRows::written(Orvex *o, int r, long tile, long next)
+{
+    Orvex *input;
+    long a, b;
+    if (!orvex_grid_tile_fed_rows(o, r, tile, &input, &a, &b)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (input != input_) return;
+    if (next < 0 || !orvex_grid_tile_fed_rows(o, r, next, &input, &a, &b)) a = hi_;
+    if (a <= lo_) return;
+    release(lo_, a < hi_ ? a : hi_);
+    lo_ = a < hi_ ? a : hi_;
+}
+
+void OrvexFedRows::release_all()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    release(lo_, hi_);
+    lo_ = hi_ = 0;
+    input_ = nullptr;
+}
+
+// The feed may have been taken away since the rows were supplied.
+void OrvexFedRows::release(long row0, long row1)
+{
+    if (!input_ || row0 >= row1) return;
+    const OrvexRowFeed *feed = input_->rowFeed();
+    if (feed) feed->release(feed->arg, row0, row1);
 }
