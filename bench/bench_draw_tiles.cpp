@@ -70,7 +70,7 @@ int main(int argc, char **argv)
             map.cleanCache(0, 1);
             double t0 = cpu_ms();
             orvextool::Image image(1, 1, orvextool::Rgb{});
-            if (draw_picture({&map}, layers, view, CacheBudget(), &image) != 0 ||
+            if (draw_picture({&map}, layers, view, &image) != 0 ||
                 encode_png(image, level, &png) != 0) {
                 fprintf(stderr, "tile %s failed\n", argv[a]);
                 return 1;

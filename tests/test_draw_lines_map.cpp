@@ -54,7 +54,7 @@ void measure_tile(Orvex &map, const View &view, Tally *tally)
     orvexcli::Layers relief;
     relief.grid = orvexcli::one_grid(orvexcli::auto_grid(map, false, view.dlon()), view);
     Image base(1, 1, Rgb{});
-    ASSERT_EQ(orvexcli::draw_picture(maps, relief, view, orvexcli::CacheBudget(), &base), 0);
+    ASSERT_EQ(orvexcli::draw_picture(maps, relief, view, &base), 0);
 
     orvexcli::LandCover cover;
     tally->cover_ms += cpu_ms([&] { orvexcli::land_cover(rings, view, &cover); });

@@ -19,7 +19,6 @@
 
 namespace {
 
-using orvexcli::CacheBudget;
 using orvexcli::Layers;
 using orvextool::Image;
 using orvextool::Rgb;
@@ -105,7 +104,7 @@ Image draw(Orvex &map, const orvexcli::GridRows &rows, const View &view)
     Layers layers;
     layers.grid = rows;
     Image image(1, 1, Rgb{});
-    EXPECT_EQ(orvexcli::draw_picture({&map}, layers, view, CacheBudget(), &image), 0);
+    EXPECT_EQ(orvexcli::draw_picture({&map}, layers, view, &image), 0);
     return image;
 }
 
@@ -429,7 +428,7 @@ TEST(DrawCover, LandAndWaterFromTheCoverNotTheSign)
         cover.land[static_cast<size_t>(j * 80 + 60)] = 128;
     }
     Image image(80, 80, Rgb{});
-    ASSERT_EQ(orvexcli::draw_grid({&fake.map}, orvexcli::one_grid(0, view), view, CacheBudget(), &cover, &image), 0);
+    ASSERT_EQ(orvexcli::draw_grid({&fake.map}, orvexcli::one_grid(0, view), view, &cover, &image), 0);
     Rgb land = orvextool::elevation_colour(0), water = orvextool::water_colour(0);
     for (long j = 0; j < 80; j++) {
         /* Away from the step in the relief, where shading is flat. */

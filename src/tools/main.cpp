@@ -22,10 +22,10 @@ const Subcommand kSubcommands[] = {
     {"info", orvexcli::info_command, "describe every resolution of a map", true},
     {"build", orvexcli::build_command, "build a map file from grids, shorelines, databases, maps", true},
     {"query", orvexcli::query_command, "tile, sample and value at a latitude/longitude", true},
-    {"render", orvexcli::render_command, "draw a map or a region of it into a PNG image", false},
+    {"render", orvexcli::render_command, "draw a map or a region of it into a PNG image", true},
     {"check", orvexcli::check_command, "verify every header, offset, tile and point of a map", true},
     {"export", orvexcli::export_command, "write a resolution as GeoTIFF, GeoPackage... (through GDAL)", true},
-    {"serve", orvexcli::serve_command, "serve maps as web-map tiles, with a page to browse them", false},
+    {"serve", orvexcli::serve_command, "serve maps as web-map tiles, with a page to browse them", true},
     {"shp2db", orvex_shp2db_command, "import shapefiles into a shapefile database", true},
 };
 

@@ -127,23 +127,17 @@ void print_done(const RenderOptions &o, const View &view, int grid, const std::v
     fprintf(stderr, "\n");
 }
 
-/* One more map object per thread past the first: each keeps its own
- * entries in the shared cache, so that no thread frees another's tiles. */
-int open_workers(const RenderOptions &o, Orvex &map, std::vector<std::unique_ptr<Orvex>> *extra,
-                 std::vector<Orvex *> *maps)
+/* Every drawing thread reads through the one map object: tiles are held
+ * while read, so a thread never loses a tile to another, and each tile is
+ * inflated once for all of them. */
+std::vector<Orvex *> drawing_threads(const RenderOptions &o, Orvex &map)
 {
     long threads = o.threads;
     if (threads <= 0) {
         threads = static_cast<long>(std::thread::hardware_concurrency());
         threads = threads < 1 ? 1 : (threads > 8 ? 8 : threads);
     }
-    maps->push_back(&map);
-    for (long t = 1; t < threads; t++) {
-        extra->push_back(std::unique_ptr<Orvex>(new Orvex));
-        if (open_map("render", map.fname, extra->back().get()) != 0) return -1;
-        maps->push_back(extra->back().get());
-    }
-    return 0;
+    return std::vector<Orvex *>(static_cast<size_t>(threads), &map);
 }
 
 int render(Orvex &map, const RenderOptions &o)
@@ -157,18 +151,16 @@ int render(Orvex &map, const RenderOptions &o)
     std::vector<int> vectors;
     if (choose_grid(map, o, view.dlon(), &grid) != 0 || choose_vectors(map, o, view.dlon(), &vectors) != 0) return 2;
     if (grid < 0 && vectors.empty()) return fail("render", "the map has nothing to draw (no grid or vector resolution chosen)");
-    std::vector<std::unique_ptr<Orvex>> extra;
-    std::vector<Orvex *> maps;
-    if (grid >= 0 && open_workers(o, map, &extra, &maps) != 0) return 1;
+    if (orvex_cache_set_budget(static_cast<size_t>(o.cache_mb) << 20) != 0)
+        return fail("render", "cannot set the tile cache's budget");
+    std::vector<Orvex *> maps = grid >= 0 ? drawing_threads(o, map) : std::vector<Orvex *>{&map};
     std::vector<Ring> rings = collect_rings(map, vectors);
     Layers layers;
     layers.grid = one_grid(grid, view);
     layers.rings = &rings;
-    CacheBudget budget;
-    budget.bytes = o.cache_mb * 1024L * 1024L;
     Progress progress(0, isatty(2) != 0, "bands");
     orvextool::Image image(1, 1, orvextool::Rgb{});
-    int rc = draw_picture(maps, layers, view, budget, &image, [&](long done, long total) { progress.set(done, total); });
+    int rc = draw_picture(maps, layers, view, &image, [&](long done, long total) { progress.set(done, total); });
     if (rc != 0) {
         progress.finish();
         return fail("render", "cannot read the tiles of resolution " + std::to_string(grid));

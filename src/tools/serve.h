@@ -94,7 +94,6 @@ public:
 
 private:
     ServeSettings settings_;
-    CacheBudget budget_;
     PngCache pngs_;
     std::vector<std::unique_ptr<ServedMap>> maps_;
 };

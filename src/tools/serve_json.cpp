@@ -98,8 +98,6 @@ int TileServer::query_json(ServedMap &m, double lat, double lon, std::string *js
     for (int i = 0; i < static_cast<int>(own->frame.nresolutions); i++) {
         QueryAnswer a;
         int rc = query_resolution(*own, i, lat, lon, &a);
-        own->cleanCache(budget_.bytes, 0);
-        own->cleanCacheEntries(budget_.entries, 0);
         if (rc != 0) return -1;
         const OrvexResolution &r = own->frame.resolutions[i];
         out += std::string(i ? "," : "") + "{\"index\":" + std::to_string(i) + ",\"name\":" +

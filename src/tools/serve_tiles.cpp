@@ -115,8 +115,9 @@ const std::vector<Ring> &ServedMap::rings(const std::vector<int> &resolutions)
 TileServer::TileServer(const ServeSettings &settings)
     : settings_(settings), pngs_(static_cast<size_t>(settings.cache_mb) * (1u << 20) / 4)
 {
-    budget_.bytes = settings.cache_mb * (1L << 20) * 3 / 4;
-    budget_.sharers = settings.threads;
+    /* Three quarters of the memory for inflated map tiles, shared by every
+     * drawing thread; the rest for drawn tiles. */
+    orvex_cache_set_budget(static_cast<size_t>(settings.cache_mb) * (1u << 20) / 4 * 3);
 }
 
 int TileServer::add(const char *name)
@@ -173,7 +174,7 @@ int TileServer::tile(ServedMap &m, const TileRequest &t, std::string *png)
     Orvex *own = m.own();
     if (!own) return -1;
     orvextool::Image image(1, 1, orvextool::Rgb{});
-    if (draw_picture({own}, layers, view, budget_, &image) != 0) return -1;
+    if (draw_picture({own}, layers, view, &image) != 0) return -1;
     if (encode_png(image, kTilePngLevel, png) != 0) {
         orvex_register_error(0, "orvex serve: cannot encode tile %s as PNG\n", key.c_str());
         return -1;

@@ -20,17 +20,6 @@ namespace orvexcli {
 using orvextool::View;
 using orvextool::web_tile_view;
 
-/* How much of the shared tile cache may be kept, in bytes and entries of
- * all objects: each drawing trims its own tiles between rows (and within
- * one, when a row crosses many tiles) until the whole cache is within it.
- * `sharers` drawings may run at once on other objects (a server's
- * threads); their additions between trims stay within the cache's table. */
-struct CacheBudget {
-    long bytes = 64L << 20;
-    long entries = 514;
-    long sharers = 1;
-};
-
 /* The grids under a picture and the weight of each on every row of
  * pixels, -1 .. height (the margin included): one grid everywhere, or per
  * row by latitude where a finer one fades out. */
@@ -58,12 +47,13 @@ double relief_exaggeration(double pixel_metres);
 struct LandCover;
 /* Draws the grids over the whole image: elevations with the land and sea
  * ramps and hill shading (land and water from `cover` when it has any,
- * else from the elevation's sign), colours as they are. Each map object
- * (all opened on the same map) reads its own share of the bands of rows on
- * a thread of its own within the `budget` of all; `progress`, when set, is
+ * else from the elevation's sign), colours as they are. One thread
+ * per entry of `maps` (the same object may stand several times: tiles are
+ * held while read, under the process's cache budget) takes bands of rows
+ * in turn; `progress`, when set, is
  * called with bands done and bands in all. Returns 0, or -1 when a tile
  * cannot be read (message registered on the calling thread). */
-int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view, const CacheBudget &budget,
+int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view,
               const LandCover *cover, orvextool::Image *image,
               const std::function<void(long, long)> &progress = nullptr);
 
@@ -84,7 +74,7 @@ struct Layers {
 /* Draws the layers into a new *image: the land cover of the rings, the
  * grid coloured by it (or land and water from the cover alone), then the
  * lines. Returns 0, or -1 as draw_grid. */
-int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const View &view, const CacheBudget &budget,
+int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const View &view,
                  orvextool::Image *image, const std::function<void(long, long)> &progress = nullptr);
 
 /* What a web tile's view shows with `layer` -1: the relief grids by

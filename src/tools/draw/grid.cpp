@@ -5,8 +5,8 @@
 // a tent over what a pixel covers where they are coarser, and only among
 // samples with data, so no-data never bleeds in. Rows may take their value
 // from two grids, weighted, where a finer grid fades out. Bands are shared
-// out among threads, each with a map object (and so cache entries) of its
-// own. Values are made one pixel past every edge, so that the hill shading
+// out among threads, which may read through one map object: each holds
+// the tile it reads. Values are made one pixel past every edge, so that the hill shading
 // of neighbouring pictures (web tiles) matches.
 #include <math.h>
 
@@ -71,7 +71,6 @@ struct Band {
 struct Job {
     const GridRows *rows;
     const View *view;
-    const CacheBudget *budget;
     std::vector<Band> bands;
     std::vector<std::vector<Taps>> col_taps; /* per grid: columns -1 .. width */
     std::vector<Lattice> lattices;
@@ -125,8 +124,7 @@ void run_worker(Job *job, Worker *me, bool reports, const std::function<void(lon
         const Band &b = job->bands[k];
         if (b.grid != grid) {
             grid = b.grid;
-            tiles.reset(new TileAccess(me->map, job->lattices[grid].resolution, job->budget->bytes,
-                                       job->budget->entries));
+            tiles.reset(new TileAccess(me->map, job->lattices[grid].resolution));
         }
         if (draw_band(me->map, *job, b, *tiles) != 0) {
             me->rc = -1;
@@ -159,13 +157,12 @@ void add_bands(const GridRows &rows, size_t g, std::vector<Band> *bands)
 
 /* Interpolated values of every grid over the surface, on the maps'
  * threads. */
-int fill_surface(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view, const CacheBudget &budget,
+int fill_surface(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view,
                  Surface *surface, const std::function<void(long, long)> &progress)
 {
     Job job;
     job.rows = &rows;
     job.view = &view;
-    job.budget = &budget;
     job.surface = surface;
     for (size_t g = 0; g < rows.grids.size(); g++) {
         job.lattices.emplace_back();
@@ -280,14 +277,14 @@ double relief_exaggeration(double pixel_metres)
     return e < 1 ? 1 : (e > 40 ? 40 : e);
 }
 
-int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view, const CacheBudget &budget,
+int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view,
               const LandCover *cover, orvextool::Image *image, const std::function<void(long, long)> &progress)
 {
     if (rows.grids.empty()) return 0;
     const OrvexGrid *first = grid_of(maps[0]->frame.resolutions[rows.grids[0]]);
     thread_local std::vector<float> store[4];
     Surface s(view.width, view.height, first && first->content != 1 ? 3 : 1, rows.grids.size() > 1, store);
-    if (fill_surface(maps, rows, view, budget, &s, progress) != 0) return -1;
+    if (fill_surface(maps, rows, view, &s, progress) != 0) return -1;
     colour_surface(s, view, cover, static_cast<long>(maps.size()), image);
     return 0;
 }

@@ -150,7 +150,7 @@ PictureChoice web_tile_choice(Orvex &map, const View &view, int layer)
     return out;
 }
 
-int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const View &view, const CacheBudget &budget,
+int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const View &view,
                  orvextool::Image *image, const std::function<void(long, long)> &progress)
 {
     bool over_grid = !layers.grid.grids.empty();
@@ -158,7 +158,7 @@ int draw_picture(const std::vector<Orvex *> &maps, const Layers &layers, const V
     LandCover cover;
     bool rings = layers.rings && !layers.rings->empty();
     if (rings) land_cover(*layers.rings, view, &cover);
-    if (over_grid && draw_grid(maps, layers.grid, view, budget, &cover, image, progress) != 0) return -1;
+    if (over_grid && draw_grid(maps, layers.grid, view, &cover, image, progress) != 0) return -1;
     if (!over_grid && cover.any) {
         /* Without a grid, land and water colours blended by the land fraction. */
         const orvextool::Rgb water = orvextool::level_colour(2), land = orvextool::level_colour(1);

@@ -13,7 +13,7 @@ bool covers_full_circle(const OrvexResolution &res)
 
 GridSampler::GridSampler(Orvex *map, int resolution)
     : map_(map), resolution_(resolution), res_(&map->frame.resolutions[resolution]),
-      grid_(grid_of(map->frame.resolutions[resolution])), tiles_(map, resolution, 0, 0)
+      grid_(grid_of(map->frame.resolutions[resolution])), tiles_(map, resolution)
 {
 }
 

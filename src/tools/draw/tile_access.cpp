@@ -4,9 +4,11 @@
 
 namespace orvexcli {
 
-TileAccess::TileAccess(Orvex *map, int resolution, long bytes, long entries)
-    : map_(map), resolution_(resolution), bytes_(bytes), entries_(entries)
+TileAccess::TileAccess(Orvex *map, int resolution) : map_(map), resolution_(resolution) {}
+
+TileAccess::~TileAccess()
 {
+    band_done();
 }
 
 int TileAccess::samples(int tile, const unsigned char **out)
@@ -28,21 +30,24 @@ int TileAccess::samples(int tile, const unsigned char **out)
                              resolution_, tile, grid->tiles[tile].nbuf, bytes);
         return -1;
     }
-    unsigned char *p = nullptr;
-    if (map_->getTileGrid(resolution_, tile, &p) != 0) {
-        /* A full cache is the one failure that trimming cures. */
-        map_->cleanCache(0, 0);
-        elog_clear_register(0);
-        if (map_->getTileGrid(resolution_, tile, &p) != 0) return -1;
+    if (tile == held_) {
+        *out = held_samples_;
+        return 0;
     }
+    unsigned char *p = nullptr;
+    if (map_->holdTileGrid(resolution_, tile, &p) != 0) return -1;
+    band_done();
+    held_ = tile;
+    held_samples_ = p;
     *out = p;
     return 0;
 }
 
 void TileAccess::band_done()
 {
-    map_->cleanCache(bytes_, 0);
-    map_->cleanCacheEntries(entries_, 0);
+    if (held_ >= 0) map_->releaseTileGrid(resolution_, held_);
+    held_ = -1;
+    held_samples_ = nullptr;
 }
 
 }  // namespace orvexcli

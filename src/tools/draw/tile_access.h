@@ -1,6 +1,7 @@
 // Every tile the drawing reads goes through here: one grid resolution's
-// inflated tiles from the shared cache, and the trimming of this object's
-// share of that cache once a band of rows is done.
+// inflated tiles from the shared cache. The tile being read is held, so
+// that no other thread's miss can evict it under the process's byte
+// budget; the cache itself evicts the least recently used of the rest.
 #ifndef ORVEX_TOOL_TILE_ACCESS_H
 #define ORVEX_TOOL_TILE_ACCESS_H
 
@@ -10,19 +11,21 @@ namespace orvexcli {
 
 class TileAccess {
 public:
-    /* `bytes` and `entries`: how much of the cache this object may keep
-     * between bands. */
-    TileAccess(Orvex *map, int resolution, long bytes, long entries);
+    TileAccess(Orvex *map, int resolution);
+    ~TileAccess();
+    TileAccess(const TileAccess &) = delete;
+    TileAccess &operator=(const TileAccess &) = delete;
     /* The inflated samples of `tile`, valid until the next call. Returns
      * 0, or -1 when the tile cannot be read (message registered). */
     int samples(int tile, const unsigned char **out);
-    /* A band of rows is done: keeps this object within its share. */
+    /* A band of rows is done: lets go of the tile still held. */
     void band_done();
 
 private:
     Orvex *map_;
     int resolution_;
-    long bytes_, entries_;
+    int held_ = -1;
+    const unsigned char *held_samples_ = nullptr;
 };
 
 }  // namespace orvexcli
