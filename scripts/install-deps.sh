@@ -8,7 +8,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 packages=(
   build-essential cmake pkg-config
-  zlib1g-dev libdeflate-dev libsqlite3-dev libshp-dev shapelib libpng-dev libcairo2-dev libagg-dev
+  zlib1g-dev libdeflate-dev libsqlite3-dev libshp-dev shapelib libpng-dev libagg-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 libjpeg-turbo-progs
   python3-numpy gdal-bin libgdal-dev python3-gdal python3-netcdf4 gmt gmt-gshhg-low
