@@ -3,7 +3,7 @@
 # with AddressSanitizer and UndefinedBehaviorSanitizer (any report fails).
 # Then the test program alone twice more: built with zlib as the tile codec
 # instead of libdeflate, and the threaded cache and grid tests built with
-# ThreadSanitizer. Last, every fuzz target runs for ORVEX_FUZZ_SECONDS (20;
+# ThreadSanitizer. Last, every fuzz target runs for ORVEX_FUZZ_SECONDS (12;
 # 0 skips them) under ASan and UBSan, leaving the kept corpora as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,7 +42,7 @@ run_program build/test-zlib '*' -DORVEX_CODEC=zlib
 echo "== threaded cache and grid tests with ThreadSanitizer =="
 TSAN_OPTIONS=halt_on_error=1 \
   run_program build/test-tsan 'TileCache*:CacheStress*:TileCodec*:GridParallel*' -DORVEX_TSAN=ON
-fuzz_seconds=${ORVEX_FUZZ_SECONDS:-20}
+fuzz_seconds=${ORVEX_FUZZ_SECONDS:-12}
 if [ "$fuzz_seconds" -gt 0 ]; then
   echo "== fuzz targets, $fuzz_seconds s each =="
   FUZZ_KEEP=0 FUZZ_BUILD_JOBS="$jobs" FUZZ_BUILD_DIR=build/fuzz-ci fuzz/run.sh "$fuzz_seconds"
