@@ -26,7 +26,7 @@ using orvextool::View;
 
 /* One hand-made elevation grid: samples at lat0 - r * step, lon0 + c * step,
  * held uncompressed in tiles of `per_tile` x `per_tile` samples. */
-struct GridSpec {
+struct GridShape {
     double lat0, lon0, step;
     long tile_rows, tile_cols, per_tile;
 };
@@ -34,17 +34,17 @@ struct GridSpec {
 /* A map object whose grids are made from z(lat, lon) (NODATA allowed). */
 class FakeMap {
 public:
-    FakeMap(const std::vector<GridSpec> &specs, const std::function<int(double, double)> &z)
+    FakeMap(const std::vector<GridShape> &shapes, const std::function<int(double, double)> &z)
     {
-        map.frame.nresolutions = static_cast<long>(specs.size());
-        map.frame.resolutions = static_cast<OrvexResolution *>(calloc(specs.size(), sizeof(OrvexResolution)));
-        payloads.resize(specs.size());
-        for (size_t k = 0; k < specs.size(); k++) add(k, specs[k], z);
+        map.frame.nresolutions = static_cast<long>(shapes.size());
+        map.frame.resolutions = static_cast<OrvexResolution *>(calloc(shapes.size(), sizeof(OrvexResolution)));
+        payloads.resize(shapes.size());
+        for (size_t k = 0; k < shapes.size(); k++) add(k, shapes[k], z);
     }
     Orvex map;
 
 private:
-    void add(size_t k, const GridSpec &s, const std::function<int(double, double)> &z)
+    void add(size_t k, const GridShape &s, const std::function<int(double, double)> &z)
     {
         OrvexResolution &res = map.frame.resolutions[k];
         res.map_type = ORVEX_MAP_GRID;
