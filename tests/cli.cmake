@@ -271,8 +271,8 @@ file(WRITE ${CLI_DIR}/badstep.dem.pf "lat 90\nlon -180\ndlat -45\ndlon 0.33x\nnl
 file(WRITE ${CLI_DIR}/zerostep.dem.pf "lat 90\nlon -180\ndlat 0\ndlon 45\nnlat 4\nnlon 8\n")
 add_test(NAME cli.pf.setup COMMAND ${CMAKE_COMMAND} -E chdir ${CLI_DIR} sh -c "cp tiny.dem badstep.dem && cp tiny.dem zerostep.dem")
 set_tests_properties(cli.pf.setup PROPERTIES FIXTURES_SETUP cli_pf FIXTURES_REQUIRED cli_data)
-orvex_cli(pf.not_a_number fail "parameter file ./badstep.dem.pf: key dlon: cannot use value '0.33x' \\(not a number\\).*Orvex::scanInput: Cannot find dlon in parameter file" info badstep.dem)
-orvex_cli(pf.zero_step fail "parameter file ./zerostep.dem.pf: key dlat: cannot use value '0' \\(a step of zero\\).*Cannot find dlat in parameter file" build zs.orx --grid zerostep.dem)
+orvex_cli(pf.not_a_number fail "parameter file ./badstep.dem.pf: key dlon: cannot use value '0.33x' \\(not a number\\).*Orvex::scanInput: refused the value of dlon in parameter file" info badstep.dem)
+orvex_cli(pf.zero_step fail "parameter file ./zerostep.dem.pf: key dlat: cannot use value '0' \\(a step of zero\\).*refused the value of dlat in parameter file" build zs.orx --grid zerostep.dem)
 set_tests_properties(cli.pf.not_a_number cli.pf.zero_step PROPERTIES FIXTURES_REQUIRED "cli_data;cli_pf")
 
 # The default map's shorelines, rebuilt from Debian's GSHHG files: closed

@@ -68,6 +68,19 @@ TEST_F(RawGrid, ColourDensityStandsInForAMissingOrZeroStep)
     }
 }
 
+// A negative density is a negative step: rows running south (columns west).
+TEST_F(RawGrid, NegativeColourDensityRunsRowsSouth)
+{
+    std::string p = make("s.rgb", 36, "lat 10\nlon 20\nnlat 3\nnlon 4\npplat -5.688888888888889\npplon -4\n");
+    Orvex o;
+    ASSERT_EQ(o.setInput(p.c_str(), 0, nullptr), 0);
+    const OrvexResolution &r = o.frame.resolutions[0];
+    const OrvexGrid &g = *static_cast<OrvexGrid *>(r.data);
+    EXPECT_DOUBLE_EQ(g.dlat, -1.0 / 5.688888888888889);
+    EXPECT_DOUBLE_EQ(g.dlon, -0.25);
+    EXPECT_DOUBLE_EQ(r.dlat_tiles, 3 * (-1.0 / 5.688888888888889));
+}
+
 TEST_F(RawGrid, ColourStepWinsOverDensityWhichIsThenNeverRead)
 {
     std::string p = make("a.rgb", 36, std::string(kRgbGeometry) +
@@ -131,7 +144,7 @@ TEST_F(RawGrid, BigEndianFlagMakesDataTypeThree)
         EXPECT_EQ(static_cast<OrvexGrid *>(o.frame.resolutions[0].data)->content, 1);
     }
     std::string p = make("c.dem", 24, geometry + "bigendian maybe\n");
-    expect_refused(p, "Orvex::scanInput: Cannot find bigendian in parameter file.\n",
+    expect_refused(p, "Orvex::scanInput: refused the value of bigendian in parameter file.\n",
                    "parameter file " + p + ".pf: key bigendian: cannot use value 'maybe' (not yes or no)\n");
 }
 
@@ -156,7 +169,7 @@ TEST_F(RawGrid, FirstMissingKeyIsReported)
 }
 
 // Values that are present but unusable: the toolkit names the file, the
-// key and the value, then the scan refuses the key as if it were missing.
+// key and the value, then the scan says it refused the key's value.
 TEST_F(RawGrid, UnusableValuesAreNamedBeforeTheScansMessage)
 {
     const std::string dem = "lat 0\ndlat 1\nlon 0\ndlon 1\nnlat 3\nnlon 4\n";
@@ -185,14 +198,17 @@ TEST_F(RawGrid, UnusableValuesAreNamedBeforeTheScansMessage)
          "the columns would span more than 360 degrees"},
         {"u.rgb", "lat 0\ndlat x\nlon 0\ndlon 1\nnlat 3\nnlon 4\n", "dlat", "x", "not a number"},
         {"u.rgb", "lat 0\npplat 0\nlon 0\ndlon 1\nnlat 3\nnlon 4\n", "pplat", "0",
-         "not a positive number of samples per degree"},
-        {"u.rgb", "lat 0\ndlat 1\nlon 0\npplon -2\nnlat 3\nnlon 4\n", "pplon", "-2",
-         "not a positive number of samples per degree"},
+         "not a finite, non-zero number of samples per degree"},
+        {"u.rgb", "lat 0\ndlat 1\nlon 0\npplon -0\nnlat 3\nnlon 4\n", "pplon", "-0",
+         "not a finite, non-zero number of samples per degree"},
+        {"u.rgb", "lat 0\ndlat 1\nlon 0\npplon 1e-320\nnlat 3\nnlon 4\n", "pplon", "1e-320",
+         "not a finite number"},
+        {"u.rgb", "lat 0\npplat inf\nlon 0\ndlon 1\nnlat 3\nnlon 4\n", "pplat", "inf", "not a finite number"},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.pf);
         std::string p = make(c.name, 64, c.pf);
-        expect_refused(p, std::string("Orvex::scanInput: Cannot find ") + c.key + " in parameter file.\n",
+        expect_refused(p, std::string("Orvex::scanInput: refused the value of ") + c.key + " in parameter file.\n",
                        "parameter file " + p + ".pf: key " + c.key + ": cannot use value '" + c.value + "' (" +
                            c.why + ")\n");
     }
@@ -224,7 +240,7 @@ TEST_F(RawGrid, FileMustHoldEverySample)
                           ": file of 35 bytes is shorter than nlat 3 x nlon 4 x 3 bytes per sample "
                           "= 36 bytes.\n");
     p = make("n.dem", 24, geometry + "nlat -3\nnlon -4\n");  // product positive, still refused
-    expect_refused(p, "Orvex::scanInput: Cannot find nlat in parameter file.\n",
+    expect_refused(p, "Orvex::scanInput: refused the value of nlat in parameter file.\n",
                    "parameter file " + p + ".pf: key nlat: cannot use value '-3' (not a positive number of rows)\n");
     Orvex o;
     // A file longer than its samples is accepted.

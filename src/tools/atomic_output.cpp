@@ -193,7 +193,11 @@ int AtomicOutput::commit(bool replace, std::string *why)
 ScratchFolder::ScratchFolder(const std::string &parent, const std::string &file, const char *companion)
 {
     install_output_cleanup();
-    std::string pattern = (parent.empty() ? std::string(".") : parent) + "/.orvex-scratch-XXXXXX";
+    /* The scratch file is handed to the library, which looks a bare
+     * relative name up in the data folders: "./" keeps it where it is. */
+    std::string folder = parent.empty() ? std::string(".") : parent;
+    if (folder[0] != '/' && folder[0] != '.') folder = "./" + folder;
+    std::string pattern = folder + "/.orvex-scratch-XXXXXX";
     if (pattern.size() >= PATH_MAX) {
         orvex_register_error(0, "orvex: scratch folder name too long in %s.\n", parent.c_str());
         return;

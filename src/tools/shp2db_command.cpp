@@ -3,6 +3,7 @@
 
 #include "shp2db_command.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "atomic_output.h"
 #include "gdal_io.h"
 #include "hostkit.h"
+#include "shapefile_crs.h"
 
 namespace {
 
@@ -31,7 +33,8 @@ void usage(FILE *stream)
           "imported through GDAL, as are shapefiles when --layer or --where is given:\n"
           "polygons and lines become records of the same form, reprojected to\n"
           "longitude/latitude (WGS 84); points, other geometries and empty ones are\n"
-          "counted and left out.\n"
+          "counted and left out. A shapefile whose .prj names anything but\n"
+          "longitude/latitude on WGS 84 is read through GDAL too, and reprojected.\n"
           "  --layer NAME    the layer to read (default: the first)\n"
           "  --where FILTER  only the features matching this attribute filter (SQL)\n",
           stream);
@@ -57,16 +60,36 @@ bool ends_with(const char *s, const char *suffix)
     return n >= k && strcmp(s + n - k, suffix) == 0;
 }
 
+// A shapefile without a .prj, or whose .prj names longitude and latitude on
+// WGS 84, is read as it is; any other goes through GDAL, which reprojects.
+bool lonlat_shapefile(const char *input)
+{
+    if (!ends_with(input, ".shp")) return true;
+    FILE *f = fopen(orvextool::prj_path_for(input).c_str(), "rb");
+    if (!f) return errno == ENOENT;
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0 && text.size() < (1 << 20)) text.append(buf, n);
+    bool failed = ferror(f) != 0;
+    fclose(f);
+    return !failed && orvextool::prj_is_lonlat_wgs84(text);
+}
+
 // Imports one input, through GDAL unless it is a shapefile read whole;
 // the number of records, or -1.
 long import_one(Dbptr db, const char *input, const Request &r)
 {
-    if (ends_with(input, ".shp") && r.layer.empty() && r.where.empty()) {
+    bool lonlat = lonlat_shapefile(input);
+    if (ends_with(input, ".shp") && r.layer.empty() && r.where.empty() && lonlat) {
         long n = shp2db_import(db, input);
         if (n >= 0) printf("%s: %ld records\n", input, n);
         return n;
     }
     if (!orvexcli::gdal_built_in()) {
+        if (!lonlat)
+            orvex_register_error(0, "orvex shp2db: %s does not hold longitude/latitude on WGS 84 (see its .prj); "
+                                    "reprojecting it needs GDAL.\n", input);
         orvex_register_error(0, "orvex shp2db: %s.\n", orvexcli::kNoGdal);
         return -1;
     }

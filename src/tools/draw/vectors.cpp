@@ -11,6 +11,7 @@
 
 #include "map_records.h"
 #include "palette.h"
+#include "vector_features.h"
 #include "vectors.h"
 
 namespace orvexcli {
@@ -19,33 +20,10 @@ namespace {
 
 using orvextool::PixelPoint;
 
-/* The points of a segment as (longitude, latitude) degrees, unwrapped. GSHHS
- * inputs hold them big-endian. */
-std::vector<PixelPoint> segment_points(const OrvexVectorSegment &seg, bool big_endian)
-{
-    std::vector<PixelPoint> out;
-    out.reserve(static_cast<size_t>(seg.npts));
-    OrvexXY xy;
-    long offset = 0, last = 0;
-    for (long k = 0; k < seg.npts; k++) {
-        orvex_get_point(&seg, k, &xy);
-        if (big_endian) N2H4(reinterpret_cast<unsigned char *>(&xy), reinterpret_cast<unsigned char *>(&xy), 2);
-        int x = xy.lon_microdegrees, y = xy.lat_microdegrees;
-        long lx = x + offset;
-        if (k > 0) {
-            while (lx - last > 180000000) lx -= 360000000, offset -= 360000000;
-            while (lx - last < -180000000) lx += 360000000, offset += 360000000;
-        }
-        last = lx;
-        out.push_back(PixelPoint{lx * 1e-6, y * 1e-6});
-    }
-    return out;
-}
-
 Ring make_ring(const OrvexVectorSegment &seg, bool fill, const OrvexResolution &res)
 {
     Ring ring{seg.level, fill, orvextool::polyline_colour(res.name),
-              segment_points(seg, res.data_type == ORVEX_DATA_GSHHS), 0, 0, 0, 0, orvextool::layer_family(res.name), {}, {}, 0, nullptr};
+              segment_lonlat(seg, res.data_type == ORVEX_DATA_GSHHS), 0, 0, 0, 0, orvextool::layer_family(res.name), {}, {}, 0, nullptr};
     measure_ring(&ring);
     return ring;
 }

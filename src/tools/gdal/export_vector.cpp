@@ -1,16 +1,16 @@
 // A vector resolution leaves the map as one layer of features: each
-// segment a polygon where it outlines a filled area, a line otherwise,
-// with its level. A segment that the map keeps in several tiles is written
-// once.
+// segment a multi-polygon where it outlines a filled area, a multi-line
+// otherwise, with its level, all within -180..180 degrees (a ring across
+// the 180 degree meridian is cut there, one round a pole closed along it).
+// A segment that the map keeps in several tiles is written once.
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
-
-#include <set>
-#include <tuple>
 
 #include "common.h"
 #include "gdal_common.h"
 #include "gdal_io.h"
+#include "layer_name.h"
+#include "vector_features.h"
 
 namespace orvexcli {
 
@@ -28,104 +28,91 @@ bool meets(const OrvexVectorSegment &seg, const orvextool::Region *region)
     return false;
 }
 
-/* The segment's points as stored (GSHHS files hold them big-endian). */
-OGRGeometryH points_of(const OrvexVectorSegment &seg, bool big_endian, bool ring)
+/* A feature's parts as one multi-geometry: polygons or lines. */
+OGRGeometryH geometry_of(const VectorFeature &f)
 {
-    OGRGeometryH g = OGR_G_CreateGeometry(ring ? wkbLinearRing : wkbLineString);
-    OrvexXY xy;
-    for (long k = 0; k < seg.npts; k++) {
-        orvex_get_point(&seg, k, &xy);
-        if (big_endian) N2H4(reinterpret_cast<unsigned char *>(&xy), reinterpret_cast<unsigned char *>(&xy), 2);
-        OGR_G_AddPoint_2D(g, xy.lon_microdegrees * 1e-6, xy.lat_microdegrees * 1e-6);
+    OGRGeometryH g = OGR_G_CreateGeometry(f.filled ? wkbMultiPolygon : wkbMultiLineString);
+    for (const orvextool::LonLatLine &part : f.parts) {
+        OGRGeometryH line = OGR_G_CreateGeometry(f.filled ? wkbLinearRing : wkbLineString);
+        for (const orvextool::PixelPoint &p : part) OGR_G_AddPoint_2D(line, p.x, p.y);
+        if (!f.filled) {
+            OGR_G_AddGeometryDirectly(g, line);
+            continue;
+        }
+        OGRGeometryH polygon = OGR_G_CreateGeometry(wkbPolygon);
+        OGR_G_AddGeometryDirectly(polygon, line);
+        OGR_G_AddGeometryDirectly(g, polygon);
     }
-    if (ring) OGR_G_CloseRings(g);
     return g;
 }
 
-OGRGeometryH geometry_of(const OrvexVectorSegment &seg, bool big_endian, bool filled)
+int define_fields(OGRLayerH layer)
 {
-    if (!filled) return points_of(seg, big_endian, false);
-    OGRGeometryH polygon = OGR_G_CreateGeometry(wkbPolygon);
-    OGR_G_AddGeometryDirectly(polygon, points_of(seg, big_endian, true));
-    return polygon;
+    for (const char *name : {"level", "filled", "tile"}) {
+        OGRFieldDefnH f = OGR_Fld_Create(name, OFTInteger);
+        OGRErr err = OGR_L_CreateField(layer, f, TRUE);
+        OGR_Fld_Destroy(f);
+        if (err != OGRERR_NONE) return -1;
+    }
+    return 0;
 }
 
-class LayerWriter {
-public:
-    explicit LayerWriter(OGRLayerH layer) : layer_(layer) {}
-
-    int define()
-    {
-        for (const char *name : {"level", "filled", "tile"}) {
-            OGRFieldDefnH f = OGR_Fld_Create(name, OFTInteger);
-            OGRErr err = OGR_L_CreateField(layer_, f, TRUE);
-            OGR_Fld_Destroy(f);
-            if (err != OGRERR_NONE) return -1;
-        }
-        return 0;
-    }
-
-    /* Writes the segment once; 1 when written, 0 when left out, -1. */
-    int write(const OrvexVectorTile &tile, const OrvexVectorSegment &seg, long t, bool big_endian)
-    {
-        /* Fewer than three points outline no area: a line, then. */
-        bool filled = (tile.fill != 0 || seg.fill != 0) && seg.npts >= 3;
-        if (seg.npts < 2 || !seg.pts) return 0;
-        if (!seen_.insert(key_of(seg, filled)).second) return 0;
-        OGRFeatureH f = OGR_F_Create(OGR_L_GetLayerDefn(layer_));
-        OGR_F_SetFieldInteger(f, 0, seg.level);
-        OGR_F_SetFieldInteger(f, 1, filled ? 1 : 0);
-        OGR_F_SetFieldInteger(f, 2, static_cast<int>(t));
-        OGR_F_SetGeometryDirectly(f, geometry_of(seg, big_endian, filled));
-        OGRErr err = OGR_L_CreateFeature(layer_, f);
-        OGR_F_Destroy(f);
-        return err == OGRERR_NONE ? 1 : -1;
-    }
-
-private:
-    using Key = std::tuple<int, int, int, int, int, long, bool, int, int>;
-    /* Copies of a segment in several tiles agree in box, count, level and
-     * their first point. */
-    static Key key_of(const OrvexVectorSegment &seg, bool filled)
-    {
-        OrvexXY first;
-        orvex_get_point(&seg, 0, &first);
-        return Key{seg.level, seg.lonmin, seg.lonmax, seg.latmin, seg.latmax, seg.npts, filled, first.lon_microdegrees,
-                   first.lat_microdegrees};
-    }
-
-    OGRLayerH layer_;
-    std::set<Key> seen_;
-};
-
-OGRLayerH create_layer(GDALDatasetH ds, const OrvexResolution &res)
+/* Writes one feature; 1 when written, 0 when it has no parts, -1. */
+int write_feature(OGRLayerH layer, const VectorFeature &vf)
 {
-    std::string name = field_text(res.name, sizeof res.name);
+    if (vf.parts.empty()) return 0;
+    OGRFeatureH f = OGR_F_Create(OGR_L_GetLayerDefn(layer));
+    OGR_F_SetFieldInteger(f, 0, vf.level);
+    OGR_F_SetFieldInteger(f, 1, vf.filled ? 1 : 0);
+    OGR_F_SetFieldInteger(f, 2, static_cast<int>(vf.tile));
+    OGR_F_SetGeometryDirectly(f, geometry_of(vf));
+    OGRErr err = OGR_L_CreateFeature(layer, f);
+    OGR_F_Destroy(f);
+    return err == OGRERR_NONE ? 1 : -1;
+}
+
+/* Multi-polygons when every segment outlines an area, multi-lines when
+ * none does, either otherwise. */
+OGRwkbGeometryType geometry_type_of(const OrvexResolution &res)
+{
+    const OrvexVector *v = vector_of(res);
+    bool any_filled = false, any_line = false;
+    for (long t = 0; v && v->tiles && t < res.ntiles; t++) {
+        const OrvexVectorTile &tile = v->tiles[t];
+        for (long s = 0; s < tile.nsegments; s++) {
+            bool filled = (tile.fill != 0 || tile.segments[s].fill != 0) && tile.segments[s].npts >= 3;
+            (filled ? any_filled : any_line) = true;
+        }
+    }
+    if (any_filled && !any_line) return wkbMultiPolygon;
+    if (any_line && !any_filled) return wkbMultiLineString;
+    return wkbUnknown;
+}
+
+OGRLayerH create_layer(GDALDatasetH ds, const OrvexResolution &res, const std::string &driver)
+{
+    std::string name = orvextool::layer_name_for(driver, field_text(res.name, sizeof res.name));
     OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
     OSRSetWellKnownGeogCS(srs, "WGS84");
     OSRSetAxisMappingStrategy(srs, OAMS_TRADITIONAL_GIS_ORDER);
-    OGRLayerH layer = GDALDatasetCreateLayer(ds, name.empty() ? "segments" : name.c_str(), srs, wkbUnknown, nullptr);
+    OGRLayerH layer = GDALDatasetCreateLayer(ds, name.c_str(), srs, geometry_type_of(res), nullptr);
     OSRDestroySpatialReference(srs);
     return layer;
 }
 
 long write_features(GDALDatasetH ds, OGRLayerH layer, const OrvexResolution &res, const orvextool::Region *region)
 {
-    const OrvexVector *v = vector_of(res);
-    LayerWriter writer(layer);
-    if (writer.define() != 0) return -1;
-    bool big = res.data_type == ORVEX_DATA_GSHHS;
+    if (define_fields(layer) != 0) return -1;
     long written = 0;
     bool transaction = GDALDatasetStartTransaction(ds, FALSE) == OGRERR_NONE;
-    for (long t = 0; v->tiles && t < res.ntiles; t++) {
-        const OrvexVectorTile &tile = v->tiles[t];
-        for (long s = 0; s < tile.nsegments; s++) {
-            if (!meets(tile.segments[s], region)) continue;
-            int rc = writer.write(tile, tile.segments[s], t, big);
-            if (rc < 0) return -1;
-            written += rc;
-        }
-    }
+    int rc = for_each_feature(
+        res, [region](const OrvexVectorSegment &seg) { return meets(seg, region); },
+        [&](const VectorFeature &f) {
+            int n = write_feature(layer, f);
+            written += n > 0 ? n : 0;
+            return n < 0 ? -1 : 0;
+        });
+    if (rc != 0) return -1;
     if (transaction && GDALDatasetCommitTransaction(ds) != OGRERR_NONE) return -1;
     return written;
 }
@@ -142,7 +129,7 @@ long export_vector(Orvex &map, int index, const orvextool::Region *region, const
         return -1;
     }
     Dataset ds(GDALCreate(d, path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-    OGRLayerH layer = ds.get() ? create_layer(ds.get(), map.frame.resolutions[index]) : nullptr;
+    OGRLayerH layer = ds.get() ? create_layer(ds.get(), map.frame.resolutions[index], driver) : nullptr;
     long n = layer ? write_features(ds.get(), layer, map.frame.resolutions[index], region) : -1;
     if (n < 0 || ds.close() != 0) {
         orvex_register_error(0, "%s: GDAL's %s driver cannot write %s.\n", kWho, driver.c_str(), path.c_str());

@@ -21,28 +21,37 @@ struct RawGeometry {
     int bigendian = 0;
 };
 
-// Reads one key; a missing or unreadable value registers the one message
-// the scan gives for every key (the toolkit has already said what was
-// wrong with an unreadable value).
+// The scan's message for a key it cannot use: refused when the file gives
+// it (the toolkit has already said what was wrong with the value), not
+// found when it does not.
+void key_unusable(Pf *pf, const char *key)
+{
+    if (pfget_string(pf, key))
+        orvex_register_error(0, "Orvex::scanInput: refused the value of %s in parameter file.\n", key);
+    else
+        orvex_register_error(0, "Orvex::scanInput: Cannot find %s in parameter file.\n", key);
+}
+
 bool read_key(Pf *pf, const char *key, int kind, int required, void *value)
 {
     if (parse_param(pf, key, kind, required, value) >= 0) return true;
-    orvex_register_error(0, "Orvex::scanInput: Cannot find %s in parameter file.\n", key);
+    key_unusable(pf, key);
     return false;
 }
 
-// A value that parsed but cannot describe a grid is refused like a missing
-// one, after the toolkit's message naming the file, the key and the value.
+// A value that parsed but cannot describe a grid is refused, after the
+// toolkit's message naming the file, the key and the value.
 bool usable(Pf *pf, const char *key, bool ok, const char *why)
 {
     if (ok) return true;
     pf_refuse(pf, key, why);
-    orvex_register_error(0, "Orvex::scanInput: Cannot find %s in parameter file.\n", key);
+    key_unusable(pf, key);
     return false;
 }
 
 // A step of a colour grid: "dlat" when it is given and not zero, else the
-// reciprocal of the density "pplat" (likewise for longitude).
+// reciprocal of the density "pplat" (likewise for longitude). A negative
+// density is a negative step: rows running south, columns west.
 bool read_step_or_density(Pf *pf, const char *step_key, const char *density_key, double *step)
 {
     *step = 0.0;
@@ -50,8 +59,8 @@ bool read_step_or_density(Pf *pf, const char *step_key, const char *density_key,
     if (*step != 0.0) return true;
     double density = 0.0;
     if (!read_key(pf, density_key, PF_DOUBLE, 1, &density) ||
-        !usable(pf, density_key, density > 0.0 && isfinite(1.0 / density),
-                "not a positive number of samples per degree"))
+        !usable(pf, density_key, isfinite(density) && density != 0.0 && isfinite(1.0 / density),
+                "not a finite, non-zero number of samples per degree"))
         return false;
     *step = 1.0 / density;
     return true;
