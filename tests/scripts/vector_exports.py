@@ -233,6 +233,8 @@ def relative_paths():
     ds.SetProjection(wgs84().ExportToWkt())
     ds.GetRasterBand(1).WriteArray(__import__('numpy').arange(32, dtype='int16').reshape(4, 8) * 10)
     ds = None
+    for part in ('shp', 'shx', 'dbf', 'prj'):
+        shutil.copy(os.path.join(WORK, 'lonlat.' + part), os.path.join(top, 'in'))
     problems = []
     runs = [
         (['build', 'out/dem.orx', '--grid', 'in/dem.tif'], {}),
@@ -241,6 +243,9 @@ def relative_paths():
         (['export', 'out/dem.orx', '--res', '0', 'out/dem-out.tif'], {}),
         (['build', 'out/shore.orx', '--vector', '../sample.gshhs', '--fill'], {}),
         (['export', 'out/shore.orx', '--res', '0', 'out/shore.gpkg'], {'TMPDIR': 'tmp'}),
+        (['shp2db', 'in/lonlat.shp', 'out/lonlat.db'], {}),
+        (['build', 'out/lonlat.orx', '--vector', 'out/lonlat.db', '--fill'], {}),
+        (['export', 'out/lonlat.orx', '--res', '0', 'out/lonlat.fgb'], {}),
     ]
     answers = []
     for args, env in runs:
