@@ -23,10 +23,12 @@ import sys
 
 from osgeo import gdal, ogr, osr
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from gdal_sources import check, failures, wgs84  # noqa: E402
+
 gdal.UseExceptions()
 ogr.UseExceptions()
 ORVEX = WORK = None
-failures = []
 
 
 def orvex(*args, cwd=None, env=None, expect=0):
@@ -36,19 +38,6 @@ def orvex(*args, cwd=None, env=None, expect=0):
         raise AssertionError('orvex %s: exit %d\n%s%s' % (' '.join(map(str, args)), p.returncode, p.stdout,
                                                            p.stderr))
     return p.stdout + p.stderr
-
-
-def check(name, problems):
-    print('%s: %s' % (name, 'ok' if not problems else '; '.join(problems)), flush=True)
-    if problems:
-        failures.append(name)
-
-
-def wgs84():
-    s = osr.SpatialReference()
-    s.ImportFromEPSG(4326)
-    s.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
-    return s
 
 
 def write_gshhs(path, polygons):
@@ -178,7 +167,9 @@ def utm_shapefile():
         problems.append('shp2db said: ' + log.strip())
     orvex('build', 'utm.orx', '--vector', 'utm.db', '--level', '1', '--overwrite')
     orvex('export', 'utm.orx', '--res', '0', 'utm.geojson', '--overwrite')
-    to_degrees = osr.CoordinateTransformation(utm, wgs84())
+    lonlat = wgs84()
+    lonlat.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+    to_degrees = osr.CoordinateTransformation(utm, lonlat)
     expected = {(round(x * 1e6), round(y * 1e6)) for x, y, _ in to_degrees.TransformPoints(ring)}
     _, feats = read_layer(os.path.join(WORK, 'utm.geojson'))
     got = set()
