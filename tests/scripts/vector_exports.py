@@ -109,6 +109,8 @@ def sample_map():
     problems = []
     for out in ('sample.geojson', 'sample.gpkg', 'sample.fgb'):
         orvex('export', 'sample.orx', '--res', '0', out, '--overwrite')
+        if not os.path.isfile(os.path.join(WORK, out)):
+            problems.append('%s is not one file' % out)
         _, feats = read_layer(os.path.join(WORK, out))
         problems += shape_problems(out, feats) + place_problems(out, feats, SAMPLE_PLACES)
     check('sample shorelines across 180 and round the pole', problems)
@@ -118,6 +120,14 @@ def sample_map():
     if name != 'res_gpkg_shore' or len(feats) != 4:
         problems.append('layer %r with %d features' % (name, len(feats)))
     check('GeoPackage layer of a gpkg... resolution', problems)
+    problems = []
+    out = orvex('export', 'sample.orx', '--res', '0', '--format', 'ESRI Shapefile', 'sample.shp', expect=1)
+    if 'writes several files, not one' not in out:
+        problems.append('a format of several files: ' + out.strip())
+    left = [n for n in os.listdir(WORK) if n.startswith('.') or n.startswith('sample.s')]
+    if left:
+        problems.append('left behind: %s' % left)
+    check('a format of several files is refused, nothing left', problems)
 
 
 DEFAULT_PLACES = [

@@ -5,7 +5,12 @@
 // A segment that the map keeps in several tiles is written once.
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
+#include <dirent.h>
+#include <stdio.h>
+#include <unistd.h>
+#include <sys/stat.h>
 
+#include "atomic_output.h"
 #include "common.h"
 #include "gdal_common.h"
 #include "gdal_io.h"
@@ -117,8 +122,33 @@ long write_features(GDALDatasetH ds, OGRLayerH layer, const OrvexResolution &res
     return written;
 }
 
+/* True when `file` is a regular file with nothing beside it in its folder;
+ * whatever else a driver left there (the other files of a format of
+ * several) is removed, so that the scratch folder goes with it. */
+bool alone_in_folder(const std::string &file)
+{
+    std::string folder = folder_of(file), name = file.substr(folder.size() + 1);
+    DIR *dir = opendir(folder.c_str());
+    if (!dir) return false;
+    bool alone = true;
+    while (struct dirent *e = readdir(dir)) {
+        std::string entry = e->d_name;
+        if (entry == "." || entry == ".." || entry == name) continue;
+        alone = false;
+        unlink((folder + "/" + entry).c_str());
+    }
+    closedir(dir);
+    struct stat st;
+    return alone && lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
+/* Writes the layer into `path` (the command's temporary name). Drivers
+ * choose between one file and a folder of files by the name's suffix
+ * (FlatGeobuf makes a folder of a name without ".fgb"), so the file is
+ * written under the driver's own suffix in a scratch folder beside it and
+ * renamed into place: one file, or a failure. */
 long export_vector(Orvex &map, int index, const orvextool::Region *region, const std::string &path,
                    const std::string &driver)
 {
@@ -128,11 +158,23 @@ long export_vector(Orvex &map, int index, const orvextool::Region *region, const
         orvex_register_error(0, "%s: GDAL has no vector driver '%s'.\n", kWho, driver.c_str());
         return -1;
     }
-    Dataset ds(GDALCreate(d, path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    const char *ext = GDALGetMetadataItem(d, GDAL_DMD_EXTENSION, nullptr);
+    ScratchFolder scratch(folder_of(path), std::string("layer.") + (ext && *ext ? ext : "out"), "-journal");
+    if (!scratch.ready()) return -1;
+    const std::string &file = scratch.file_path();
+    Dataset ds(GDALCreate(d, file.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     OGRLayerH layer = ds.get() ? create_layer(ds.get(), map.frame.resolutions[index], driver) : nullptr;
     long n = layer ? write_features(ds.get(), layer, map.frame.resolutions[index], region) : -1;
     if (n < 0 || ds.close() != 0) {
         orvex_register_error(0, "%s: GDAL's %s driver cannot write %s.\n", kWho, driver.c_str(), path.c_str());
+        return -1;
+    }
+    if (!alone_in_folder(file)) {
+        orvex_register_error(0, "%s: GDAL's %s driver writes several files, not one.\n", kWho, driver.c_str());
+        return -1;
+    }
+    if (rename(file.c_str(), path.c_str()) != 0) {
+        orvex_register_error(1, "%s: cannot move the layer written to %s.\n", kWho, path.c_str());
         return -1;
     }
     return n;
