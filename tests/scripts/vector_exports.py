@@ -107,8 +107,10 @@ def sample_map():
     orvex('build', 'sample.orx', '--vector', 'sample.gshhs', '--fill', '--name', 'shore',
           '--vector', 'sample.gshhs', '--fill', '--name', 'gpkg_shore', '--overwrite')
     problems = []
-    for out in ('sample.geojson', 'sample.gpkg', 'sample.fgb'):
-        orvex('export', 'sample.orx', '--res', '0', out, '--overwrite')
+    # The map, and the GSHHS file itself (its points big-endian).
+    for source, out in (('sample.orx', 'sample.geojson'), ('sample.orx', 'sample.gpkg'), ('sample.orx', 'sample.fgb'),
+                        ('sample.gshhs', 'raw.geojson')):
+        orvex('export', source, '--res', '0', out, '--overwrite')
         if not os.path.isfile(os.path.join(WORK, out)):
             problems.append('%s is not one file' % out)
         _, feats = read_layer(os.path.join(WORK, out))
