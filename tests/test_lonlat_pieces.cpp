@@ -10,6 +10,7 @@
 #include "layer_name.h"
 #include "lonlat_pieces.h"
 #include "shapefile_crs.h"
+#include "vector_features.h"
 
 using namespace orvextool;
 
@@ -243,4 +244,77 @@ TEST(ShapefileCrs, OnlyLongitudeLatitudeOnWgs84KeepsThePlainRoad)
                         "298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Grad\",0.01570796326794897]]";
     for (const char *other : {utm, nad27, paris, grads, "GEOGCRS[\"WGS 84\"]", "garbage"})
         EXPECT_FALSE(prj_is_lonlat_wgs84(other)) << other;
+}
+
+namespace {
+
+OrvexVectorSegment segment_of(std::vector<OrvexXY> &pts, int level, int fill)
+{
+    OrvexVectorSegment s;
+    s.level = level;
+    s.fill = fill;
+    s.npts = static_cast<long>(pts.size());
+    s.pts = pts.data();
+    s.lonmin = s.lonmax = pts[0].lon_microdegrees;
+    s.latmin = s.latmax = pts[0].lat_microdegrees;
+    return s;
+}
+
+OrvexXY xy(int lon, int lat)
+{
+    OrvexXY p;
+    p.lon_microdegrees = lon;
+    p.lat_microdegrees = lat;
+    return p;
+}
+
+}  // namespace
+
+// A resolution's segments as features: a ring across 180 kept in two tiles
+// comes once, in two pieces; a line across it in two; filter honoured.
+TEST(VectorFeatures, SegmentsComeOnceCutAtTheMeridian)
+{
+    std::vector<OrvexXY> square{xy(170000000, 10000000), xy(-170000000, 10000000), xy(-170000000, 20000000),
+                                xy(170000000, 20000000)};
+    std::vector<OrvexXY> line{xy(175000000, 0), xy(-175000000, 1000000)};
+    std::vector<OrvexVectorSegment> first{segment_of(square, 1, 0), segment_of(line, 0, 0)},
+        second{segment_of(square, 1, 0)};
+    OrvexVectorTile tiles[2];
+    tiles[0].fill = tiles[1].fill = 1;
+    tiles[0].nsegments = 2;
+    tiles[0].segments = first.data();
+    tiles[1].nsegments = 1;
+    tiles[1].segments = second.data();
+    OrvexVector v;
+    v.tiles = tiles;
+    OrvexResolution res;
+    res.map_type = ORVEX_MAP_VECTOR;
+    res.ntiles = 2;
+    res.data = &v;
+    std::vector<orvexcli::VectorFeature> got;
+    auto keep = [&](const orvexcli::VectorFeature &f) {
+        got.push_back(f);
+        return 0;
+    };
+    ASSERT_EQ(orvexcli::for_each_feature(res, nullptr, keep), 0);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_TRUE(got[0].filled);
+    EXPECT_EQ(got[0].tile, 0);
+    EXPECT_EQ(canonical_all(got[0].parts), (std::vector<Points>{{{-180, 10}, {-170, 10}, {-170, 20}, {-180, 20}},
+                                                               {{170, 10}, {180, 10}, {180, 20}, {170, 20}}}));
+    // Two points in a filled tile outline no area: a line, cut at 180.
+    EXPECT_FALSE(got[1].filled);
+    ASSERT_EQ(got[1].parts.size(), 2u);
+    EXPECT_DOUBLE_EQ(got[1].parts[0].back().x, 180);
+    EXPECT_DOUBLE_EQ(got[1].parts[0].back().y, 0.5);
+    EXPECT_DOUBLE_EQ(got[1].parts[1].front().x, -180);
+    got.clear();
+    ASSERT_EQ(orvexcli::for_each_feature(
+                  res, [](const OrvexVectorSegment &s) { return s.npts > 2; }, keep),
+              0);
+    EXPECT_EQ(got.size(), 1u);
+    EXPECT_EQ(orvexcli::for_each_feature(res, nullptr, [](const orvexcli::VectorFeature &) { return 7; }), 7);
+    res.map_type = ORVEX_MAP_GRID;
+    EXPECT_EQ(orvexcli::for_each_feature(res, nullptr, keep), -1);
+    res.data = nullptr;
 }
