@@ -41,7 +41,7 @@ void circle_columns(const GridGeometry &g, double west, double east, long *col0,
 
 bool whole_circle(const GridGeometry &g)
 {
-    return g.dlon > 0 && g.nlon > 1 && fabs(g.nlon * g.dlon - 360.0) <= 1e-3 * g.dlon;
+    return g.dlon > 0 && g.nlon > 1 && fabs(g.nlon * g.dlon - 360.0) <= 0.01 * g.dlon;
 }
 
 ExportLayout export_layout(const GridGeometry &g, const Region *region, bool keep_columns)

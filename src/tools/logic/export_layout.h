@@ -29,7 +29,8 @@ struct ExportLayout {
 };
 
 /* True when the columns go once round the Earth eastwards: nlon steps make
- * 360 degrees (to a thousandth of a step), so that the column after the
+ * 360 degrees (to a hundredth of a step: spacings
+ * given to six digits still close the circle), so that the column after the
  * last is the first again. */
 bool whole_circle(const GridGeometry &g);
 
