@@ -118,7 +118,7 @@ def colour_formats():
     rgb = np.random.default_rng(7).integers(0, 256, (3, 90, 180), dtype=np.uint8)
     src = gdal_sources.make_raster('colour.tif', rgb, (-180, 2, 0, 90, 0, -2), gdal_sources.wgs84())
     orvex('build', 'colour.orx', '--grid', src, '--tiles', '2x2', '--name', 'earth-2deg', '--overwrite')
-    for out in ('colour.tif', 'colour.png', 'colour.gpkg'):
+    for out in ('colour.tif', 'colour.png', 'colour.gpkg', 'colour.nc'):
         orvex('export', 'colour.orx', '--res', '0', 'out-' + out, '--overwrite')
     cog = read('out-colour.tif')
     cog_transform = gdal.Info(path('out-colour.tif'), format='json')['geoTransform']
@@ -147,7 +147,12 @@ def colour_formats():
     gdal.SetConfigOption('GDAL_GEOREF_SOURCES', None)
     if list(world) != cog_transform:
         problems.append('world file transform %s' % (world,))
-    check('colour PNG with its georeferencing', problems)
+    # netCDF holds each band as a georeferenced variable: no side files.
+    bands = [gdal.Open('NETCDF:"%s":Band%d' % (path('out-colour.nc'), b + 1)) for b in range(3)]
+    if leftovers('out-colour.nc') != [path('out-colour.nc')] or \
+            not all(np.array_equal(d.ReadAsArray(), cog[b]) for b, d in enumerate(bands)):
+        problems.append('netCDF: %s' % leftovers('out-colour.nc'))
+    check('colour PNG with its georeferencing, netCDF without', problems)
 
     problems = []
     if validate_gpkg:

@@ -1,6 +1,7 @@
 #include "export_formats.h"
 
 #include <cpl_conv.h>
+#include <cpl_string.h>
 #include <ogr_srs_api.h>
 #include <stdio.h>
 #include <string.h>
@@ -15,7 +16,7 @@ namespace {
 
 const char kWho[] = "orvex: export";
 const char kElevationFormats[] = "GeoTIFF (.tif), netCDF (.nc) or ERDAS Imagine (.img)";
-const char kColourFormats[] = "GeoTIFF (.tif), PNG (.png), GeoPackage (.gpkg) or netCDF (.nc)";
+const char kColourFormats[] = "GeoTIFF (.tif), PNG (.png) or GeoPackage (.gpkg)";
 
 int refuse(const std::string &driver, bool colour, const std::string &why)
 {
@@ -80,10 +81,14 @@ int write_aux_xml(const std::string &written, const double t[6], const std::stri
 }
 
 /* True when the file, read on its own, says where it lies and in which
- * reference system. */
+ * reference system; a file of several rasters (netCDF keeps each colour
+ * band as a variable of its own) through its first. */
 bool georeferenced(const std::string &path)
 {
     Dataset ds(GDALOpen(path.c_str(), GA_ReadOnly));
+    const char *first = ds.get() ? CSLFetchNameValue(GDALGetMetadata(ds.get(), "SUBDATASETS"), "SUBDATASET_1_NAME")
+                                 : nullptr;
+    if (first && GDALGetRasterCount(ds.get()) == 0) ds.reset(GDALOpen(std::string(first).c_str(), GA_ReadOnly));
     double t[6];
     return ds.get() && GDALGetGeoTransform(ds.get(), t) == CE_None && GDALGetSpatialRef(ds.get()) != nullptr;
 }
