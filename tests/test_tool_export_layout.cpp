@@ -122,6 +122,18 @@ TEST(ToolExportLayout, WorldFilesAreNamedAsGdalLooksForThem)
     EXPECT_EQ(world_file_name("a.b"), "a.bbw");
 }
 
+TEST(ToolExportLayout, FilesWrittenBesideTheTemporaryNameFollowTheFinalName)
+{
+    const std::string temp = "out/.x.asc.tmp-42", final_path = "out/x.asc";
+    EXPECT_EQ(side_file_name("out/.x.asc.tmp-42.aux.xml", temp, final_path), "out/x.asc.aux.xml");
+    EXPECT_EQ(side_file_name("out/.x.asc.prj", temp, final_path), "out/x.prj");
+    EXPECT_EQ(side_file_name(".x.bil.hdr", ".x.bil.tmp-7", "x.bil"), "x.hdr");
+    EXPECT_EQ(side_file_name(".x.tmp-7.hdr", ".x.tmp-7", "x"), "x.hdr");
+    EXPECT_EQ(side_file_name("out/.x.asc.tmp-42", temp, final_path), ""); /* the file itself */
+    EXPECT_EQ(side_file_name("elsewhere/.x.asc.prj", temp, final_path), "");
+    EXPECT_EQ(side_file_name("out/y.prj", temp, final_path), "");
+}
+
 TEST(ToolExportLayout, KeepColumnsIsAnOption)
 {
     ExportOptions o;

@@ -11,7 +11,8 @@ validator), a PNG whose world file and .aux.xml give gdalinfo the COG's
 transform and WGS 84, and a GeoPackage of PNG tiles in a table named after
 the resolution (GDAL's GeoPackage validator), every band value equal to the
 COG's. Formats that would change the samples are refused leaving nothing
-behind; side files appear with their raster or not at all; gdalwarp to Web
+behind; side files (ours, and those of drivers such as ENVI's header) appear
+with their raster, named after it, or not at all; gdalwarp to Web
 Mercator of rasters that end at the poles prints no PROJ error.
 
 Usage: gdal_exports.py ORVEX WORKDIR
@@ -215,6 +216,24 @@ def side_files_together():
     check('side files appear with their raster', problems)
 
 
+def driver_side_files():
+    """Drivers that keep part of a raster in files of their own (ENVI's
+    header, the ASCII grid's projection) have them named after the output."""
+    problems = []
+    rotated = np.roll(CIRCLE, -180, axis=1)
+    for name, driver, sides in (('envi.bil', 'ENVI', ['envi.hdr']), ('ascii.asc', 'AAIGrid', ['ascii.prj'])):
+        orvex('export', 'circle.orx', '--res', '0', '--format', driver, name, '--overwrite')
+        stem = name.split('.')[0]
+        if leftovers(stem) != sorted(path(n) for n in [name] + sides):
+            problems.append('%s: files %s' % (driver, leftovers(stem)))
+            continue
+        ds = gdal.Open(path(name))
+        if not np.array_equal(ds.ReadAsArray(), rotated) or ds.GetSpatialRef() is None:
+            problems.append('%s: values or reference system lost' % driver)
+        problems += transform_problems(name, (-180.5, 1, 0, 90.5, 0, -1))
+    check("drivers' own side files", problems)
+
+
 def warps():
     problems = []
     orvex('export', 'circle.orx', '--res', '0', '--region', '-180/180/-85/85', 'circle-85.tif', '--overwrite')
@@ -236,6 +255,7 @@ def main():
     colour_formats()
     refusals()
     side_files_together()
+    driver_side_files()
     warps()
     if glob.glob(path('.orvex-scratch-*')):
         failures.append('scratch folders left')

@@ -80,9 +80,19 @@ int write_aux_xml(const std::string &written, const double t[6], const std::stri
     return 0;
 }
 
-/* True when the file, read on its own, says where it lies and in which
- * reference system; a file of several rasters (netCDF keeps each colour
- * band as a variable of its own) through its first. */
+/* Refuses to put a side file where one exists, unless asked to. */
+int side_file_free(const std::string &name, const std::string &final_path, bool overwrite)
+{
+    if (overwrite || !exists(name)) return 0;
+    orvex_register_error(0, "%s: %s needs the side file %s, which exists (--overwrite replaces it).\n", kWho,
+                         final_path.c_str(), name.c_str());
+    return -1;
+}
+
+}  // namespace
+
+/* A file of several rasters (netCDF keeps each colour band as a variable
+ * of its own) is georeferenced when its first one is. */
 bool georeferenced(const std::string &path)
 {
     Dataset ds(GDALOpen(path.c_str(), GA_ReadOnly));
@@ -93,7 +103,26 @@ bool georeferenced(const std::string &path)
     return ds.get() && GDALGetGeoTransform(ds.get(), t) == CE_None && GDALGetSpatialRef(ds.get()) != nullptr;
 }
 
-}  // namespace
+int adopt_driver_files(const std::vector<std::string> &files, OutputGroup &group, bool overwrite)
+{
+    const std::string &temp = group.main().temp_path(), &final_path = group.main().path();
+    for (const std::string &file : files) {
+        if (file == temp) continue;
+        std::string name = orvextool::side_file_name(file, temp, final_path);
+        if (name.empty()) {
+            orvex_register_error(0, "%s: GDAL wrote %s beside %s, a file this export cannot name after %s.\n", kWho,
+                                 file.c_str(), temp.c_str(), final_path.c_str());
+            return -1;
+        }
+        if (side_file_free(name, final_path, overwrite) != 0) return -1;
+        AtomicOutput *side = group.add_side(name);
+        if (!side || rename(file.c_str(), side->temp_path().c_str()) != 0) {
+            orvex_register_error(1, "%s: cannot keep %s, written beside %s.\n", kWho, file.c_str(), temp.c_str());
+            return -1;
+        }
+    }
+    return 0;
+}
 
 void set_wgs84(GDALDatasetH ds)
 {
@@ -134,15 +163,10 @@ int exact_raster_options(const std::string &driver, bool colour, const std::stri
 
 int georeference_beside(const std::string &written, const double transform[6], OutputGroup &group, bool overwrite)
 {
-    if (georeferenced(written)) return 0;
     const std::string &final_path = group.main().path();
     std::string names[2] = {orvextool::world_file_name(final_path), final_path + ".aux.xml"};
     for (const std::string &name : names)
-        if (!overwrite && exists(name)) {
-            orvex_register_error(0, "%s: %s needs the side file %s, which exists (--overwrite replaces it).\n", kWho,
-                                 final_path.c_str(), name.c_str());
-            return -1;
-        }
+        if (side_file_free(name, final_path, overwrite) != 0) return -1;
     AtomicOutput *world = group.add_side(names[0]);
     AtomicOutput *aux = world ? group.add_side(names[1]) : nullptr;
     if (!aux) {

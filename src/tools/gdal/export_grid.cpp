@@ -4,6 +4,7 @@
 // the whole raster at hand to lay out its overviews). Formats that would
 // change the samples are refused before anything is written.
 #include <cpl_conv.h>
+#include <cpl_string.h>
 #include <ctype.h>
 #include <string.h>
 
@@ -131,11 +132,17 @@ std::string table_name(const OrvexResolution &res, int index)
     return name;
 }
 
-int copy_to(GDALDatasetH from, const std::string &path, const std::string &driver, OptionList &options)
+/* Copies the scratch raster with GDAL's driver; *files: every file the
+ * driver wrote (the raster and what it keeps beside it). */
+int copy_to(GDALDatasetH from, const std::string &path, const std::string &driver, OptionList &options,
+            std::vector<std::string> *files)
 {
     /* Strict: a driver that would have to change the samples fails. */
     Dataset out(GDALCreateCopy(GDALGetDriverByName(driver.c_str()), path.c_str(), from, TRUE, options.get(), nullptr,
                                nullptr));
+    char **list = out.get() ? GDALGetFileList(out.get()) : nullptr;
+    for (char **f = list; f && *f; f++) files->push_back(*f);
+    CSLDestroy(list);
     if (!out.get() || out.close() != 0) {
         orvex_register_error(0, "%s: GDAL's %s driver cannot write %s.\n", kWho, driver.c_str(), path.c_str());
         return -1;
@@ -203,8 +210,12 @@ int export_grid(Orvex &map, int index, const orvextool::ExportOptions &o, Output
     }
     for (const Window &w : windows_of(*g, layout))
         if (TileCopier(map, index, w).copy(ds.get()) != 0) return -1;
-    if (copy_to(ds.get(), path, driver, options) != 0) return -1;
-    return georeference_beside(path, layout.transform, out, o.overwrite);
+    std::vector<std::string> files;
+    int rc = copy_to(ds.get(), path, driver, options, &files);
+    /* Looked at before the driver's own side files (a .prj, say) move. */
+    bool placed = rc == 0 && georeferenced(path);
+    if (adopt_driver_files(files, out, o.overwrite) != 0 || rc != 0) return -1;
+    return placed ? 0 : georeference_beside(path, layout.transform, out, o.overwrite);
 }
 
 }  // namespace orvexcli

@@ -3,6 +3,7 @@
 #include <math.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "raster_values.h"
 
@@ -69,6 +70,39 @@ ExportLayout export_layout(const GridGeometry &g, const Region *region, bool kee
     }
     cell_transform(GridPlacement{lon, g.dlon, g.lat_start + out.row0 * g.dlat, g.dlat}, out.transform);
     return out;
+}
+
+namespace {
+
+/* Folder (with its slash, or empty) and base name of a path. */
+std::pair<std::string, std::string> split_path(const std::string &path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {"", path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+bool starts_with(const std::string &s, const std::string &head)
+{
+    return s.size() > head.size() && s.compare(0, head.size(), head) == 0;
+}
+
+}  // namespace
+
+std::string side_file_name(const std::string &file, const std::string &temp_path, const std::string &final_path)
+{
+    auto f = split_path(file), t = split_path(temp_path), out = split_path(final_path);
+    if (f.first != t.first || file == temp_path) return "";
+    if (starts_with(f.second, t.second)) return final_path + f.second.substr(t.second.size());
+    size_t tmp = t.second.rfind(".tmp-");
+    if (tmp == std::string::npos) return "";
+    /* ".x.asc" of ".x.asc.tmp-PID", and what replaced ".tmp-PID". */
+    std::string stem = t.second.substr(0, tmp) + ".";
+    if (!starts_with(f.second, stem)) return "";
+    std::string suffix = f.second.substr(stem.size());
+    size_t dot = out.second.find_last_of('.');
+    std::string base = dot == std::string::npos || dot == 0 ? out.second : out.second.substr(0, dot);
+    return out.first + base + "." + suffix;
 }
 
 std::string world_file_name(const std::string &path)

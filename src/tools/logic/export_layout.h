@@ -48,6 +48,15 @@ ExportLayout export_layout(const GridGeometry &g, const Region *region, bool kee
  * GDAL looks for them. */
 std::string world_file_name(const std::string &path);
 
+/* The name beside `final_path` of a file a writer made beside its
+ * temporary name `temp_path` (".NAME.tmp-PID", as every output is written)
+ * and named after it: the temporary name with a suffix added (".aux.xml")
+ * gets the same suffix after the final name; the temporary name with its
+ * last suffix replaced (".x.asc.prj" for the projection of ".x.asc.tmp-PID")
+ * gets the final name with its suffix replaced ("x.prj"). Empty when the
+ * file is named otherwise or lies in another folder. */
+std::string side_file_name(const std::string &file, const std::string &temp_path, const std::string &final_path);
+
 }  // namespace orvextool
 
 #endif
