@@ -38,8 +38,8 @@ bool exists(const std::string &path)
     return stat(path.c_str(), &st) == 0;
 }
 
-/* The corner of the first cell's centre and the steps, as world files
- * hold them, to the last digit. */
+/* The steps and the centre of the first cell, as world files hold them,
+ * to the last digit. */
 int write_world_file(const std::string &path, const double t[6])
 {
     FILE *f = fopen(path.c_str(), "w");
