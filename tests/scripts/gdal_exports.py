@@ -89,8 +89,7 @@ def whole_circle():
         _, errors, _ = validate_cloud_optimized_geotiff.validate(path('circle-out.tif'))
         problems += ['COG: ' + e for e in errors]
     # Points on both sides of 0 and 180 degrees, none on a cell edge.
-    points = [(lat, lon) for lat in (-89.7, -45.2, 0.3, 7.4, 44.6, 89.2)
-              for lon in (-179.6, -150.3, -90.2, -0.4, 0.4, 90.2, 150.3, 179.4)]
+    points = [(lat, lon) for lat in (-89.7, -45.2, 7.4, 89.2) for lon in (-179.6, -150.3, -0.4, 0.4, 150.3, 179.4)]
     located = subprocess.run(['gdallocationinfo', '-wgs84', '-valonly', path('circle-out.tif')],
                              input=''.join('%r %r\n' % (lon, lat) for lat, lon in points), capture_output=True,
                              text=True, check=True).stdout.splitlines()
