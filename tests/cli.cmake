@@ -175,6 +175,10 @@ if(ORVEX_HAVE_GDAL)
     add_test(NAME cli.gdal.sources COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/scripts/gdal_sources.py
              $<TARGET_FILE:orvex_command> ${CMAKE_CURRENT_BINARY_DIR}/gdal)
     set_tests_properties(cli.gdal.sources PROPERTIES PASS_REGULAR_EXPRESSION "all GDAL sources ok")
+    # Exports read back by GDAL's validators, gdalinfo, gdallocationinfo and gdalwarp.
+    add_test(NAME cli.gdal.exports COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/scripts/gdal_exports.py
+             $<TARGET_FILE:orvex_command> ${CMAKE_CURRENT_BINARY_DIR}/gdal-exports)
+    set_tests_properties(cli.gdal.exports PROPERTIES PASS_REGULAR_EXPRESSION "all GDAL exports ok" TIMEOUT 300)
   else()
     message(WARNING "python3-gdal or numpy missing: the GDAL source tests are left out")
   endif()
@@ -190,6 +194,11 @@ if(ORVEX_HAVE_GDAL)
             export map.orx --res 0 --format GTiff exists.orx)
   orvex_cli(export.empty_region fail "the region holds no sample of resolution 0"
             export map.orx --res 0 --region 10/11/-89.9/-89.8 none.tif)
+  # Formats that would change the samples are refused, naming those that hold them.
+  orvex_cli(export.png_elevations fail "GDAL's PNG driver writes Byte UInt16 samples, not Int16; 16-bit elevations go exactly to GeoTIFF \\(.tif\\)"
+            export map.orx --res 0 relief.png)
+  orvex_cli(export.jpeg_colours fail "GDAL's JPEG driver compresses with loss; colours go exactly to GeoTIFF \\(.tif\\), PNG"
+            export map.orx --res 1 --format JPEG colour.jpg)
   orvex_cli(export.vector pass "wrote shore.geojson \\(GeoJSON\\): resolution 2, 2 features"
             export map.orx --res 2 shore.geojson --overwrite)
   orvex_cli(build.bad_spacing fail "--spacing must lie above 0" build x.orx --grid a.tif --spacing 0)

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,47 @@ TEST(AtomicOutput, FailuresLeaveNothingBehind)
         writeText(out.temp_path() + "-journal", "j");
     }
     EXPECT_EQ(entries(dir), std::vector<std::string>{"b.orx"});
+}
+
+TEST(OutputGroup, SideFilesAppearWithTheirMainFileOrNotAtAll)
+{
+    TempDir dir;
+    std::string why;
+    {
+        orvexcli::OutputGroup group(dir.file("x.png"));
+        orvexcli::AtomicOutput *world = group.add_side(dir.file("x.pgw"));
+        ASSERT_NE(world, nullptr);
+        writeText(group.main().temp_path(), "picture");
+        writeText(world->temp_path(), "world");
+        ASSERT_EQ(group.commit(false, &why), 0) << why;
+    }
+    EXPECT_EQ(text_of(dir.file("x.png")), "picture");
+    EXPECT_EQ(text_of(dir.file("x.pgw")), "world");
+    {
+        // The main file cannot follow (a folder stands at its name): the
+        // side file already moved goes again.
+        mkdir(dir.file("y.png").c_str(), 0755);
+        orvexcli::OutputGroup group(dir.file("y.png"));
+        orvexcli::AtomicOutput *world = group.add_side(dir.file("y.pgw"));
+        writeText(group.main().temp_path(), "picture");
+        writeText(world->temp_path(), "world");
+        EXPECT_EQ(group.commit(true, &why), -1);
+        EXPECT_NE(why.find("cannot move the finished file to '" + dir.file("y.png") + "'"), std::string::npos) << why;
+    }
+    {
+        // A side file that exists is kept unless replacing was asked for,
+        // and the main file does not appear without it.
+        writeText(dir.file("z.pgw"), "older");
+        orvexcli::OutputGroup group(dir.file("z.png"));
+        orvexcli::AtomicOutput *world = group.add_side(dir.file("z.pgw"));
+        writeText(group.main().temp_path(), "picture");
+        writeText(world->temp_path(), "world");
+        EXPECT_EQ(group.commit(false, &why), -1);
+        EXPECT_EQ(text_of(dir.file("z.pgw")), "older");
+    }
+    std::vector<std::string> left = entries(dir);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"x.pgw", "x.png", "y.png", "z.pgw"}));
 }
 
 // Commits one file, leaves two pending (one with a companion) and sends

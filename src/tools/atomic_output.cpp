@@ -190,6 +190,27 @@ int AtomicOutput::commit(bool replace, std::string *why)
     return 0;
 }
 
+AtomicOutput *OutputGroup::add_side(const std::string &path)
+{
+    sides_.push_back(std::unique_ptr<AtomicOutput>(new AtomicOutput(path)));
+    if (sides_.back()->ready()) return sides_.back().get();
+    sides_.pop_back();
+    return nullptr;
+}
+
+int OutputGroup::commit(bool replace, std::string *why)
+{
+    size_t moved = 0;
+    while (moved < sides_.size() && sides_[moved]->commit(replace, why) == 0) moved++;
+    int rc = moved < sides_.size() ? -1 : main_.commit(replace, why);
+    if (rc != 0) {
+        /* Side files without their main file would describe nothing. */
+        for (size_t i = 0; i < moved; i++) unlink(sides_[i]->path().c_str());
+        main_.discard();
+    }
+    return rc;
+}
+
 ScratchFolder::ScratchFolder(const std::string &parent, const std::string &file, const char *companion)
 {
     install_output_cleanup();

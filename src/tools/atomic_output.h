@@ -8,7 +8,9 @@
 #ifndef ORVEX_TOOL_ATOMIC_OUTPUT_H
 #define ORVEX_TOOL_ATOMIC_OUTPUT_H
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace orvexcli {
 
@@ -41,6 +43,24 @@ private:
     std::string path_, temp_, companion_;
     int slot_ = -1;
     bool done_ = false;
+};
+
+/* A file and the side files that belong to it (a world file, say), which
+ * appear together: each is written under its own temporary name, and
+ * commit() moves the side files first and the main file last, removing
+ * the side files again when the main file cannot follow. */
+class OutputGroup {
+public:
+    explicit OutputGroup(const std::string &path, const char *companion = nullptr) : main_(path, companion) {}
+    AtomicOutput &main() { return main_; }
+    /* Protects a side file at `path`; null when no signal slot is free. */
+    AtomicOutput *add_side(const std::string &path);
+    /* As AtomicOutput::commit, for the whole group. */
+    int commit(bool replace, std::string *why);
+
+private:
+    AtomicOutput main_;
+    std::vector<std::unique_ptr<AtomicOutput>> sides_;
 };
 
 /* A folder of scratch files made with a unique name (.orvex-scratch-XXXXXX)

@@ -26,22 +26,30 @@ const char kHelp[] =
     "Writes resolution K of MAP to OUT through GDAL. A grid becomes a raster in\n"
     "longitude/latitude (WGS 84) whose cells are centred on the map's samples:\n"
     "elevations as 16-bit integers with no-data -9999, colours as three bytes;\n"
-    "OUT.tif is a Cloud-Optimized GeoTIFF, deflated. A vector resolution becomes\n"
-    "one layer of features, polygons where filled and lines otherwise, with the\n"
-    "attributes level, filled and tile.\n"
+    "OUT.tif is a Cloud-Optimized GeoTIFF, deflated. A grid that goes once round\n"
+    "the Earth is written from -180 to 180 degrees whatever its stored order.\n"
+    "A format that would change the samples is refused (elevations: not .png,\n"
+    "not .gpkg); one that cannot hold the georeferencing (.png) gets a world\n"
+    "file and an .aux.xml beside it. A vector resolution becomes one layer of\n"
+    "features, polygons where filled and lines otherwise, with the attributes\n"
+    "level, filled and tile.\n"
     "\n"
     "Formats by suffix: grids .tif .tiff (COG), .nc (netCDF), .img (HFA), .png,\n"
     ".gpkg; vectors .gpkg (GeoPackage), .geojson .json (GeoJSON), .fgb\n"
-    "(FlatGeobuf). Formats written as one file only.\n"
+    "(FlatGeobuf). The files a driver keeps beside its raster (.hdr, .prj) are\n"
+    "named after OUT.\n"
     "\n"
     "Options:\n"
     "  --res K             the resolution to export (see 'orvex info')\n"
     "  --region W/E/S/N    only the samples (or the segments meeting the region)\n"
     "                      within it, degrees\n"
     "  --format DRIVER     any GDAL driver that writes files, e.g. GTiff, netCDF\n"
-    "  --overwrite         replace OUT if it exists\n"
+    "  --keep-columns      a grid that goes round the Earth keeps its stored\n"
+    "                      column order and longitudes (0 to 360, say)\n"
+    "  --overwrite         replace OUT (and its side files) if they exist\n"
     "\n"
-    "OUT is written under a temporary name beside it and appears only complete.\n";
+    "OUT and its side files are written under temporary names and appear only\n"
+    "complete, together.\n";
 
 int check_output(const orvextool::ExportOptions &o)
 {
@@ -55,17 +63,17 @@ int check_output(const orvextool::ExportOptions &o)
 
 /* Writes the resolution into `path`; the feature or sample count goes to
  * *what. */
-int write_resolution(Orvex &map, const orvextool::ExportOptions &o, const std::string &driver,
-                     const std::string &path, std::string *what)
+int write_resolution(Orvex &map, const orvextool::ExportOptions &o, const std::string &driver, OutputGroup &out,
+                     std::string *what)
 {
     const orvextool::Region *region = o.has_region ? &o.region : nullptr;
     if (vector_of(map.frame.resolutions[o.resolution])) {
-        long n = export_vector(map, o.resolution, region, path, driver);
+        long n = export_vector(map, o.resolution, region, out.main().temp_path(), driver);
         *what = count_of(n, "feature");
         return n < 0 ? -1 : 0;
     }
     *what = "grid";
-    return export_grid(map, o.resolution, region, path, driver);
+    return export_grid(map, o.resolution, o, out, driver);
 }
 
 int run_export(const orvextool::ExportOptions &o)
@@ -84,10 +92,11 @@ int run_export(const orvextool::ExportOptions &o)
         return usage_error("export", "the suffix of '" + o.output + "' names no " +
                                          (vector_of(res) ? "vector" : "raster") + " format; give --format DRIVER");
     if (int rc = check_output(o)) return rc;
-    AtomicOutput file(o.output, driver == "GPKG" ? "-journal" : nullptr);
-    if (!file.ready()) return fail("export", "cannot protect '" + o.output + "' (name too long)");
+    /* GDAL's own side files of the temporary name go with it on a signal. */
+    OutputGroup file(o.output, driver == "GPKG" ? "-journal" : ".aux.xml");
+    if (!file.main().ready()) return fail("export", "cannot protect '" + o.output + "' (name too long)");
     std::string what, why;
-    if (write_resolution(map, o, driver, file.temp_path(), &what) != 0)
+    if (write_resolution(map, o, driver, file, &what) != 0)
         return fail("export", "cannot export resolution " + std::to_string(o.resolution) + " of '" + o.map + "' to '" + o.output + "'");
     test_checkpoint("exported");
     if (file.commit(o.overwrite, &why) != 0) return fail("export", why);

@@ -11,6 +11,8 @@
 
 #include "Orvex.h"
 #include "atomic_output.h"
+#include "export_layout.h"
+#include "export_options.h"
 #include "hostdb.h"
 #include "region.h"
 
@@ -82,12 +84,17 @@ private:
     OrvexRowFeed feed_ = {nullptr, nullptr, nullptr};
 };
 
+/* Where an export of grid `g` lands: its rows and columns, whole or within
+ * `region` (null: whole), and the raster's transform (see export_layout.h). */
+orvextool::ExportLayout grid_export_layout(const OrvexGrid &g, const orvextool::Region *region, bool keep_columns);
 /* Writes grid resolution `resolution` of `map` (whole, or the samples
- * within `region` when given) to the raster `path` through GDAL's driver
- * `driver`; an elevation grid as 16-bit integers with no-data -9999, a
- * colour grid as three bytes. Returns 0, or -1 with the reasons
- * registered. */
-int export_grid(Orvex &map, int resolution, const orvextool::Region *region, const std::string &path,
+ * within the options' region) to the temporary file of `out` through
+ * GDAL's driver `driver`; an elevation grid as 16-bit integers with no-data
+ * -9999, a colour grid as three bytes. A format that would change the
+ * samples is refused; one that cannot hold the georeferencing gets a world
+ * file and an .aux.xml as side files of `out`. Returns 0, or -1 with the
+ * reasons registered. */
+int export_grid(Orvex &map, int resolution, const orvextool::ExportOptions &options, OutputGroup &out,
                 const std::string &driver);
 /* Writes vector resolution `resolution` (whole, or the segments whose box
  * meets `region`) as features of one layer: polygons where filled, lines

@@ -2,9 +2,11 @@
 // requests and cache headers, answers to malformed requests, and a clean
 // stop on SIGINT or SIGTERM. Requests name maps only by their served
 // names, so no request reaches a file of its own choosing.
+#include <ctype.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -89,6 +91,7 @@ void serve_tile(TileServer &tiles, const httplib::Request &req, httplib::Respons
     if (!m) return plain(res, 404, "404 no such map");
     std::string etag = TileServer::etag(*m, t);
     res.set_header("Access-Control-Allow-Origin", "*");
+    res.set_header("Access-Control-Expose-Headers", "ETag");
     if (!TileServer::has_tile(*m, t)) return plain(res, 404, "404 no such tile");
     if (req.get_header_value("If-None-Match") == etag) {
         res.status = 304;
@@ -122,8 +125,33 @@ void serve_query(TileServer &tiles, const httplib::Request &req, httplib::Respon
     json(res, body);
 }
 
+/* The request headers a preflight may ask for, echoed when they are a
+ * plain list of header names, else the ones web-map clients send. */
+std::string allowed_headers(const httplib::Request &req)
+{
+    std::string asked = req.get_header_value("Access-Control-Request-Headers");
+    bool plain_list = !asked.empty() && asked.size() < 1024;
+    for (char c : asked)
+        if (!isalnum(static_cast<unsigned char>(c)) && !strchr("-_, ", c)) plain_list = false;
+    return plain_list ? asked : "Range, If-None-Match, If-Modified-Since, Accept, Content-Type";
+}
+
+/* A CORS preflight: any origin may GET what is served here (nothing needs
+ * credentials), and browsers keep the answer for a day. */
+void preflight(const httplib::Request &req, httplib::Response &res)
+{
+    res.status = 204;
+    res.set_header("Access-Control-Allow-Origin", "*");
+    res.set_header("Access-Control-Allow-Methods", "GET, HEAD, OPTIONS");
+    res.set_header("Access-Control-Allow-Headers", allowed_headers(req));
+    res.set_header("Access-Control-Max-Age", "86400");
+}
+
 void add_routes(httplib::Server &svr, TileServer &tiles, const std::string &fallback_host)
 {
+    /* Every path answers a preflight, as a page may ask before a GET that
+     * then gets its own status. */
+    svr.Options(".*", preflight);
     svr.Get("/", [](const httplib::Request &, httplib::Response &res) {
         res.set_content(serve_page(), "text/html; charset=utf-8");
     });

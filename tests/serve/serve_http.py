@@ -5,6 +5,7 @@ and malformed and hostile requests answered with 4xx while it serves on.
 Usage: serve_http.py ORVEX WORKDIR (WORKDIR holds the command-line tests'
 map.orx; served.orx is built there)."""
 import concurrent.futures
+import http.client
 import json
 import re
 import socket
@@ -194,6 +195,31 @@ class ServeHttp(unittest.TestCase):
             self.assertEqual(status, 200, path)
             self.assertGreater(len(body), 100, path)
 
+    def test_cors_preflight_is_answered_on_every_route(self):
+        for path in ("/tiles/served/1/0/0.png", "/tiles/served.json", "/maps", "/query?lat=1&lon=2", "/"):
+            conn = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=10)
+            conn.request("OPTIONS", path, headers={"Origin": "http://elsewhere.example",
+                                                   "Access-Control-Request-Method": "GET",
+                                                   "Access-Control-Request-Headers": "range, if-none-match"})
+            r = conn.getresponse()
+            r.read()
+            conn.close()
+            self.assertEqual(r.status, 204, path)
+            self.assertEqual(r.getheader("Access-Control-Allow-Origin"), "*", path)
+            self.assertEqual(r.getheader("Access-Control-Allow-Methods"), "GET, HEAD, OPTIONS", path)
+            self.assertEqual(r.getheader("Access-Control-Allow-Headers"), "range, if-none-match", path)
+            self.assertGreater(int(r.getheader("Access-Control-Max-Age")), 0, path)
+        # Header lists that are not plain names are not echoed.
+        reply = raw_request(self.server.port, b"OPTIONS /maps HTTP/1.1\r\nHost: x\r\n"
+                            b"Access-Control-Request-Headers: a\x01b<script>\r\n\r\n", 4096)
+        self.assertRegex(reply, rb"^HTTP/1\.1 204")
+        self.assertIn(b"Access-Control-Allow-Headers: Range, If-None-Match", reply)
+        self.assertNotIn(b"script", reply)
+        # The answers that follow carry the origin and let scripts read the ETag.
+        _, headers, _ = self.server.get("/tiles/served/1/0/0.png")
+        self.assertEqual(headers["Access-Control-Allow-Origin"], "*")
+        self.assertIn("ETag", headers["Access-Control-Expose-Headers"])
+
 
 def describe(r):
     """A JSON answer in the words of `orvex query`."""
@@ -210,10 +236,10 @@ def describe(r):
     return head + (", elevation no data" if r["elevation"] is None else ", elevation %d" % r["elevation"])
 
 
-def raw_request(port, data):
+def raw_request(port, data, size=64):
     with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
         s.sendall(data)
-        return s.recv(64)
+        return s.recv(size)
 
 
 if __name__ == "__main__":

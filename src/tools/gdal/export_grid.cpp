@@ -1,9 +1,11 @@
 // A grid resolution leaves the map as a georeferenced raster: the samples
 // are copied a tile at a time into a scratch GeoTIFF, which GDAL's
 // driver of the chosen format then copies (a Cloud-Optimized GeoTIFF needs
-// the whole raster at hand to lay out its overviews).
+// the whole raster at hand to lay out its overviews). Formats that would
+// change the samples are refused before anything is written.
 #include <cpl_conv.h>
-#include <ogr_srs_api.h>
+#include <cpl_string.h>
+#include <ctype.h>
 #include <string.h>
 
 #include <vector>
@@ -11,7 +13,8 @@
 #include "common.h"
 #include "gdal_common.h"
 #include "gdal_io.h"
-#include "raster_values.h"
+#include "export_formats.h"
+#include "export_layout.h"
 
 namespace orvexcli {
 
@@ -19,45 +22,22 @@ namespace {
 
 const char kWho[] = "orvex: export";
 
-/* The samples exported: rows and columns of the resolution's whole grid. */
+/* A run of stored rows and columns, written from column `out_col` of the
+ * raster on. */
 struct Window {
-    long row0 = 0, rows = 0, col0 = 0, cols = 0;
+    long row0 = 0, rows = 0, col0 = 0, cols = 0, out_col = 0;
 };
 
-Window window_of(const OrvexGrid &g, const orvextool::Region *region)
-{
-    Window w;
-    if (!region) return Window{0, g.nlat, 0, g.nlon};
-    orvextool::samples_within(g.lat_start, g.dlat, g.nlat, region->south, region->north, &w.row0, &w.rows);
-    /* A region given in the other half-turn of longitudes still meets a
-     * grid kept from 0 to 360 (or from -180 to 180). */
-    for (double shift : {0.0, 360.0, -360.0}) {
-        orvextool::samples_within(g.lon_start, g.dlon, g.nlon, region->west + shift, region->east + shift, &w.col0,
-                                  &w.cols);
-        if (w.cols > 0) break;
-    }
-    return w;
-}
-
-void set_wgs84(GDALDatasetH ds)
-{
-    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-    OSRSetWellKnownGeogCS(srs, "WGS84");
-    GDALSetSpatialRef(ds, srs);
-    OSRDestroySpatialReference(srs);
-}
-
-GDALDatasetH create_scratch(const std::string &path, const OrvexGrid &g, const Window &w)
+GDALDatasetH create_scratch(const std::string &path, const OrvexGrid &g, const orvextool::ExportLayout &l)
 {
     bool colour = g.content != 1;
     OptionList options{"TILED=YES", "COMPRESS=DEFLATE", "ZLEVEL=1", "BIGTIFF=IF_SAFER"};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), static_cast<int>(w.cols),
-                                 static_cast<int>(w.rows), colour ? 3 : 1, colour ? GDT_Byte : GDT_Int16,
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), static_cast<int>(l.cols),
+                                 static_cast<int>(l.rows), colour ? 3 : 1, colour ? GDT_Byte : GDT_Int16,
                                  options.get());
     if (!ds) return nullptr;
-    orvextool::GridPlacement p{g.lon_start + w.col0 * g.dlon, g.dlon, g.lat_start + w.row0 * g.dlat, g.dlat};
     double t[6];
-    orvextool::cell_transform(p, t);
+    memcpy(t, l.transform, sizeof t);
     GDALSetGeoTransform(ds, t);
     set_wgs84(ds);
     if (!colour) GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), ORVEX_NODATA);
@@ -114,7 +94,7 @@ private:
             /* Big-endian raw grids are delivered as stored. */
             if (res_.data_type == ORVEX_DATA_DEMB)
                 for (size_t i = 0; i + 1 < piece_.size(); i += 2) std::swap(piece_[i], piece_[i + 1]);
-            rc = write_piece(out, r - w_.row0, c0 - w_.col0, n, c1 - c0);
+            rc = write_piece(out, r - w_.row0, c0 - w_.col0 + w_.out_col, n, c1 - c0);
         }
         map_.releaseTileGrid(index_, tile);
         return rc;
@@ -140,24 +120,29 @@ private:
     std::vector<unsigned char> piece_;
 };
 
-OptionList copy_options(const std::string &driver)
+/* A name GeoPackage takes for a table: letters, digits and '_', beginning
+ * with a letter, not "gpkg_". */
+std::string table_name(const OrvexResolution &res, int index)
 {
-    if (driver == "COG") return {"COMPRESS=DEFLATE", "BIGTIFF=IF_SAFER"};
-    if (driver == "GTiff") return {"COMPRESS=DEFLATE", "TILED=YES", "BIGTIFF=IF_SAFER"};
-    /* netCDF-4 (which deflates) is not written under a temporary name
-     * without the .nc suffix: classic netCDF it is. */
-    return {};
+    std::string name;
+    for (const char *c = res.name; *c && name.size() < 64; c++)
+        name += isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    if (name.empty() || !isalpha(static_cast<unsigned char>(name[0])) || name.compare(0, 5, "gpkg_") == 0)
+        name = "resolution_" + std::to_string(index) + (name.empty() ? "" : "_" + name);
+    return name;
 }
 
-int copy_to(GDALDatasetH from, const std::string &path, const std::string &driver)
+/* Copies the scratch raster with GDAL's driver; *files: every file the
+ * driver wrote (the raster and what it keeps beside it). */
+int copy_to(GDALDatasetH from, const std::string &path, const std::string &driver, OptionList &options,
+            std::vector<std::string> *files)
 {
-    GDALDriverH d = GDALGetDriverByName(driver.c_str());
-    if (!d || !GDALGetMetadataItem(d, GDAL_DCAP_RASTER, nullptr)) {
-        orvex_register_error(0, "%s: GDAL has no raster driver '%s'.\n", kWho, driver.c_str());
-        return -1;
-    }
-    OptionList options = copy_options(driver);
-    Dataset out(GDALCreateCopy(d, path.c_str(), from, FALSE, options.get(), nullptr, nullptr));
+    /* Strict: a driver that would have to change the samples fails. */
+    Dataset out(GDALCreateCopy(GDALGetDriverByName(driver.c_str()), path.c_str(), from, TRUE, options.get(), nullptr,
+                               nullptr));
+    char **list = out.get() ? GDALGetFileList(out.get()) : nullptr;
+    for (char **f = list; f && *f; f++) files->push_back(*f);
+    CSLDestroy(list);
     if (!out.get() || out.close() != 0) {
         orvex_register_error(0, "%s: GDAL's %s driver cannot write %s.\n", kWho, driver.c_str(), path.c_str());
         return -1;
@@ -165,18 +150,42 @@ int copy_to(GDALDatasetH from, const std::string &path, const std::string &drive
     return 0;
 }
 
+/* The stored columns the layout takes, in one window or two (a
+ * whole-circle grid wraps past its last column). */
+std::vector<Window> windows_of(const OrvexGrid &g, const orvextool::ExportLayout &l)
+{
+    long first = std::min(l.cols, g.nlon - l.col0);
+    std::vector<Window> out{Window{l.row0, l.rows, l.col0, first, 0}};
+    if (first < l.cols) out.push_back(Window{l.row0, l.rows, 0, l.cols - first, first});
+    return out;
+}
+
 }  // namespace
 
-int export_grid(Orvex &map, int index, const orvextool::Region *region, const std::string &path,
-                const std::string &driver)
+orvextool::ExportLayout grid_export_layout(const OrvexGrid &g, const orvextool::Region *region, bool keep_columns)
+{
+    orvextool::GridGeometry geometry;
+    geometry.lon_start = g.lon_start;
+    geometry.dlon = g.dlon;
+    geometry.lat_start = g.lat_start;
+    geometry.dlat = g.dlat;
+    geometry.nlon = g.nlon;
+    geometry.nlat = g.nlat;
+    return orvextool::export_layout(geometry, region, keep_columns);
+}
+
+int export_grid(Orvex &map, int index, const orvextool::ExportOptions &o, OutputGroup &out, const std::string &driver)
 {
     GdalErrors errors;
     /* Formats that keep georeferencing in a side file (.aux.xml) would
-     * leave it beside the temporary name. */
+     * leave it beside the temporary name: side files are written apart. */
     CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
-    const OrvexGrid *g = grid_of(map.frame.resolutions[index]);
-    Window w = window_of(*g, region);
-    if (w.rows < 1 || w.cols < 1) {
+    const OrvexResolution &res = map.frame.resolutions[index];
+    const OrvexGrid *g = grid_of(res);
+    OptionList options;
+    if (exact_raster_options(driver, g->content != 1, table_name(res, index), &options) != 0) return -1;
+    orvextool::ExportLayout layout = grid_export_layout(*g, o.has_region ? &o.region : nullptr, o.keep_columns);
+    if (layout.rows < 1 || layout.cols < 1) {
         orvex_register_error(0, "%s: the region holds no sample of resolution %d.\n", kWho, index);
         return -1;
     }
@@ -186,20 +195,27 @@ int export_grid(Orvex &map, int index, const orvextool::Region *region, const st
         return -1;
     }
     /* GDAL counts a raster's rows and columns in ints. */
-    if (w.rows > INT32_MAX || w.cols > INT32_MAX) {
+    if (layout.rows > INT32_MAX || layout.cols > INT32_MAX) {
         orvex_register_error(0, "%s: the samples to export, %ld x %ld, are more than the %d a raster takes each way.\n",
-                             kWho, w.cols, w.rows, INT32_MAX);
+                             kWho, layout.cols, layout.rows, INT32_MAX);
         return -1;
     }
+    const std::string &path = out.main().temp_path();
     ScratchFolder scratch(folder_of(path), "grid.tif", nullptr);
     if (!scratch.ready()) return -1;
-    Dataset ds(create_scratch(scratch.file_path(), *g, w));
+    Dataset ds(create_scratch(scratch.file_path(), *g, layout));
     if (!ds.get()) {
         orvex_register_error(0, "%s: cannot create the scratch raster %s.\n", kWho, scratch.file_path().c_str());
         return -1;
     }
-    if (TileCopier(map, index, w).copy(ds.get()) != 0) return -1;
-    return copy_to(ds.get(), path, driver);
+    for (const Window &w : windows_of(*g, layout))
+        if (TileCopier(map, index, w).copy(ds.get()) != 0) return -1;
+    std::vector<std::string> files;
+    int rc = copy_to(ds.get(), path, driver, options, &files);
+    /* Looked at before the driver's own side files (a .prj, say) move. */
+    bool placed = rc == 0 && georeferenced(path);
+    if (adopt_driver_files(files, out, o.overwrite) != 0 || rc != 0) return -1;
+    return placed ? 0 : georeference_beside(path, layout.transform, out, o.overwrite);
 }
 
 }  // namespace orvexcli

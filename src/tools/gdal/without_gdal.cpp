@@ -68,7 +68,7 @@ std::string RasterGrid::describe(const std::string &source) const
     return "'" + source + "' (not read)";
 }
 
-int export_grid(Orvex &, int, const orvextool::Region *, const std::string &, const std::string &)
+int export_grid(Orvex &, int, const orvextool::ExportOptions &, OutputGroup &, const std::string &)
 {
     return refuse();
 }

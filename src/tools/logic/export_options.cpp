@@ -20,8 +20,8 @@ bool take_option(const std::vector<std::string> &args, size_t *i, ExportOptions 
 {
     const std::string &w = args[*i];
     std::string value;
-    if (w == "--overwrite") {
-        o->overwrite = true;
+    if (w == "--overwrite" || w == "--keep-columns") {
+        (w == "--overwrite" ? o->overwrite : o->keep_columns) = true;
         return true;
     }
     if (w != "--res" && w != "--region" && w != "--format") {

@@ -17,10 +17,11 @@ struct ExportOptions {
     bool has_region = false;
     Region region;
     bool overwrite = false;
+    bool keep_columns = false; /* a whole-circle grid keeps its stored column order */
 };
 
 /* Parses the arguments after "export": MAP --res K [--region W/E/S/N]
- * [--format DRIVER] [--overwrite] OUT, options anywhere. False with *why
+ * [--format DRIVER] [--overwrite] [--keep-columns] OUT, options anywhere. False with *why
  * on any mistake. */
 bool parse_export_options(const std::vector<std::string> &args, ExportOptions *options, std::string *why);
 
