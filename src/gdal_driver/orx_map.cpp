@@ -11,7 +11,7 @@ void report_failure(int cpl_error, const std::string &what)
     std::string reason;
     for (int i = 0; i < elog_count(); i++) {
         std::string m = elog_message(i) ? elog_message(i) : "";
-        while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+        while (!m.empty() && (m.back() == '\n' || m.back() == ' ' || m.back() == '.')) m.pop_back();
         if (m.empty()) continue;
         reason += (reason.empty() ? "" : "; ") + m;
     }
