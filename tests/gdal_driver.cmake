@@ -22,7 +22,7 @@ if(NOT ORVEX_SANITIZE)
              $<TARGET_FILE:orvex_command> $<TARGET_FILE:orvex_testdata> ${ORVEX_GDAL_PLUGIN_BUILD_DIR}
              ${CMAKE_CURRENT_BINARY_DIR}/gdal_driver)
     add_test(NAME gdal_driver.qgis COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/scripts/gdal_driver_qgis.py
-             $<TARGET_FILE:orvex_command> ${ORVEX_GDAL_PLUGIN_BUILD_DIR} ${CMAKE_CURRENT_BINARY_DIR}/gdal_driver_qgis)
+             $<TARGET_FILE:orvex_testdata> ${ORVEX_GDAL_PLUGIN_BUILD_DIR} ${CMAKE_CURRENT_BINARY_DIR}/gdal_driver_qgis)
     # The QGIS check skips (status 77) where python3-qgis is not installed.
     set_tests_properties(gdal_driver.programs gdal_driver.qgis PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77
                          ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
