@@ -7,8 +7,7 @@ if(NOT TARGET gdal_ORX)
 endif()
 
 add_executable(orvex_driver_tests ${CMAKE_CURRENT_SOURCE_DIR}/driver/test_driver_open.cpp)
-target_link_libraries(orvex_driver_tests PRIVATE gdal_ORX_objects orvex orvexhost orvextool GDAL::GDAL
-                      GTest::gtest GTest::gtest_main)
+target_link_libraries(orvex_driver_tests PRIVATE gdal_ORX_objects orvex orvexhost GTest::gtest GTest::gtest_main)
 target_compile_definitions(orvex_driver_tests PRIVATE ORVEX_TESTDATA_TOOL="$<TARGET_FILE:orvex_testdata>")
 gtest_discover_tests(orvex_driver_tests TEST_PREFIX driver. DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
