@@ -18,10 +18,6 @@ namespace {
 
 const char kMagic[] = "ORX0    ";
 const char kPrefix[] = "ORX:";
-/* Bytes of inflated tiles the library's cache keeps when the process has
- * set no budget of its own (GDAL keeps the blocks it uses in its own). */
-const size_t kDefaultCacheBudget = 256u << 20;
-
 /* The map behind a plain file name: its grids as subdatasets, its vector
  * resolutions as layers. */
 class OrxMapDataset final : public GDALDataset {
@@ -123,14 +119,6 @@ bool parse_subdataset(const char *name, std::string *path, long *k)
     return true;
 }
 
-void set_cache_budget()
-{
-    if (orvex_cache_budget() != 0) return;
-    const char *mb = CPLGetConfigOption("ORX_CACHE_MB", nullptr);
-    size_t bytes = mb ? static_cast<size_t>(std::max(1L, atol(mb))) << 20 : kDefaultCacheBudget;
-    orvex_cache_set_budget(bytes);
-}
-
 GDALDataset *open_subdataset(GDALOpenInfo *info)
 {
     std::string path;
@@ -160,7 +148,6 @@ GDALDataset *open(GDALOpenInfo *info)
         CPLError(CE_Failure, CPLE_NotSupported, "%s: map files open read-only", kDriverName);
         return nullptr;
     }
-    set_cache_budget();
     if (STARTS_WITH_CI(info->pszFilename, kPrefix)) return open_subdataset(info);
     /* The library reads files it maps itself: a file only GDAL's virtual
      * file systems reach is not one it can open. */

@@ -52,6 +52,8 @@ public:
 
 private:
     OrxRasterDataset *dataset() const { return static_cast<OrxRasterDataset *>(poDS); }
+    void fill_other_bands(int bx, int by, const unsigned char *samples, size_t n);
+    static void channel(const unsigned char *samples, size_t n, int band, unsigned char *out);
 
     bool colour_;
 };
@@ -79,11 +81,42 @@ CPLErr OrxRasterBand::IReadBlock(int bx, int by, void *image)
         if (res.data_type == ORVEX_DATA_DEMB)
             for (size_t i = 0; i < n; i++) std::swap(out[2 * i], out[2 * i + 1]);
     } else {
-        const unsigned char *from = samples + (nBand - 1);
-        for (size_t i = 0; i < n; i++) out[i] = from[3 * i];
+        channel(samples, n, nBand, out);
+        fill_other_bands(bx, by, samples, n);
     }
     map.releaseTileGrid(k, tile);
+    /* GDAL keeps the block in its own cache: the library's copy of the
+     * tile goes at once (held tiles of other threads stay), so that memory
+     * is reused rather than fresh pages touched for every tile, and no
+     * tile is held twice. */
+    map.cleanCache(0, 0);
     return CE_None;
+}
+
+/* A colour tile's samples are interleaved: while it is at hand, the same
+ * block of the other bands is filled too, so that each tile is inflated
+ * once however small the library's cache is. */
+void OrxRasterBand::fill_other_bands(int bx, int by, const unsigned char *samples, size_t n)
+{
+    for (int b = 1; b <= poDS->GetRasterCount(); b++) {
+        if (b == nBand) continue;
+        GDALRasterBand *other = poDS->GetRasterBand(b);
+        GDALRasterBlock *block = other->TryGetLockedBlockRef(bx, by);
+        if (block) { /* already cached */
+            block->DropLock();
+            continue;
+        }
+        block = other->GetLockedBlockRef(bx, by, TRUE);
+        if (!block) continue;
+        channel(samples, n, b, static_cast<unsigned char *>(block->GetDataRef()));
+        block->DropLock();
+    }
+}
+
+void OrxRasterBand::channel(const unsigned char *samples, size_t n, int band, unsigned char *out)
+{
+    const unsigned char *from = samples + (band - 1);
+    for (size_t i = 0; i < n; i++) out[i] = from[3 * i];
 }
 
 bool close_to(double a, double b, double tolerance)
