@@ -151,13 +151,13 @@ bool raster_shape_ok(const Orvex &map, long k, std::string *why)
                std::to_string(g->nlat_per_tile) + ", not a raster";
         return false;
     }
-    /* Every block must be a tile of the index, and a block's samples fit
-     * the bytes a buffer can count. */
+    /* Every block must be a tile of the index (numbered in an int, as the
+     * library numbers them), and a block's samples fit the bytes a buffer
+     * can count (both counts are ints here: the product fits a long). */
     long bytes = g->nlon_per_tile * g->nlat_per_tile;
     if ((g->nlon - 1) / g->nlon_per_tile >= res.nlon_tiles || (g->nlat - 1) / g->nlat_per_tile >= res.nlat_tiles ||
-        g->nlon_per_tile > LONG_MAX / g->nlat_per_tile || bytes > INT_MAX / 3 || !std::isfinite(g->dlon) ||
-        !std::isfinite(g->dlat) || g->dlon == 0 || g->dlat == 0 || !std::isfinite(g->lon_start) ||
-        !std::isfinite(g->lat_start)) {
+        bytes > INT_MAX / 3 || res.ntiles > INT_MAX || !std::isfinite(g->dlon) || !std::isfinite(g->dlat) ||
+        g->dlon == 0 || g->dlat == 0 || !std::isfinite(g->lon_start) || !std::isfinite(g->lat_start)) {
         *why = "resolution " + std::to_string(k) + " has a grid its tiles do not cover";
         return false;
     }

@@ -45,7 +45,8 @@ protected:
     /* The good map with one byte changed: the high byte of the resolution
      * count ("count"), or of the first tile index entry's payload size
      * ("entry", after the 24-byte file header, the 848-byte resolution
-     * record and the 104-byte grid header). */
+     * record and the 104-byte grid header), or a grid of 9 columns in
+     * tiles that hold 8 ("columns"). */
     static std::string damaged(const std::string &what)
     {
         std::string good = map_file(), path = folder_ + "/damaged-" + what + ".orx";
@@ -55,6 +56,7 @@ protected:
         fclose(in);
         if (what == "count") bytes[8] = 0xff;
         if (what == "entry") bytes[24 + 848 + 104 + 16 + 6] = 0x7f;
+        if (what == "columns") bytes[24 + 848 + 72] = 9; /* the grid's column count */
         FILE *out = fopen(path.c_str(), "wb");
         fwrite(bytes.data(), 1, bytes.size(), out);
         fclose(out);
@@ -230,6 +232,23 @@ TEST_F(DriverOpen, FlawsTheReaderAcceptsReadCleanly)
         EXPECT_EQ(n, 2) << defect;
         GDALClose(ds);
     }
+}
+
+/* The reader takes a grid whose tiles hold fewer columns than it claims;
+ * as a raster it would have blocks beyond the tile index. */
+TEST_F(DriverOpen, GridItsTilesDoNotCoverIsNoRaster)
+{
+    std::string path = damaged("columns");
+    GDALDatasetH map = open(path, GDAL_OF_RASTER);
+    ASSERT_NE(map, nullptr) << CPLGetLastErrorMsg();
+    char **sub = GDALGetMetadata(map, "SUBDATASETS");
+    EXPECT_STREQ(CSLFetchNameValue(sub, "SUBDATASET_1_NAME"), subdataset(path, 1).c_str());
+    EXPECT_EQ(CSLFetchNameValue(sub, "SUBDATASET_2_NAME"), nullptr);
+    GDALClose(map);
+    EXPECT_EQ(open(subdataset(path, 0), GDAL_OF_RASTER), nullptr);
+    EXPECT_NE(std::string(CPLGetLastErrorMsg()).find("resolution 0 has a grid its tiles do not cover"),
+              std::string::npos)
+        << CPLGetLastErrorMsg();
 }
 
 TEST_F(DriverOpen, UnreadableTileFailsItsBlockOnly)
