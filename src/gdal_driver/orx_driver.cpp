@@ -5,7 +5,7 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
-#include <climits>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +18,7 @@ namespace {
 
 const char kMagic[] = "ORX0    ";
 const char kPrefix[] = "ORX:";
+
 /* The map behind a plain file name: its grids as subdatasets, its vector
  * resolutions as layers. */
 class OrxMapDataset final : public GDALDataset {
