@@ -144,6 +144,8 @@ def features(path, layer=None):
 def check_layers(path):
     """ogr2ogr of every layer against the export's features."""
     ds = ogr.Open(path)
+    if ds is None:  # a map of grids only is no vector dataset
+        return
     for i in range(ds.GetLayerCount()):
         lyr = ds.GetLayer(i)
         name, k = lyr.GetName(), int(lyr.GetMetadataItem('RESOLUTION_INDEX'))
