@@ -2,7 +2,8 @@
 # Installs the Debian packages needed to build, test and use liborvex
 # (clang and its runtimes for the fuzz targets; GMT and its low-resolution
 # GSHHG files for the test of the default map's shorelines; Chromium, its
-# driver and selenium for the browser test of `orvex serve`).
+# driver and selenium for the browser test of `orvex serve`; rasterio for
+# the test of the GDAL driver).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -11,7 +12,7 @@ packages=(
   zlib1g-dev libdeflate-dev libsqlite3-dev libshp-dev shapelib libpng-dev libagg-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 libjpeg-turbo-progs
-  python3-numpy gdal-bin libgdal-dev python3-gdal python3-netcdf4 gmt gmt-gshhg-low
+  python3-numpy gdal-bin libgdal-dev python3-gdal python3-rasterio python3-netcdf4 gmt gmt-gshhg-low
   clang libclang-rt-14-dev
   libcpp-httplib-dev libjs-leaflet
   chromium chromium-driver python3-selenium

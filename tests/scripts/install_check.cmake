@@ -20,6 +20,17 @@ endforeach()
 # A tiny map file: one grid resolution of one 1 x 1 tile holding 42.
 set(map ${SOURCE_DIR}/tests/data/tiny.orx)
 
+# The GDAL driver, where it is built: GDAL's own program loads it from the
+# installed plugin folder and reads the map's sample.
+if(EXISTS ${BUILD_DIR}/gdalplugins/gdal_ORX.so)
+  set(ENV{GDAL_DRIVER_PATH} ${prefix}/lib/gdalplugins)
+  run(gdallocationinfo -valonly "ORX:\"${map}\":0" 0 0)
+  if(NOT last_output MATCHES "^42")
+    message(FATAL_ERROR "the installed GDAL driver reads '${last_output}', not 42")
+  endif()
+  message(STATUS "installed GDAL driver: ${last_output}")
+endif()
+
 # find_package(orvex)
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples -B ${WORK_DIR}/cmake-build
     -DCMAKE_PREFIX_PATH=${prefix})

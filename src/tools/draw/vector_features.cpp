@@ -28,6 +28,12 @@ std::vector<orvextool::PixelPoint> segment_lonlat(const OrvexVectorSegment &seg,
     return out;
 }
 
+std::vector<orvextool::LonLatLine> segment_parts(const OrvexVectorSegment &seg, bool big_endian, bool filled)
+{
+    std::vector<orvextool::PixelPoint> points = segment_lonlat(seg, big_endian);
+    return filled ? orvextool::ring_pieces(std::move(points)) : orvextool::line_pieces(points);
+}
+
 namespace {
 
 /* Copies of a segment in several tiles agree in box, count, level and
@@ -59,9 +65,7 @@ int for_each_feature(const OrvexResolution &res, const std::function<bool(const 
             /* Fewer than three points outline no area: a line, then. */
             bool filled = (tile.fill != 0 || seg.fill != 0) && seg.npts >= 3;
             if (!seen.insert(key_of(seg, filled)).second) continue;
-            std::vector<orvextool::PixelPoint> points = segment_lonlat(seg, big);
-            VectorFeature f{&seg, t, seg.level, filled,
-                            filled ? orvextool::ring_pieces(std::move(points)) : orvextool::line_pieces(points)};
+            VectorFeature f{&seg, t, seg.level, filled, segment_parts(seg, big, filled)};
             if (int rc = each(f)) return rc;
         }
     }

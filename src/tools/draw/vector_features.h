@@ -17,6 +17,10 @@ namespace orvexcli {
  * along it (GSHHS inputs hold them big-endian). */
 std::vector<orvextool::PixelPoint> segment_lonlat(const OrvexVectorSegment &seg, bool big_endian);
 
+/* A segment's pieces within -180..180: rings when `filled`, lines
+ * otherwise (see VectorFeature). */
+std::vector<orvextool::LonLatLine> segment_parts(const OrvexVectorSegment &seg, bool big_endian, bool filled);
+
 /* One segment of a resolution. A filled one (three points or more, of a
  * filled tile or segment) is `parts` polygons, each a closed ring without
  * holes (lakes are features of their own, a level higher); a line is

@@ -15,6 +15,7 @@
 #include "gdal_common.h"
 #include "gdal_io.h"
 #include "layer_name.h"
+#include "segment_features.h"
 #include "vector_features.h"
 
 namespace orvexcli {
@@ -33,35 +34,6 @@ bool meets(const OrvexVectorSegment &seg, const orvextool::Region *region)
     return false;
 }
 
-/* A feature's parts as one multi-geometry: polygons or lines. */
-OGRGeometryH geometry_of(const VectorFeature &f)
-{
-    OGRGeometryH g = OGR_G_CreateGeometry(f.filled ? wkbMultiPolygon : wkbMultiLineString);
-    for (const orvextool::LonLatLine &part : f.parts) {
-        OGRGeometryH line = OGR_G_CreateGeometry(f.filled ? wkbLinearRing : wkbLineString);
-        for (const orvextool::PixelPoint &p : part) OGR_G_AddPoint_2D(line, p.x, p.y);
-        if (!f.filled) {
-            OGR_G_AddGeometryDirectly(g, line);
-            continue;
-        }
-        OGRGeometryH polygon = OGR_G_CreateGeometry(wkbPolygon);
-        OGR_G_AddGeometryDirectly(polygon, line);
-        OGR_G_AddGeometryDirectly(g, polygon);
-    }
-    return g;
-}
-
-int define_fields(OGRLayerH layer)
-{
-    for (const char *name : {"level", "filled", "tile"}) {
-        OGRFieldDefnH f = OGR_Fld_Create(name, OFTInteger);
-        OGRErr err = OGR_L_CreateField(layer, f, TRUE);
-        OGR_Fld_Destroy(f);
-        if (err != OGRERR_NONE) return -1;
-    }
-    return 0;
-}
-
 /* Writes one feature; 1 when written, 0 when it has no parts, -1. */
 int write_feature(OGRLayerH layer, const VectorFeature &vf)
 {
@@ -70,7 +42,7 @@ int write_feature(OGRLayerH layer, const VectorFeature &vf)
     OGR_F_SetFieldInteger(f, 0, vf.level);
     OGR_F_SetFieldInteger(f, 1, vf.filled ? 1 : 0);
     OGR_F_SetFieldInteger(f, 2, static_cast<int>(vf.tile));
-    OGR_F_SetGeometryDirectly(f, geometry_of(vf));
+    OGR_F_SetGeometryDirectly(f, multi_geometry(vf.parts, vf.filled));
     OGRErr err = OGR_L_CreateFeature(layer, f);
     OGR_F_Destroy(f);
     return err == OGRERR_NONE ? 1 : -1;
@@ -107,7 +79,7 @@ OGRLayerH create_layer(GDALDatasetH ds, const OrvexResolution &res, const std::s
 
 long write_features(GDALDatasetH ds, OGRLayerH layer, const OrvexResolution &res, const orvextool::Region *region)
 {
-    if (define_fields(layer) != 0) return -1;
+    if (define_segment_fields(layer) != 0) return -1;
     long written = 0;
     bool transaction = GDALDatasetStartTransaction(ds, FALSE) == OGRERR_NONE;
     int rc = for_each_feature(
