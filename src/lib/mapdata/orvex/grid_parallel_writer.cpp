@@ -7,8 +7,12 @@
 // and the error register therefore come out the same. The payloads waiting
 // to be written are bounded in bytes, whatever the tile size: a tile too
 // large for the ring is made by the calling thread itself in its turn,
-// straight into the file. Rows of a fed source are supplied by the worker
-// that first needs them and released as the tiles are written.
+// straight into the file. Tiles are taken in the build's tile order (the
+// resolutions sampling one raw grid band by band); payloads of a pass's
+// later resolutions wait in a scratch file and follow its first
+// resolution's, so the layout is that of one resolution after another.
+// Rows of a fed source are supplied in that order, by the worker that
+// first needs them, and released as the tiles are written.
 //
 // Messages a worker registers land in its own thread's register; they are
 // carried in the tile's slot and registered again by the calling thread
