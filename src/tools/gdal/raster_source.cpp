@@ -141,6 +141,8 @@ class RowConverter {
 public:
     RowConverter(const Reading &r, long cols) : r_(r), cols_(cols)
     {
+        GDALDataType type = GDALGetRasterDataType(GDALGetRasterBand(r.ds, 1));
+        as_is_ = !r.colour && r.scale.scale == 1 && r.scale.offset == 0 && (type == GDT_Int16 || type == GDT_Byte);
         if (r.palette) {
             int n = GDALGetColorEntryCount(r.palette);
             for (int i = 0; i < n; i++) {
@@ -153,7 +155,7 @@ public:
     }
 
     long sample_bytes() const { return r_.colour ? 3 : 2; }
-    long row_bytes() const { return cols_ * (r_.colour && !r_.palette ? 3 : 8); }
+    long row_bytes() const { return cols_ * (r_.colour && !r_.palette ? 3 : as_is_ ? 2 : 8); }
 
     /* Rows [y, y + n) of columns [x, x + m): the converted samples in
      * *data; the elevation samples from `count_from` on are counted in
@@ -164,6 +166,11 @@ public:
         if (r_.colour && !r_.palette) {
             int rc = read_rgb(y, n, x, m);
             *data = bytes_.data();
+            return rc;
+        }
+        if (as_is_) {
+            int rc = read_as_is(y, n, x, m, count, count_from, counts);
+            *data = reinterpret_cast<const unsigned char *>(shorts_.data());
             return rc;
         }
         values_.resize(count);
@@ -193,6 +200,25 @@ public:
     }
 
 private:
+    /* 16-bit and byte samples without scale or offset are the map's
+     * samples as they are but for the no-data value: read as 16-bit
+     * integers, without the round trip through doubles. */
+    int read_as_is(long y, long n, long x, long m, size_t count, size_t count_from, orvextool::SampleCounts *counts)
+    {
+        shorts_.resize(count);
+        if (GDALRasterIO(GDALGetRasterBand(r_.ds, 1), GF_Read, static_cast<int>(x), static_cast<int>(y),
+                         static_cast<int>(m), static_cast<int>(n), shorts_.data(), static_cast<int>(m),
+                         static_cast<int>(n), GDT_Int16, 0, 0) != CE_None)
+            return -1;
+        if (!r_.scale.has_nodata) return 0;
+        for (size_t i = 0; i < count; i++) {
+            if (shorts_[i] != r_.scale.nodata) continue;
+            shorts_[i] = ORVEX_NODATA;
+            if (i >= count_from) counts->nodata++;
+        }
+        return 0;
+    }
+
     int read_rgb(long y, long n, long x, long m)
     {
         bytes_.resize(static_cast<size_t>(n * m * 3));
@@ -230,6 +256,7 @@ private:
     };
     const Reading &r_;
     long cols_;
+    bool as_is_ = false;
     std::vector<Rgb> lut_;
     std::vector<double> values_;
     std::vector<unsigned char> bytes_;
