@@ -6,7 +6,9 @@ grid and from a deflated GeoTIFF of it read through GDAL, and of a sparse
 world at one arc-second (1,296,000 x 648,000 samples, a few tiles of data,
 the rest never written). Prints a markdown table: wall and CPU time, the
 peak anonymous memory of the build (RssAnon, sampled every 5 ms), the peak
-disk blocks of its scratch grid, the output's size.
+disk blocks of its scratch grid, the output's size, and for a GDAL source
+whether its output holds the very bytes of the build from the raw grid
+(all but the source's name in each resolution's record).
 
 The grids are made from ETOPO5 (the default map's relief, 4320 x 2160,
 resampled by nearest sample) in --work, once. The bench never runs in CI.
@@ -165,6 +167,28 @@ def mb(n):
     return '%.1f' % (n / 1e6)
 
 
+def name_fields(m):
+    """Offsets of the 512-byte source name opening each resolution record
+    of the grid map `m` (a numpy array of its bytes)."""
+    n = int(m[8:16].view('<i8')[0])
+    at, fields = 16, []
+    for _ in range(n):
+        fields.append(at)
+        ntiles = int(m[at + 840:at + 848].view('<i8')[0])
+        at += 848 + 104 + 32 * ntiles
+    return fields
+
+
+def same_but_names(a, b):
+    x, y = np.memmap(a, np.uint8, 'r'), np.memmap(b, np.uint8, 'r')
+    if x.size != y.size:
+        return False
+    diff = np.flatnonzero(x != y)
+    starts = np.array(name_fields(x))
+    k = np.searchsorted(starts, diff, side='right') - 1
+    return bool(np.all((k >= 0) & (diff < starts[np.maximum(k, 0)] + 512)))
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument('--orvex', default=os.path.join(ROOT, 'build', 'dev', 'src', 'tools', 'orvex'))
@@ -185,15 +209,23 @@ def main():
         cases += [('1" world, %d rows, raw' % rows, raw, rows, cols),
                   ('1" world, %d rows, GDAL' % rows, tif, rows, cols)]
     cases = [c for c in cases if c[0].split()[-1] in o.kinds.split(',')]
-    lines = ['| source | samples | wall s | CPU s | peak anon MB | peak scratch MB | output MB |',
-             '|---|---|---|---|---|---|---|']
+    raw_for = None  # the case whose raw output is kept, less its kind
+    lines = ['| source | samples | wall s | CPU s | peak anon MB | peak scratch MB | output MB | bytes as raw |',
+             '|---|---|---|---|---|---|---|---|']
+    raw_out = os.path.join(o.work, 'out-raw.orx')
     for name, src, rows, cols in cases:
-        out = os.path.join(o.work, 'out.orx')
+        gdal = name.endswith('GDAL')
+        out = os.path.join(o.work, 'out-gdal.orx' if gdal else 'out-raw.orx')
         args = ['build', out, '--overwrite', '--quiet'] + pyramid(os.path.basename(src), rows, cols)
         wall, cpu, anon, scratch = run(o.orvex, args, o.work, o.threads)
         size = os.path.getsize(out)
-        lines.append('| %s | %d x %d | %.1f | %.1f | %s | %s | %s |'
-                     % (name, cols, rows, wall, cpu, mb(anon), mb(scratch), mb(size)))
+        same = '-'
+        if gdal and os.path.exists(raw_out) and raw_for == name[:-4]:
+            same = 'same' if same_but_names(raw_out, out) else 'DIFFERENT'
+        if not gdal:
+            raw_for = name[:-3]
+        lines.append('| %s | %d x %d | %.1f | %.1f | %s | %s | %s | %s |'
+                     % (name, cols, rows, wall, cpu, mb(anon), mb(scratch), mb(size), same))
         print(lines[-1], flush=True)
     text = '\n'.join(lines) + '\n'
     print('\n' + text)

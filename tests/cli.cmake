@@ -25,6 +25,7 @@ add_test(NAME cli.setup COMMAND ${CMAKE_COMMAND} -E chdir ${CLI_DIR} sh -c
    $<TARGET_FILE:orvex_testdata> map map.orx && $<TARGET_FILE:orvex_testdata> map data/maps/orx/default.orx && \
    for d in magic truncate payload range points overlap unwritten huge; do \
      $<TARGET_FILE:orvex_testdata> map bad-$d.orx $d || exit 1; done && cp map.orx exists.orx && \
+   $<TARGET_FILE:orvex_testdata> map short-payload.orx short && \
    printf '\\211PNG\\r\\n\\032\\n\\000\\000\\000\\015IHDR' > fake.png && \
    printf 'SQLite format 3\\000\\020\\000' > fake.db && : > zero.orx")
 set_tests_properties(cli.setup PROPERTIES FIXTURES_SETUP cli_data)
@@ -76,6 +77,8 @@ orvex_cli(check.empty pass "OK, 0 resolutions verified" check empty.orx)
 orvex_cli(check.magic fail "not a readable map file.*magic" check bad-magic.orx)
 orvex_cli(check.truncated fail "bad-truncate.orx" check bad-truncate.orx)
 orvex_cli(check.payload fail "resolution 0: tile 1 does not inflate to its 16 bytes" check bad-payload.orx)
+orvex_cli(check.short pass "resolution 0: warning: tile 1 inflates to 8 of its 16 bytes; readers fill the rest with zeros\n.*OK, 3 resolutions verified, 1 warning" check short-payload.orx)
+orvex_cli(check.short_query pass "tile 1 \\(row 0, column 1\\), sample row 1 column 0, elevation 0\n" query 45 0 short-payload.orx)
 orvex_cli(check.range fail "resolution 0: tile 0 records elevations -1000 to 35 but holds -1000 to 30" check bad-range.orx)
 orvex_cli(check.points fail "resolution 2: tile 0 segment 1: 1 of 4 points lie outside" check bad-points.orx)
 orvex_cli(check.overlap fail "overlaps" check bad-overlap.orx)

@@ -3,6 +3,7 @@
 // windows of a region, output drivers, which files the library opens
 // itself, export arguments and attribute JSON.
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <math.h>
 
 #include "build_plan.h"
@@ -55,6 +56,20 @@ TEST(ToolRasterValues, StripsAreWholeBlocksWithinTheBudget)
     EXPECT_EQ(strip_rows(1, 10, 1000), 100);
     EXPECT_EQ(strip_rows(256, 1L << 30, 1L << 25), 1); /* one row beyond the budget is still read */
     EXPECT_EQ(strip_rows(0, 10, 1000), 100);
+}
+
+// However wide the raster (GDAL's sizes go to INT_MAX), a row of the
+// columns read at once stays within the budget, in whole blocks when one
+// fits.
+TEST(ToolRasterValues, PiecesOfAWideRowAreWholeBlocksWithinTheBudget)
+{
+    const long budget = 32L << 20;
+    EXPECT_EQ(piece_cols(5400, 256, 8, 0, budget), 5400); /* a row fits: all of it */
+    EXPECT_EQ(piece_cols(4096, 64, 8, 1024, budget), 1024); /* sixteen blocks of a sparse raster */
+    EXPECT_EQ(piece_cols(INT_MAX, 256, 8, 0, budget), 4194304); /* wider than INT_MAX / 3: 32 MB of doubles */
+    EXPECT_EQ(piece_cols(INT_MAX, 1000, 3, 0, budget), 11184000); /* colour, whole blocks of 1000 */
+    EXPECT_EQ(piece_cols(INT_MAX, INT_MAX, 3, 0, budget), 11184810); /* a block a row: as many columns as fit */
+    EXPECT_EQ(piece_cols(10, 0, 100, 0, 50), 1); /* not one column fits: one is read */
 }
 
 TEST(ToolRasterValues, FirstSampleLiesAtTheCentreOfTheFirstCell)

@@ -94,8 +94,8 @@ void BuildInputs::report_rasters() const
     for (const Entry &e : entries_) {
         if (!e.raster) continue;
         std::string what = e.raster->summary().colour ? "" : e.raster->counts() + ", ";
-        fprintf(stderr, "orvex build: '%s' read: %s%ld bytes of scratch at most\n", e.source.c_str(), what.c_str(),
-                e.raster->scratch_peak());
+        fprintf(stderr, "orvex build: '%s' read: %s%ld rows read, %ld bytes of scratch at most\n", e.source.c_str(),
+                what.c_str(), e.raster->rows_read(), e.raster->scratch_peak());
     }
 }
 

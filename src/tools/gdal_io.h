@@ -71,6 +71,9 @@ public:
     int read_sample(long row, long col);
     /* The most bytes of rows the scratch grid held at once. */
     long scratch_peak() const;
+    /* Rows read from the raster for the build: its height when each row
+     * was read once, however many resolutions sample it. */
+    long rows_read() const;
 
     struct Source; /* the open raster and its scratch grid */
 

@@ -343,8 +343,9 @@ def scratch_watched(args):
 def streamed():
     """A raster four times the scratch limit: built a band of rows at a time
     on one and two threads, every sample of every level as numpy makes it
-    from GDAL's reading, the scratch never past the limit; a band larger
-    than the limit is refused."""
+    from GDAL's reading and as the same build from a raw grid of it makes
+    it, the raster read once for all four levels, the scratch never past
+    the limit; a band larger than the limit is refused."""
     rng = np.random.default_rng(20261209)
     rows, cols = 1200, 2400
     a = rng.integers(-500, 4000, (rows, cols), dtype=np.int16)
@@ -360,6 +361,11 @@ def streamed():
                '--tiles', '12x4', '--grid', 'big.tif', '--dec', '4', '--tiles', '12x2', '--grid', 'big.tif',
                '--dec', '3', '--tiles', '8x1']
     problems = []
+    want.astype('<i2').tofile(os.path.join(WORK, 'big.dem'))
+    with open(os.path.join(WORK, 'big.dem.pf'), 'w') as f:
+        f.write('lat %.17g\ndlat %.17g\nlon %.17g\ndlon %.17g\nnlat %d\nnlon %d\n' % (lat0, dlat, lon0, dlon, rows, cols))
+    orvex('build', 'from-raw.orx', '--overwrite', *[a.replace('big.tif', 'big.dem') for a in pyramid])
+    from_raw = MapFile(os.path.join(WORK, 'from-raw.orx'))
     for threads in ('1', '2'):
         os.environ['ORVEX_THREADS'] = threads
         rc, log, most = scratch_watched(['build', 'streamed.orx', '--scratch-mb', '2', '--overwrite'] + pyramid)
@@ -370,6 +376,13 @@ def streamed():
         m = MapFile(os.path.join(WORK, 'streamed.orx'))
         for k in range(4):
             problems += ['%s threads, resolution %d: %s' % (threads, k, p) for p in check_resolution(m, k, reference)]
+            if not np.array_equal(m.grid(k), from_raw.grid(k)):
+                problems.append('%s threads, resolution %d differs from the build from the raw grid' % (threads, k))
+        if os.path.getsize(os.path.join(WORK, 'streamed.orx')) != os.path.getsize(os.path.join(WORK, 'from-raw.orx')):
+            problems.append('%s threads: not the size of the build from the raw grid' % threads)
+        read = re.search(r'(\d+) rows read', log)
+        if not read or int(read.group(1)) != rows:
+            problems.append('%s threads: %s, expected %d rows read once for all levels' % (threads, read and read.group(0), rows))
         if most > limit:
             problems.append('%s threads: %d bytes of scratch, more than %d' % (threads, most, limit))
         said = re.search(r'(\d+) bytes of scratch at most', log)
@@ -400,6 +413,19 @@ def streamed():
     m = MapFile(os.path.join(WORK, 'sparse.orx'))
     check('sparse GeoTIFF', [p for k in range(2) for p in check_resolution(m, k, Grid(lat0, dlat, lon0, dlon, want,
                                                                                      False))])
+
+
+def wide():
+    """A raster wider than a third of INT_MAX (a VRT without sources, all
+    zeros): opened and queried, not refused for its size."""
+    path = os.path.join(WORK, 'wide.vrt')
+    with open(path, 'w') as f:
+        f.write('<VRTDataset rasterXSize="800000000" rasterYSize="2"><SRS>EPSG:4326</SRS>'
+                '<GeoTransform>-180, 4.5e-7, 0, 90, 0, -90</GeoTransform>'
+                '<VRTRasterBand dataType="Int16" band="1"/></VRTDataset>')
+    log = orvex('query', '0', '0', 'wide.vrt')
+    check('raster of 800000000 columns', [] if re.search(r'sample row \d column \d{9}, elevation 0', log)
+          else [log.strip()])
 
 
 def scratch_left():
@@ -451,6 +477,7 @@ def main():
     os.makedirs(WORK)
     rasters()
     streamed()
+    wide()
     exports()
     vectors()
     refusals()

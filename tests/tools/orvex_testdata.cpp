@@ -193,6 +193,11 @@ bool write_map(const std::string &path, const std::string &defect)
                 if (zmin == -9999 || z < zmin) zmin = z;
                 if (zmax == -9999 || z > zmax) zmax = z;
             }
+        /* A short stream: the first row only, the second read as zeros. */
+        if (defect == "short" && t == 1) {
+            raw.resize(raw.size() / 2);
+            zmax = 0;
+        }
         Bytes payload = deflated(raw);
         if (defect == "payload" && t == 1) payload.resize(payload.size() - 6);
         size_t e = entries0 + 32 * static_cast<size_t>(t);

@@ -6,7 +6,6 @@
 // Rasters in other coordinate systems are read through GDAL's warper, in
 // longitude and latitude.
 #include <gdal_utils.h>
-#include <limits.h>
 #include <math.h>
 #include <ogr_srs_api.h>
 #include <stdio.h>
@@ -142,6 +141,8 @@ class RowConverter {
 public:
     RowConverter(const Reading &r, long cols) : r_(r), cols_(cols)
     {
+        GDALDataType type = GDALGetRasterDataType(GDALGetRasterBand(r.ds, 1));
+        as_is_ = !r.colour && r.scale.scale == 1 && r.scale.offset == 0 && (type == GDT_Int16 || type == GDT_Byte);
         if (r.palette) {
             int n = GDALGetColorEntryCount(r.palette);
             for (int i = 0; i < n; i++) {
@@ -154,7 +155,7 @@ public:
     }
 
     long sample_bytes() const { return r_.colour ? 3 : 2; }
-    long row_bytes() const { return cols_ * (r_.colour && !r_.palette ? 3 : 8); }
+    long row_bytes() const { return cols_ * (r_.colour && !r_.palette ? 3 : as_is_ ? 2 : 8); }
 
     /* Rows [y, y + n) of columns [x, x + m): the converted samples in
      * *data; the elevation samples from `count_from` on are counted in
@@ -165,6 +166,11 @@ public:
         if (r_.colour && !r_.palette) {
             int rc = read_rgb(y, n, x, m);
             *data = bytes_.data();
+            return rc;
+        }
+        if (as_is_) {
+            int rc = read_as_is(y, n, x, m, count, count_from, counts);
+            *data = reinterpret_cast<const unsigned char *>(shorts_.data());
             return rc;
         }
         values_.resize(count);
@@ -194,13 +200,32 @@ public:
     }
 
 private:
+    /* 16-bit and byte samples without scale or offset are the map's
+     * samples as they are but for the no-data value: read as 16-bit
+     * integers, without the round trip through doubles. */
+    int read_as_is(long y, long n, long x, long m, size_t count, size_t count_from, orvextool::SampleCounts *counts)
+    {
+        shorts_.resize(count);
+        if (GDALRasterIO(GDALGetRasterBand(r_.ds, 1), GF_Read, static_cast<int>(x), static_cast<int>(y),
+                         static_cast<int>(m), static_cast<int>(n), shorts_.data(), static_cast<int>(m),
+                         static_cast<int>(n), GDT_Int16, 0, 0) != CE_None)
+            return -1;
+        if (!r_.scale.has_nodata) return 0;
+        for (size_t i = 0; i < count; i++) {
+            if (shorts_[i] != r_.scale.nodata) continue;
+            shorts_[i] = ORVEX_NODATA;
+            if (i >= count_from) counts->nodata++;
+        }
+        return 0;
+    }
+
     int read_rgb(long y, long n, long x, long m)
     {
         bytes_.resize(static_cast<size_t>(n * m * 3));
         int bands[3] = {1, 2, 3};
-        if (GDALDatasetRasterIO(r_.ds, GF_Read, static_cast<int>(x), static_cast<int>(y), static_cast<int>(m),
-                                static_cast<int>(n), bytes_.data(), static_cast<int>(m), static_cast<int>(n),
-                                GDT_Byte, 3, bands, 3, 3 * m, 1) != CE_None)
+        if (GDALDatasetRasterIOEx(r_.ds, GF_Read, static_cast<int>(x), static_cast<int>(y), static_cast<int>(m),
+                                  static_cast<int>(n), bytes_.data(), static_cast<int>(m), static_cast<int>(n),
+                                  GDT_Byte, 3, bands, 3, 3 * static_cast<GSpacing>(m), 1, nullptr) != CE_None)
             return -1;
         return 0;
     }
@@ -231,6 +256,7 @@ private:
     };
     const Reading &r_;
     long cols_;
+    bool as_is_ = false;
     std::vector<Rgb> lut_;
     std::vector<double> values_;
     std::vector<unsigned char> bytes_;
@@ -280,6 +306,7 @@ struct RasterGrid::Source {
     long cols = 0, nrows = 0, block_rows = 0, block_cols = 0;
     long limit = 0;          /* bytes of rows held at once; 0: no limit */
     long held = 0, peak = 0; /* bytes of rows written and not released */
+    long rows_read = 0;      /* rows read from the raster for a build */
     long counted_to = 0;     /* rows counted in the summary so far */
     bool skip_unwritten = false;
     RasterSummary *summary = nullptr;
@@ -290,8 +317,13 @@ struct RasterGrid::Source {
         if (fd >= 0) close(fd);
     }
     long grid_row_bytes() const { return cols * rows->sample_bytes(); }
-    /* Columns read at once: sixteen blocks of a sparse raster, else all. */
-    long piece_cols() const { return skip_unwritten && block_cols > 0 ? std::min(cols, block_cols * 16L) : cols; }
+    /* Columns read at once: sixteen blocks of a sparse raster, else all,
+     * as long as a row of them fits the strip budget. */
+    long piece_cols() const
+    {
+        return orvextool::piece_cols(cols, block_cols, rows->row_bytes() / cols,
+                                     skip_unwritten && block_cols > 0 ? block_cols * 16L : 0, kStripBudget);
+    }
     bool unwritten(long y, long n, long x, long m);
     int supply(long row0, long row1);
     int convert_rows(long y, long n);
@@ -359,6 +391,7 @@ int RasterGrid::Source::supply(long row0, long row1)
     }
     held += need;
     peak = held > peak ? held : peak;
+    rows_read += row1 - row0;
     long strip = orvextool::strip_rows(block_rows, rows->row_bytes() / cols * piece_cols(), kStripBudget);
     for (long y = row0; y < row1; y += strip) {
         long n = std::min(strip, row1 - y);
@@ -434,13 +467,10 @@ int RasterGrid::open_source(const std::string &source, const RasterOptions &opti
     s.r.ds = summary_.warped ? s.warped.get() : s.ds.get();
     summary_.driver = GDALGetDriverShortName(GDALGetDatasetDriver(s.ds.get()));
     summary_.colour = s.r.colour;
+    /* Any size GDAL opens is taken: the grid's sizes are 64-bit and the
+     * reads are cut to the strip budget however wide the raster is. */
     summary_.cols = GDALGetRasterXSize(s.r.ds);
     summary_.rows = GDALGetRasterYSize(s.r.ds);
-    if (summary_.cols > INT_MAX / 3 || summary_.rows > INT_MAX / 3) {
-        orvex_register_error(0, "%s: %s is too large (%ld x %ld samples).\n", kWho, source.c_str(), summary_.cols,
-                             summary_.rows);
-        return -1;
-    }
     return 0;
 }
 
@@ -515,6 +545,11 @@ int RasterGrid::read_sample(long row, long col)
 long RasterGrid::scratch_peak() const
 {
     return source_ ? source_->peak : 0;
+}
+
+long RasterGrid::rows_read() const
+{
+    return source_ ? source_->rows_read : 0;
 }
 
 std::string RasterGrid::describe(const std::string &source) const

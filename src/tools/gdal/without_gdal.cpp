@@ -63,6 +63,11 @@ long RasterGrid::scratch_peak() const
     return 0;
 }
 
+long RasterGrid::rows_read() const
+{
+    return 0;
+}
+
 std::string RasterGrid::describe(const std::string &source) const
 {
     return "'" + source + "' (not read)";

@@ -41,6 +41,15 @@ long strip_rows(long block_rows, long row_bytes, long budget)
     return fit / block_rows * block_rows;
 }
 
+long piece_cols(long cols, long block_cols, long col_bytes, long most, long budget)
+{
+    long piece = most > 0 && most < cols ? most : cols;
+    long fit = col_bytes > 0 ? budget / col_bytes : piece;
+    if (block_cols > 0 && fit >= block_cols) fit = fit / block_cols * block_cols;
+    if (fit < 1) fit = 1;
+    return piece < fit ? piece : fit;
+}
+
 GridPlacement first_sample(const double t[6])
 {
     return {t[0] + 0.5 * t[1], t[1], t[3] + 0.5 * t[5], t[5]};

@@ -30,6 +30,14 @@ short elevation_sample(double raw, const ElevationScale &scale, SampleCounts *co
  * one row. */
 long strip_rows(long block_rows, long row_bytes, long budget);
 
+/* Columns read at once from a raster `cols` wide whose samples take
+ * `col_bytes` bytes when read: all of them, or `most` when given (> 0),
+ * while one row of them fits `budget` bytes; else as many whole blocks of
+ * `block_cols` columns as fit, or as many columns as fit when not even one
+ * block does; at least one column. Memory then follows the budget however
+ * wide the raster is. */
+long piece_cols(long cols, long block_cols, long col_bytes, long most, long budget);
+
 /* Position of the first sample (row 0, column 0) and the steps, degrees,
  * from an affine transform whose origin is the outer corner of the first
  * cell: the sample lies at the cell's centre. */

@@ -7,8 +7,12 @@
 // and the error register therefore come out the same. The payloads waiting
 // to be written are bounded in bytes, whatever the tile size: a tile too
 // large for the ring is made by the calling thread itself in its turn,
-// straight into the file. Rows of a fed source are supplied by the worker
-// that first needs them and released as the tiles are written.
+// straight into the file. Tiles are taken in the build's tile order (the
+// resolutions sampling one raw grid band by band); payloads of a pass's
+// later resolutions wait in a scratch file and follow its first
+// resolution's, so the layout is that of one resolution after another.
+// Rows of a fed source are supplied in that order, by the worker that
+// first needs them, and released as the tiles are written.
 //
 // Messages a worker registers land in its own thread's register; they are
 // carried in the tile's slot and registered again by the calling thread
@@ -50,6 +54,12 @@ enum Outcome {
 struct Slot {
     int resolution = 0;
     int tile = 0;
+    long turn = 0;       // its number in the order tiles are written
+    long band = 0, band_end = 0;  // the first source rows its row of tiles and the next stand for
+    long keep_from = -1; // the first fed row a later tile of its pass reads
+    bool trims = false;  // the next tile turns to another cached source, or none follows
+    bool deferred = false;     // its payload waits for the pass's first resolution
+    bool ends_pass = false;    // the last tile of its pass: the waiting payloads follow it
     bool done = false;  // made by a worker, not yet taken by the writer
     size_t bytes = 0;   // what the tile counts against the ring
     Outcome outcome = kMade;
@@ -145,7 +155,7 @@ void register_again(const OrvexChunks &messages)
 class ParallelBuild {
 public:
     ParallelBuild(Orvex *o, OrvexBuildRun *run)
-        : o_(o), run_(run), gamma_(run->gamma), lightmin_(run->lightmin)
+        : o_(o), run_(run), gamma_(run->gamma), lightmin_(run->lightmin), order_(o)
     {
     }
     ~ParallelBuild()
@@ -172,6 +182,8 @@ private:
     bool keep_messages(Slot &s);
     int write_all();
     int write(Slot &s);
+    int write_now(Slot &s);
+    int defer(Slot &s);
     void after_tile(const Slot &s, long written);
     size_t ring_share(int r) const;
     bool within_two_rows() const;
@@ -189,8 +201,14 @@ private:
     long claimed_ = 0;       // tiles handed to workers, in tile order
     long written_ = 0;       // tiles the writer is done with
     long limit_ = 0;         // no tile from here on is handed out: an earlier one failed
+    OrvexTileOrder order_;   // the tiles in the order they are written
+    bool cursor_ok_ = false; // a tile number claimed_ exists
     int cursor_r_ = 0;       // resolution and tile of tile number claimed_
     long cursor_t_ = -1;
+    bool cursor_drains_ = false;  // it waits until every earlier tile is written
+    bool cursor_deferred_ = false;
+    OrvexDeferredPayloads deferred_;
+    long cursor_band_ = 0, cursor_band_end_ = 0, cursor_keep_ = -1;
     size_t held_ = 0;        // ring bytes of the tiles claimed and not yet written
     bool stop_ = false;
     OrvexFedRows fed_;
@@ -214,7 +232,8 @@ bool ParallelBuild::setup(int workers)
         CachedSource c = cached_source(o_, r);
         Orvex *fed;
         long a, b;
-        // A fed source starts a new pass over its rows with every resolution.
+        // A fed source starts a new pass over its rows with every pass of the
+        // tile order (one resolution, or several taken band by band).
         fed_source_[r] = orvex_grid_tile_fed_rows(o_, r, 0, &fed, &a, &b);
         drain_[r] = (c.input && !(c == previous)) || fed_source_[r];
         previous = c;
@@ -223,13 +242,17 @@ bool ParallelBuild::setup(int workers)
     return true;
 }
 
+// A fed source is read in one pass for the resolutions taken together: only
+// the first tile of the pass waits.
 void ParallelBuild::advance_cursor()
 {
-    cursor_t_++;
-    while (cursor_r_ < o_->frame.nresolutions && cursor_t_ >= o_->frame.resolutions[cursor_r_].ntiles) {
-        cursor_r_++;
-        cursor_t_ = 0;
-    }
+    cursor_ok_ = order_.next(&cursor_r_, &cursor_t_);
+    if (!cursor_ok_) return;
+    cursor_drains_ = cursor_t_ == 0 && drain_[cursor_r_] && (!fed_source_[cursor_r_] || order_.pass_start());
+    cursor_band_ = order_.band_start();
+    cursor_band_end_ = order_.band_end();
+    cursor_keep_ = order_.keep_from();
+    cursor_deferred_ = order_.deferred();
 }
 
 // Ring bytes of a tile of resolution r: none for one the writer makes.
@@ -244,16 +267,15 @@ bool ParallelBuild::may_claim() const
     if (claimed_ - written_ >= nslots_) return false;  // every slot is taken
     if (held_ + ring_share(cursor_r_) > kRingBytes) return false;
     if (written_ < claimed_ && fed_source_[cursor_r_] && !within_two_rows()) return false;
-    return cursor_t_ != 0 || !drain_[cursor_r_] || written_ == claimed_;
+    return !cursor_drains_ || written_ == claimed_;
 }
 
 // A fed source holds the rows of the tiles in flight: they may span the
-// row of tiles being written and the next one, no further.
+// band of the tile being written and the next one, no further.
 bool ParallelBuild::within_two_rows() const
 {
     const Slot &oldest = slots_[written_ % nslots_];
-    long per_row = o_->frame.resolutions[cursor_r_].nlon_tiles;
-    return oldest.resolution != cursor_r_ || per_row < 1 || cursor_t_ / per_row <= oldest.tile / per_row + 1;
+    return cursor_band_ <= oldest.band_end;
 }
 
 int ParallelBuild::run(int workers)
@@ -291,9 +313,16 @@ void ParallelBuild::work()
         Slot &s = slots_[k % nslots_];
         s.resolution = cursor_r_;
         s.tile = static_cast<int>(cursor_t_);
+        s.turn = k;
         s.bytes = ring_share(cursor_r_);
+        s.band = cursor_band_;
+        s.band_end = cursor_band_end_;
+        s.keep_from = cursor_keep_;
+        s.deferred = cursor_deferred_;
         held_ += s.bytes;
         advance_cursor();
+        s.trims = !cursor_ok_ || cursor_drains_;
+        s.ends_pass = !cursor_ok_ || order_.pass_start();
         lock.unlock();
         make(s);
         lock.lock();
@@ -321,9 +350,11 @@ void ParallelBuild::make(Slot &s)
 // A tile's work up to the file, in the order of writeTileDataGrid.
 Outcome ParallelBuild::make_payload(Slot &s)
 {
-    if (run_->mixed && o_->frame.resolutions[s.resolution].map_type == ORVEX_MAP_VECTOR)
+    if (run_->mixed && o_->frame.resolutions[s.resolution].map_type == ORVEX_MAP_VECTOR) {
+        fed_.skip_turn(s.turn);
         return kVector;
-    if (fed_.acquire(o_, s.resolution, s.tile) < 0) return kPrepareFailed;
+    }
+    if (fed_.acquire(o_, s.resolution, s.tile, s.turn) < 0) return kPrepareFailed;
     if (payload_estimate(o_, s.resolution) > kRingBytes / 2) return kDirect;
     OrvexTileJob job;
     if (orvex_grid_tile_prepare(o_, s.resolution, s.tile, &job, &s.entry) < 0) return kPrepareFailed;
@@ -381,16 +412,33 @@ void ParallelBuild::after_tile(const Slot &s, long written)
 {
     if (run_->progress) run_->progress(run_->progress_arg, written, total_);
     orvex_release_source_pages(o_, s.resolution, s.tile);
-    int r = s.resolution;
-    fed_.written(o_, r, s.tile, s.tile + 1 < o_->frame.resolutions[r].ntiles ? s.tile + 1 : -1);
-    if (run_->cache_budget < 0) return;
-    if (s.tile + 1 < o_->frame.resolutions[r].ntiles) return;
-    for (r++; r < o_->frame.nresolutions && o_->frame.resolutions[r].ntiles <= 0; r++) {}
-    if (r >= o_->frame.nresolutions || drain_[r]) o_->cleanCache(run_->cache_budget, 1);
+    fed_.written(o_, s.resolution, s.tile, s.keep_from);
+    if (run_->cache_budget >= 0 && s.trims) o_->cleanCache(run_->cache_budget, 1);
 }
 
-// The file's part of the tile, as writeTileDataGrid does it.
+// The file's part of the tile, as writeTileDataGrid does it; after the
+// last tile of a pass, the payloads that waited for it.
 int ParallelBuild::write(Slot &s)
+{
+    int rc = s.deferred ? defer(s) : write_now(s);
+    if (rc == 0 && s.ends_pass) rc = deferred_.flush(o_);
+    return rc;
+}
+
+int ParallelBuild::defer(Slot &s)
+{
+    int rc = s.outcome == kRedo || s.outcome == kDirect
+                 ? deferred_.make(o_, s.resolution, s.tile, gamma_, lightmin_)
+             : s.outcome == kMade ? deferred_.keep(s.resolution, s.tile, s.entry, s.payload, s.zmin, s.zmax)
+                                  : 0;
+    if (rc < 0 || s.outcome == kRedo || s.outcome == kDirect) return rc;
+    register_again(s.messages);
+    if (s.outcome == kMade) return 0;
+    errno = s.error;
+    return -1;
+}
+
+int ParallelBuild::write_now(Slot &s)
 {
     if (s.outcome == kVector) return o_->writeTileDataVector(s.resolution, s.tile);
     if (s.outcome == kRedo || s.outcome == kDirect)
@@ -446,25 +494,28 @@ int orvex_write_tiles_in_turn(Orvex *o, OrvexBuildRun *run)
 {
     long total = tiles_in_all(o), done = 0;
     OrvexFedRows fed;
-    for (int r = 0; r < o->frame.nresolutions; r++) {
+    OrvexTileOrder order(o);
+    OrvexDeferredPayloads deferred;
+    int r;
+    long t;
+    while (order.next(&r, &t)) {
         bool vector = run->mixed && o->frame.resolutions[r].map_type == ORVEX_MAP_VECTOR;
-        long ntiles = o->frame.resolutions[r].ntiles;
-        for (long t = 0; t < ntiles; t++) {
-            int rc = vector ? o->writeTileDataVector(r, static_cast<int>(t))
-                   : fed.acquire(o, r, t) < 0
-                       ? -1
-                       : orvex_write_tile_grid(o, r, static_cast<int>(t), run->gamma, run->lightmin);
-            if (rc < 0) {
-                run->failed_vector = vector;
-                orvex_tile_deflater_release();
-                return -1;
-            }
-            if (run->progress) run->progress(run->progress_arg, ++done, total);
-            if (!vector) orvex_release_source_pages(o, r, t);
-            if (!vector) fed.written(o, r, t, t + 1 < ntiles ? t + 1 : -1);
-            if (run->cache_budget >= 0) o->cleanCache(run->cache_budget, 1);
+        int rc = order.pass_start() ? deferred.flush(o) : 0;
+        if (rc == 0)
+            rc = vector                       ? o->writeTileDataVector(r, static_cast<int>(t))
+                 : fed.acquire(o, r, t) < 0 ? -1
+                 : order.deferred()          ? deferred.make(o, r, t, run->gamma, run->lightmin)
+                                             : orvex_write_tile_grid(o, r, static_cast<int>(t), run->gamma, run->lightmin);
+        if (rc < 0) {
+            run->failed_vector = vector;
+            orvex_tile_deflater_release();
+            return -1;
         }
+        if (run->progress) run->progress(run->progress_arg, ++done, total);
+        if (!vector) orvex_release_source_pages(o, r, t);
+        if (!vector) fed.written(o, r, t, order.keep_from());
+        if (run->cache_budget >= 0) o->cleanCache(run->cache_budget, 1);
     }
     orvex_tile_deflater_release();
-    return 0;
+    return deferred.flush(o);
 }

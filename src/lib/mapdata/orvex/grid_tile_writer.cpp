@@ -155,6 +155,19 @@ int orvex_write_tile_grid(Orvex *o, int output_resolution, int output_tile, doub
     return orvex_grid_complete_entry(o, *entry, sink.payload_bytes(), zmin, zmax);
 }
 
+int orvex_make_tile_grid(Orvex *o, int output_resolution, int output_tile, double gamma, double lightmin, int fd,
+                         OrvexGridTile **entry, unsigned long *nbuf, long *zmin, long *zmax)
+{
+    OrvexTileJob job;
+    if (orvex_grid_tile_prepare(o, output_resolution, output_tile, &job, entry) < 0) return -1;
+    OrvexPayloadSink sink(fd, job.dg->compressed != 0);
+    if (sink.open(orvex_grid_tile_bytes(job.dg)) < 0) return -1;
+    if (orvex_sample_tile(job, sink, gamma, lightmin, zmin, zmax) < 0) return -1;
+    if (sink.finish() < 0) return -1;
+    *nbuf = sink.payload_bytes();
+    return 0;
+}
+
 // A tile on its own supplies the fed rows it reads and releases them after.
 int Orvex::writeTileDataGrid(int output_resolution, int output_tile, double gamma, double lightmin)
 {

@@ -7,9 +7,12 @@
 #define ORVEX_GRID_TILE_WRITER_H
 
 #include <stddef.h>
+#include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include "Orvex.h"
 #include "tile_codec.h"
@@ -130,10 +133,11 @@ bool orvex_grid_tile_fed_rows(Orvex *o, int output_resolution, long tile, Orvex 
                               long *row1);
 
 /* The fed rows a build holds: supplied ahead of the tiles that read them,
- * released behind the last tile written. The tiles of one resolution are
- * made in order, so their rows only move forward; a resolution starts a new
- * pass from the top once every earlier tile is written (its first tile
- * waits for that in a parallel build). */
+ * released behind the last tile written. The tiles of a pass (one
+ * resolution, or the resolutions taken band by band) come in an order
+ * whose rows only move forward; the next pass starts from the top once
+ * every earlier tile is written (its first tile waits for that in a
+ * parallel build). */
 class OrvexFedRows {
 public:
     OrvexFedRows() = default;
@@ -143,20 +147,65 @@ public:
 
     /* Before tile `tile` of output resolution r is made: supplies the rows
      * it reads that are not held. 0, or -1 with the feed's reason and
-     * "Orvex::writeTileDataGrid: cannot supply rows ..." registered. */
-    int acquire(Orvex *o, int r, long tile);
-    /* After tile `tile` is written, `next` being the tile written after it
-     * in the same resolution (-1 when it ends the resolution): releases
-     * the rows below those of `next`, or all of them. */
-    void written(Orvex *o, int r, long tile, long next);
+     * "Orvex::writeTileDataGrid: cannot supply rows ..." registered. With
+     * `turn` (0, 1, 2, ... in the order the tiles are written), it waits
+     * for every earlier turn to be over, so that threads making tiles side
+     * by side ask the feed for the same rows as one thread does. */
+    int acquire(Orvex *o, int r, long tile, long turn = -1);
+    /* A turn whose tile reads no fed rows. */
+    void skip_turn(long turn);
+    /* After tile `tile` is written, `keep_from` being the first row any
+     * later tile of the pass reads (-1 when none does): releases the rows
+     * below it, or all of them. */
+    void written(Orvex *o, int r, long tile, long keep_from);
     void release_all();
 
 private:
     void release(long row0, long row1);
 
+    int supply(Orvex *o, int r, long tile);
+
     std::mutex mutex_;
+    std::condition_variable turns_;
+    long turn_ = 0;           // the turn whose tile may be supplied now
     Orvex *input_ = nullptr;  // whose rows [lo_, hi_) are held
     long lo_ = 0, hi_ = 0;
+};
+
+/* The order a build writes its tiles in: resolution after resolution,
+ * but consecutive grid resolutions sampling the same raw grid (one
+ * uncompressed source tile) band by band, their rows of tiles in the order
+ * of the first source row each stands for. */
+class OrvexTileOrder {
+public:
+    explicit OrvexTileOrder(Orvex *o);
+    /* The next tile; false after the last. */
+    bool next(int *r, long *t);
+    /* Of the tile next() gave: the source rows its row of tiles stands for
+     * begin at band_start(), the next row's at band_end(). */
+    long band_start() const;
+    long band_end() const;
+    /* The first fed row a tile after the one next() gave reads, in the
+     * same pass; -1 when none does. */
+    long keep_from() const;
+    /* True when the tile next() gave starts a pass over its source. */
+    bool pass_start() const { return first_; }
+    /* True when its payload waits for the pass's first resolution: it
+     * belongs to a later resolution of a band-by-band pass. */
+    bool deferred() const { return g1_ - g0_ > 1 && cur_r_ != g0_; }
+
+private:
+    long per_row(int r) const;
+    long rows(int r) const;
+    long row_start(int r, long i) const;
+    bool next_group();
+
+    Orvex *o_;
+    std::vector<long> row_;  // per resolution of the pass: its next row of tiles
+    int g0_ = 0, g1_ = 0;    // the resolutions of the current pass
+    int cur_r_ = 0;
+    long cur_t_ = 0, left_ = 0;  // the last tile given; tiles left in its row
+    bool fresh_ = false, first_ = false;  // a pass begun and its first tile not given; given
 };
 
 /* Tiles made without reading their source, which lay in a hole of its
@@ -179,6 +228,46 @@ int orvex_grid_complete_entry(Orvex *o, const OrvexGridTile &entry, unsigned lon
 
 /* writeTileDataGrid without supplying fed rows: the build holds them. */
 int orvex_write_tile_grid(Orvex *o, int output_resolution, int output_tile, double gamma, double lightmin);
+/* The same tile's payload appended to `fd` instead, its index entry left
+ * for the caller to fill: *entry, *nbuf, *zmin and *zmax say what to. */
+int orvex_make_tile_grid(Orvex *o, int output_resolution, int output_tile, double gamma, double lightmin, int fd,
+                         OrvexGridTile **entry, unsigned long *nbuf, long *zmin, long *zmax);
+
+/* Payloads of the later resolutions of a band-by-band pass, held in an
+ * unlinked scratch file until the pass is made, then appended to the map
+ * in resolution and tile order with their index entries filled: the file
+ * is laid out as a build of one resolution after another lays it out. */
+class OrvexDeferredPayloads {
+public:
+    OrvexDeferredPayloads() = default;
+    ~OrvexDeferredPayloads();
+    OrvexDeferredPayloads(const OrvexDeferredPayloads &) = delete;
+    OrvexDeferredPayloads &operator=(const OrvexDeferredPayloads &) = delete;
+
+    /* Keeps a payload made in memory. 0 or -1 (registered). */
+    int keep(int r, long t, OrvexGridTile *entry, const OrvexChunks &payload, long zmin, long zmax);
+    /* Makes tile t of resolution r straight into the scratch file. */
+    int make(Orvex *o, int r, long t, double gamma, double lightmin);
+    /* Appends every payload kept to the map. 0 or -1 (registered). */
+    int flush(Orvex *o);
+    bool empty() const { return kept_.empty(); }
+
+private:
+    struct Kept {
+        int r;
+        long t;
+        OrvexGridTile *entry;
+        off_t at;  // in the scratch file
+        unsigned long nbuf;
+        long zmin, zmax;
+    };
+    int open_scratch();
+    int copy(Orvex *o, const Kept &k, unsigned char *buf);
+
+    int fd_ = -1;
+    off_t end_ = 0;
+    std::vector<Kept> kept_;
+};
 
 /* A whole build: writeDataGrid writes grid tiles only, writeData vector
  * tiles too (made by the writing thread itself, in their turn). */

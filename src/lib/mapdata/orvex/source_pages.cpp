@@ -52,12 +52,31 @@ int Orvex::setRowFeed(const OrvexRowFeed *feed)
     return 0;
 }
 
-int OrvexFedRows::acquire(Orvex *o, int r, long tile)
+int OrvexFedRows::acquire(Orvex *o, int r, long tile, long turn)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (turn < 0) return supply(o, r, tile);
+    turns_.wait(lock, [&] { return turn_ == turn; });
+    int rc = supply(o, r, tile);
+    turn_++;
+    turns_.notify_all();
+    return rc;
+}
+
+void OrvexFedRows::skip_turn(long turn)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    turns_.wait(lock, [&] { return turn_ == turn; });
+    turn_++;
+    turns_.notify_all();
+}
+
+// Called with the mutex held.
+int OrvexFedRows::supply(Orvex *o, int r, long tile)
 {
     Orvex *input;
     long a, b;
     if (!orvex_grid_tile_fed_rows(o, r, tile, &input, &a, &b) || a >= b) return 0;
-    std::lock_guard<std::mutex> lock(mutex_);
     if (input != input_ || a < lo_ || a > hi_) {
         // Another input, a new pass, or a gap no tile reads: start afresh.
         release(lo_, hi_);
@@ -76,14 +95,14 @@ int OrvexFedRows::acquire(Orvex *o, int r, long tile)
     return 0;
 }
 
-void OrvexFedRows::written(Orvex *o, int r, long tile, long next)
+void OrvexFedRows::written(Orvex *o, int r, long tile, long keep_from)
 {
     Orvex *input;
     long a, b;
     if (!orvex_grid_tile_fed_rows(o, r, tile, &input, &a, &b)) return;
     std::lock_guard<std::mutex> lock(mutex_);
     if (input != input_) return;
-    if (next < 0 || !orvex_grid_tile_fed_rows(o, r, next, &input, &a, &b)) a = hi_;
+    a = keep_from < 0 ? hi_ : keep_from;
     if (a <= lo_) return;
     release(lo_, a < hi_ ? a : hi_);
     lo_ = a < hi_ ? a : hi_;
