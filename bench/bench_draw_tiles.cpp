@@ -37,6 +37,10 @@ int main(int argc, char **argv)
     /* ORVEX_BENCH_PNG_LEVEL=N deflates at level N instead of the tiles' own. */
     const char *level_text = getenv("ORVEX_BENCH_PNG_LEVEL");
     int level = level_text ? atoi(level_text) : orvexcli::kTilePngLevel;
+    /* ORVEX_BENCH_MAX_ERROR=N allows a reduced palette up to that colour
+     * error instead of the tiles' own bound (-1: lossless PNGs only). */
+    const char *error_text = getenv("ORVEX_BENCH_MAX_ERROR");
+    int max_error = error_text ? atoi(error_text) : orvexcli::kTileMaxColourError;
     Orvex map;
     if (map.setInput(argv[1], 0, nullptr) != 0) {
         fprintf(stderr, "cannot open %s\n", argv[1]);
@@ -44,8 +48,8 @@ int main(int argc, char **argv)
     }
     /* Rings are collected once per set of resolutions, as the server does. */
     std::vector<std::pair<std::vector<int>, std::vector<Ring>>> rings;
-    double relief_sum = 0, relief_bytes_sum = 0, cpu_sum = 0, bytes_sum = 0;
-    int n = 0;
+    double relief_sum = 0, relief_bytes_sum = 0, cpu_sum = 0, bytes_sum = 0, error_sum = 0;
+    int n = 0, reduced = 0, worst = 0;
     for (int a = 3; a < argc; a++) {
         int z = 0;
         long x = 0, y = 0;
@@ -65,13 +69,14 @@ int main(int argc, char **argv)
         double ms[2] = {0, 0};
         size_t relief_bytes = 0;
         std::string png;
+        PaletteError error;
         for (int pass = 0; pass < (relief_only ? 1 : 2); pass++) {
             layers.rings = pass ? r : nullptr;
             map.cleanCache(0, 1);
             double t0 = cpu_ms();
             orvextool::Image image(1, 1, orvextool::Rgb{});
             if (draw_picture({&map}, layers, view, &image) != 0 ||
-                encode_png(image, level, &png) != 0) {
+                encode_picture_png(image, level, max_error, &png, &error) != 0) {
                 fprintf(stderr, "tile %s failed\n", argv[a]);
                 return 1;
             }
@@ -85,14 +90,20 @@ int main(int argc, char **argv)
             fwrite(png.data(), 1, png.size(), f);
             fclose(f);
         }
-        printf("%d/%ld/%ld relief %.2f ms %zu bytes, whole tile %.2f ms %zu bytes\n", z, x, y, ms[0], relief_bytes,
-               ms[1], png.size());
+        printf("%d/%ld/%ld relief %.2f ms %zu bytes, whole tile %.2f ms %zu bytes, colour error max %d mean %.2f\n", z,
+               x, y, ms[0], relief_bytes, ms[1], png.size(), error.max, error.mean);
+        if (error.max > 0) reduced++;
+        if (error.max > worst) worst = error.max;
+        error_sum += error.mean;
         relief_bytes_sum += static_cast<double>(relief_bytes);
         relief_sum += ms[0];
         cpu_sum += ms[1];
         bytes_sum += static_cast<double>(png.size());
         n++;
     }
+    if (n)
+        printf("colour error (whole tiles): %d of %d tiles reduced to a palette, largest %d, mean %.3f\n", reduced, n,
+               worst, error_sum / n);
     if (n)
         printf("mean relief %.2f ms %.0f bytes, whole tile %.2f ms %.0f bytes over %d tiles\n", relief_sum / n,
                relief_bytes_sum / n, cpu_sum / n, bytes_sum / n, n);

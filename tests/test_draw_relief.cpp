@@ -4,7 +4,6 @@
 // no-data that never bleeds, and the PNG bytes.
 #include <gtest/gtest.h>
 #include <math.h>
-#include <png.h>
 #include <stdlib.h>
 
 #include <functional>
@@ -347,44 +346,6 @@ TEST(DrawSeams, NoStepWhereTheGridChanges)
     std::sort(sorted.begin(), sorted.end());
     double median = sorted[sorted.size() / 2];
     EXPECT_LT(sorted.back(), 3 * median + 1);
-}
-
-/* The pixels of a PNG read back by libpng, and its colour type. */
-Image read_png(const std::string &png, int *colour_type)
-{
-    png_image img{};
-    img.version = PNG_IMAGE_VERSION;
-    EXPECT_TRUE(png_image_begin_read_from_memory(&img, png.data(), png.size()));
-    *colour_type = static_cast<unsigned char>(png[25]);
-    img.format = PNG_FORMAT_RGB;
-    Image out(img.width, img.height, Rgb{});
-    EXPECT_TRUE(png_image_finish_read(&img, nullptr, out.pixels.data(), 0, nullptr));
-    return out;
-}
-
-TEST(DrawPng, PaletteWhenFewColoursElseRgbBothLossless)
-{
-    Image few(5, 3, Rgb{10, 20, 30});
-    few.at(1, 1) = Rgb{200, 100, 0};
-    std::string png;
-    ASSERT_EQ(orvexcli::encode_png(few, 6, &png), 0);
-    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-    /* IHDR: 5 x 3, 8 bits, colour type 3 (palette), then a PLTE of the two
-     * colours in order of appearance. */
-    EXPECT_EQ(png.substr(8, 25), std::string("\0\0\0\x0dIHDR\0\0\0\x05\0\0\0\x03\x08\x03\0\0\0", 21) + png.substr(29, 4));
-    EXPECT_EQ(png.substr(33, 14), std::string("\0\0\0\x06PLTE\x0a\x14\x1e\xc8\x64\x00", 14));
-    int type = -1;
-    Image back = read_png(png, &type);
-    EXPECT_EQ(type, 3);
-    EXPECT_EQ(0, memcmp(back.pixels.data(), few.pixels.data(), few.pixels.size() * 3));
-
-    Image many(40, 30, Rgb{});
-    for (long j = 0; j < 30; j++)
-        for (long i = 0; i < 40; i++) many.at(i, j) = Rgb{static_cast<unsigned char>(i * 6), static_cast<unsigned char>(j * 8), static_cast<unsigned char>(i * j)};
-    ASSERT_EQ(orvexcli::encode_png(many, 1, &png), 0);
-    back = read_png(png, &type);
-    EXPECT_EQ(type, 2);
-    EXPECT_EQ(0, memcmp(back.pixels.data(), many.pixels.data(), many.pixels.size() * 3));
 }
 
 }  // namespace

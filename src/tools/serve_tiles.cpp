@@ -175,7 +175,7 @@ int TileServer::tile(ServedMap &m, const TileRequest &t, std::string *png)
     if (!own) return -1;
     orvextool::Image image(1, 1, orvextool::Rgb{});
     if (draw_picture({own}, layers, view, &image) != 0) return -1;
-    if (encode_png(image, kTilePngLevel, png) != 0) {
+    if (encode_picture_png(image, kTilePngLevel, kTileMaxColourError, png) != 0) {
         orvex_register_error(0, "orvex serve: cannot encode tile %s as PNG\n", key.c_str());
         return -1;
     }

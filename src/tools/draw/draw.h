@@ -93,6 +93,26 @@ int write_png(const orvextool::Image &image, const std::string &path, std::strin
 /* The same PNG in memory, deflated at level `level` (1 fastest to 12
  * smallest; past 9 counts as 9 without libdeflate). Returns 0, or -1. */
 int encode_png(const orvextool::Image &image, int level, std::string *out);
+/* How far a picture reduced to a palette lies from the original: the
+ * largest difference of a channel of a pixel, and the mean over channels
+ * of all pixels. */
+struct PaletteError {
+    int max = 0;
+    double mean = 0;
+};
+/* The colours of `image` (any number) reduced to at most 256 by median
+ * cut: the PLTE bytes (3 a colour), an index per pixel, and how far. */
+void reduce_colours(const orvextool::Image &image, std::string *plte, std::vector<unsigned char> *indices,
+                    PaletteError *error);
+/* A picture to look at (web tiles) as PNG: as encode_png, but one of more
+ * than 256 colours is written with the reduced palette when no channel of
+ * a pixel moves by more than `max_error`. *error (when set) says how far
+ * the written picture lies from `image` (0 when lossless). Height maps and
+ * other pictures whose values are data go through encode_png. */
+int encode_picture_png(const orvextool::Image &image, int level, int max_error, std::string *out,
+                       PaletteError *error = nullptr);
+/* The largest colour error of a web tile with a reduced palette. */
+const int kTileMaxColourError = 32;
 /* The level of web tiles: small tiles for little more time than the
  * fastest level. */
 const int kTilePngLevel = 6;

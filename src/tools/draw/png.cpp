@@ -3,6 +3,8 @@
 // call (libdeflate where the build has it, else zlib). An image of at most
 // 256 colours is written with a palette, which loses nothing; others as
 // RGB, each row with the filter whose output bytes are smallest in sum.
+// Pictures to look at (web tiles) may instead take a reduced palette of
+// 256 colours where no pixel moves far (colour_reduce.cpp).
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -184,16 +186,15 @@ bool palette_of(const orvextool::Image &image, std::string *plte, std::vector<un
 
 }  // namespace
 
-int encode_png(const orvextool::Image &image, int level, std::string *out)
+namespace {
+
+/* The PNG of `image`, as palette indices with `plte` when `indexed`, else
+ * as RGB. */
+int assemble(const orvextool::Image &image, bool indexed, const std::string &plte,
+             const std::vector<unsigned char> &indices, int level, std::string *out)
 {
-    out->clear();
-    if (image.width < 1 || image.height < 1 || image.width > 0x7fffffffL || image.height > 0x7fffffffL) return -1;
-    /* Kept from picture to picture, so that a thread making tile after
-     * tile reuses their memory. */
-    thread_local std::vector<unsigned char> indices, rows;
-    std::string plte;
-    bool indexed = palette_of(image, &plte, &indices);
     static_assert(sizeof(orvextool::Rgb) == 3, "pixels are packed RGB");
+    thread_local std::vector<unsigned char> rows;
     const unsigned char *pixels =
         indexed ? indices.data() : reinterpret_cast<const unsigned char *>(image.pixels.data());
     filter_rows(pixels, image.width, image.height, indexed ? 1 : 3, &rows);
@@ -211,6 +212,45 @@ int encode_png(const orvextool::Image &image, int level, std::string *out)
     chunk(out, "IDAT", idat);
     chunk(out, "IEND", "");
     return 0;
+}
+
+bool valid_size(const orvextool::Image &image)
+{
+    return image.width >= 1 && image.height >= 1 && image.width <= 0x7fffffffL && image.height <= 0x7fffffffL &&
+           image.pixels.size() == static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
+}
+
+}  // namespace
+
+int encode_png(const orvextool::Image &image, int level, std::string *out)
+{
+    out->clear();
+    if (!valid_size(image)) return -1;
+    /* Kept from picture to picture, so that a thread making tile after
+     * tile reuses their memory. */
+    thread_local std::vector<unsigned char> indices;
+    std::string plte;
+    bool indexed = palette_of(image, &plte, &indices);
+    return assemble(image, indexed, plte, indices, level, out);
+}
+
+int encode_picture_png(const orvextool::Image &image, int level, int max_error, std::string *out,
+                       PaletteError *error)
+{
+    out->clear();
+    PaletteError none;
+    if (!error) error = &none;
+    *error = PaletteError();
+    if (!valid_size(image)) return -1;
+    thread_local std::vector<unsigned char> indices;
+    std::string plte;
+    bool indexed = palette_of(image, &plte, &indices);
+    if (!indexed) {
+        reduce_colours(image, &plte, &indices, error);
+        indexed = error->max <= max_error;
+        if (!indexed) *error = PaletteError();
+    }
+    return assemble(image, indexed, plte, indices, level, out);
 }
 
 int write_png(const orvextool::Image &image, const std::string &path, std::string *why)
