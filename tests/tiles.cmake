@@ -6,3 +6,13 @@ if(NOT TARGET orvextiles)
   return()
 endif()
 target_link_libraries(orvex_tests PRIVATE orvextiles)
+
+if(NOT TARGET orvex_command)
+  return()
+endif()
+# The archives of a small world map read by GDAL, SQLite and the npm
+# pmtiles package against serve's tiles; terrain decoded back to samples;
+# interrupted and refused runs.
+add_test(NAME tiles.archives COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tiles/check_archives.py
+         $<TARGET_FILE:orvex_command> ${CMAKE_CURRENT_BINARY_DIR}/tiles-work)
+set_tests_properties(tiles.archives PROPERTIES TIMEOUT 180)

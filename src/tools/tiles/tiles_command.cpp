@@ -77,7 +77,9 @@ bool option_value(const std::string &a, const char *v, TilesOptions *o, std::str
     if (a == "-z" || a == "--zoom") ok = parse_zoom(v, o);
     else if (a == "--region") {
         o->region_given = true;
-        return orvextool::parse_region(v, &o->region, why);
+        if (orvextool::parse_region(v, &o->region, why)) return true;
+        *why = std::string("--region '") + v + "': " + *why;
+        return false;
     } else if (a == "--layer") ok = orvextool::parse_long(v, 0, 100000, &o->layer);
     else if (a == "--threads") ok = orvextool::parse_long(v, 1, 64, &o->threads);
     else if (a == "--cache-mb") ok = orvextool::parse_long(v, 16, 1L << 20, &o->cache_mb);
