@@ -16,3 +16,9 @@ endif()
 add_test(NAME tiles.archives COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tiles/check_archives.py
          $<TARGET_FILE:orvex_command> ${CMAKE_CURRENT_BINARY_DIR}/tiles-work)
 set_tests_properties(tiles.archives PROPERTIES TIMEOUT 180)
+# The archives from a range-serving static server in MapLibre GL JS in
+# headless Chromium, pictures and terrain (skipped without Chromium, its
+# driver, selenium or tests/web's npm packages).
+add_test(NAME tiles.browser COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tiles/tiles_browser.py
+         $<TARGET_FILE:orvex_command> ${CMAKE_CURRENT_BINARY_DIR}/tiles-browser)
+set_tests_properties(tiles.browser PROPERTIES TIMEOUT 180 SKIP_RETURN_CODE 77)

@@ -70,6 +70,7 @@ struct TileRequest {
 struct ServeSettings {
     int threads = 16;
     long cache_mb = 256;
+    const char *command = "serve"; /* names the command in messages */
 };
 
 class TileServer {

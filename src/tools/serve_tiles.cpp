@@ -123,7 +123,7 @@ TileServer::TileServer(const ServeSettings &settings)
 int TileServer::add(const char *name)
 {
     std::unique_ptr<ServedMap> m(new ServedMap);
-    if (open_map("serve", name, &m->map) != 0) return -1;
+    if (open_map(settings_.command, name, &m->map) != 0) return -1;
     m->path = m->map.fname;
     m->name = name ? url_name(m->path) : "default";
     for (int k = 2; find(m->name); k++) m->name = url_name(m->path) + "-" + std::to_string(k);

@@ -241,6 +241,7 @@ int tiles_command(int argc, char **argv)
         return usage_error("tiles", "'" + o.out + "' exists (--overwrite replaces it)");
     ServeSettings settings;
     settings.cache_mb = o.cache_mb;
+    settings.command = "tiles";
     TileServer server(settings);
     if (server.add(o.map) != 0) return 1;
     ServedMap &m = *server.maps().front();
