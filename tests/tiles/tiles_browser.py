@@ -13,7 +13,7 @@ import sys
 import time
 
 from range_server import RangeServer
-from tiles_support import WEB, make_map, run_tiles
+from tiles_support import WEB, Server, make_map, run_tiles
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "serve"))
 from serve_browser import SKIP, wait_for  # noqa: E402
@@ -86,6 +86,28 @@ def static_site(orvex, workdir):
     return site
 
 
+def check_serve_3d(driver, orvex, workdir, failures):
+    """The page of `orvex serve` offers 3D, and its 3D view stands on the
+    terrain tiles."""
+    server = Server(orvex, ["served.orx"], workdir)
+    try:
+        driver.get(server.url + "/")
+        wait_for(driver, "return document.getElementById('view3d')")
+        driver.get(server.url + "/?3d=served")
+        wait_for(driver, "return window.orvex && window.orvex.ready && window.orvex.map3d.loaded()", 60)
+        if driver.execute_script("return window.orvex.tileErrors"):
+            failures.append("the 3D view of serve's page had errors")
+        height = ("const t = window.orvex.map3d.terrain; return t.getElevationForLngLatZoom("
+                  "maplibregl.LngLat.convert(%s), Math.floor(window.orvex.map3d.getZoom())) / t.exaggeration")
+        land_m = driver.execute_script(height % "[20, 20]")
+        if land_m is None or abs(land_m - 500) > 1:
+            failures.append("serve's 3D view has %s m at 20 N 20 E, not 500" % land_m)
+        with open(os.path.join(workdir, "serve-3d.png"), "wb") as f:
+            f.write(driver.get_screenshot_as_png())
+    finally:
+        server.close()
+
+
 def main():
     orvex, workdir = sys.argv[1], sys.argv[2]
     if not os.path.isdir(os.path.join(WEB, "node_modules", "maplibre-gl")):
@@ -130,6 +152,7 @@ def main():
         for name in ("/world.pmtiles", "/terrain.pmtiles"):
             if not any(entry[0] == name for entry in archive):
                 failures.append("%s was never read" % name)
+        check_serve_3d(driver, orvex, workdir, failures)
         print("%d range requests; terrain %s m on land, %s m at sea; %d land, %d sea of %d pixels"
               % (len(archive), land_m, sea_m, lands, seas, len(grid)))
     finally:
