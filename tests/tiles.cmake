@@ -23,5 +23,6 @@ add_test(NAME tiles.browser COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}
          $<TARGET_FILE:orvex_command> ${CMAKE_CURRENT_BINARY_DIR}/tiles-browser)
 set_tests_properties(tiles.browser PROPERTIES TIMEOUT 180 SKIP_RETURN_CODE 77)
 orvex_cli(tiles.help pass "Usage: orvex tiles.*--kind KIND" tiles --help)
-orvex_cli(tiles.no_archive fail "the archive to write is missing" tiles map.orx --threads 2)
+orvex_cli(tiles.no_archive fail "the archive to write is missing" tiles --threads 2)
+orvex_cli(tiles.not_an_archive fail "x.png. ends neither in .pmtiles nor in .mbtiles" tiles map.orx x.png)
 orvex_cli(tiles.bad_threads fail "--threads '0' is out of range" tiles map.orx x.pmtiles --threads 0)
