@@ -13,9 +13,10 @@
 #   --map FILE   the map (default $ORVEX_DATA/maps/orx/default.orx)
 #   --build DIR  a build of the project (default build/dev)
 #   --work DIR   where the rasters, tiles and archives go (default build/tiles-bench)
+#   --keep-gdal  reuse gdal2tiles' tiles and time of an earlier run of the same zoom
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-zoom=7 procs=2 map="${ORVEX_DATA:-/usr/share}/maps/orx/default.orx" build="$root/build/dev" work="$root/build/tiles-bench"
+keep=0 zoom=7 procs=2 map="${ORVEX_DATA:-/usr/share}/maps/orx/default.orx" build="$root/build/dev" work="$root/build/tiles-bench"
 while [ $# -gt 0 ]; do
   case $1 in
     --zoom) zoom=$2; shift 2 ;;
@@ -23,6 +24,7 @@ while [ $# -gt 0 ]; do
     --map) map=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
+    --keep-gdal) keep=1; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -38,8 +40,11 @@ timed() { # OUT command...: wall, user and system seconds into OUT
   /usr/bin/time -f "%e %U %S" -o "$out" "$@" > /dev/null 2> "$out.log"
 }
 
-rm -rf gdal-near
-timed gdal.time gdal2tiles.py -q --processes="$procs" --xyz -r near -z "0-$zoom" -w none relief.tif gdal-near
+if [ "$keep" = 0 ] || [ ! -f "gdal.z$zoom.p$procs.time" ]; then
+  rm -rf gdal-near
+  timed gdal.time gdal2tiles.py -q --processes="$procs" --xyz -r near -z "0-$zoom" -w none relief.tif gdal-near
+  cp gdal.time "gdal.z$zoom.p$procs.time"
+fi
 rm -f world.pmtiles world.mbtiles
 timed orvex.time "$orvex" tiles "$map" world.pmtiles -z "0-$zoom" --threads "$procs"
 timed orvex-mb.time "$orvex" tiles "$map" world.mbtiles -z "0-$zoom" --threads "$procs"
@@ -51,7 +56,7 @@ o_tiles=$(sed -n 's/.*: \([0-9]*\) tiles of zoom.*/\1/p' orvex.time.log)
 o_distinct=$(sed -n 's/.*, \([0-9]*\) distinct.*/\1/p' orvex.time.log)
 o_bytes=$(stat -c %s world.pmtiles)
 m_bytes=$(stat -c %s world.mbtiles)
-read -r g_wall g_user g_sys < gdal.time
+read -r g_wall g_user g_sys < "gdal.z$zoom.p$procs.time"
 read -r o_wall o_user o_sys < orvex.time
 read -r m_wall _ _ < orvex-mb.time
 

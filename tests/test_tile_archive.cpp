@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <tuple>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -449,4 +450,58 @@ TEST(Terrarium, MetresToBytesAndBack)
         EXPECT_EQ(orvexcli::terrarium_metres(orvexcli::terrarium_rgb(m)), m);
     /* Kept to the nearest 1/256 m. */
     EXPECT_NEAR(orvexcli::terrarium_metres(orvexcli::terrarium_rgb(100.3f)), 100.3, 1.0 / 512);
+}
+
+/* Enough distinct tiles that the directory needs leaves, read back by the
+ * npm pmtiles package (skipped where node or tests/web's packages are
+ * missing). */
+TEST(TileArchives, NpmReaderFollowsLeafDirectories)
+{
+    std::string web = std::string(ORVEX_SOURCE_DIR) + "/tests/web";
+    if (system("node --version > /dev/null 2>&1") != 0 || access((web + "/node_modules/pmtiles").c_str(), F_OK) != 0)
+        GTEST_SKIP() << "node or tests/web/node_modules missing";
+    TempDir dir;
+    std::string path = dir.path + "/many.pmtiles";
+    std::unique_ptr<ArchiveWriter> w(new_pmtiles_writer());
+    ASSERT_EQ(w->begin(path, dir.path + "/scratch"), 0);
+    /* Zooms 0-8, every tile its own content but runs of sea between. */
+    const uint64_t count = tile_id(9, 0, 0);
+    for (uint64_t id = 0; id < count; id++) {
+        int z;
+        uint32_t x, y;
+        tile_of_id(id, &z, &x, &y);
+        std::string bytes = id % 7 < 3 ? "sea" : std::to_string(z) + "/" + std::to_string(x) + "/" + std::to_string(y);
+        ASSERT_EQ(w->add(id, z, x, y, bytes), 0);
+    }
+    ArchiveInfo info;
+    info.maxzoom = 8;
+    ASSERT_EQ(w->finish(info), 0);
+    std::string b = slurp(path);
+    ASSERT_GT(le(b, 48, 8), 0u) << "no leaf directories";
+    std::string cmd = "cd '" + web + "' && node read_pmtiles.mjs '" + path + "' 8/200/17 8/255/255 7/3/100 0/0/0 > '" +
+                      dir.path + "/out.json'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+    std::string json = slurp(dir.path + "/out.json");
+    for (auto t : {std::make_tuple(8, 200u, 17u), std::make_tuple(8, 255u, 255u), std::make_tuple(7, 3u, 100u),
+                   std::make_tuple(0, 0u, 0u)}) {
+        int z = std::get<0>(t);
+        uint32_t x = std::get<1>(t), y = std::get<2>(t);
+        uint64_t id = tile_id(z, x, y);
+        std::string want = id % 7 < 3 ? "sea" : std::to_string(z) + "/" + std::to_string(x) + "/" + std::to_string(y);
+        /* The reader's base64 of the bytes, and its own tile number. */
+        static const char b64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        std::string enc;
+        for (size_t i = 0; i < want.size(); i += 3) {
+            uint32_t v = uint32_t(uint8_t(want[i])) << 16;
+            if (i + 1 < want.size()) v |= uint32_t(uint8_t(want[i + 1])) << 8;
+            if (i + 2 < want.size()) v |= uint8_t(want[i + 2]);
+            enc += b64[(v >> 18) & 63];
+            enc += b64[(v >> 12) & 63];
+            enc += i + 1 < want.size() ? b64[(v >> 6) & 63] : '=';
+            enc += i + 2 < want.size() ? b64[v & 63] : '=';
+        }
+        std::string key = "\"" + std::to_string(z) + "/" + std::to_string(x) + "/" + std::to_string(y) + "\"";
+        EXPECT_NE(json.find(key + ":\"" + enc + "\""), std::string::npos) << key << " " << want << "\n" << json;
+        EXPECT_NE(json.find(key + ":" + std::to_string(id)), std::string::npos) << key;
+    }
 }

@@ -132,7 +132,7 @@ class Archives(unittest.TestCase):
         cases = [
             (["served.orx", "world.pmtiles"], "exists"),
             (["served.orx", "x.zip"], "neither in .pmtiles nor in .mbtiles"),
-            (["served.orx", "x.pmtiles", "-z", "0-9"], "past the map's finest, 2"),
+            (["served.orx", "x.pmtiles", "-z", "0-21"], "past 20, the deepest zoom drawn"),
             (["served.orx", "x.pmtiles", "-z", "3-1"], "not a zoom or MIN-MAX range"),
             (["served.orx", "x.pmtiles", "--layer", "7"], "not a grid or vector resolution"),
             (["served.orx", "x.pmtiles", "--kind", "height"], "neither picture nor terrain"),

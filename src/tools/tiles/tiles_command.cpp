@@ -39,8 +39,8 @@ const char kHelp[] =
     "archive appears whole or not at all.\n"
     "\n"
     "Options:\n"
-    "  -z, --zoom MIN-MAX  zooms to write (default 0 to the map's finest zoom,\n"
-    "                      at most 6); one number for one zoom\n"
+    "  -z, --zoom MIN-MAX  zooms to write, at most 20 (default 0 to the zoom\n"
+    "                      serve offers, at most 6); one number for one zoom\n"
     "  --region W/E/S/N    only the tiles this region touches (degrees)\n"
     "  --layer K           draw resolution K alone, as serve's ?layer=K\n"
     "  --kind KIND         picture (default): the map as serve draws it;\n"
@@ -53,6 +53,9 @@ const char kHelp[] =
     "\n"
     "Progress (tiles per second, time left) is shown on standard error when it\n"
     "is a terminal; a summary follows.\n";
+
+/* The deepest zoom written: about 15 cm pixels at the equator. */
+const long kDeepestZoom = 20;
 
 struct TilesOptions {
     const char *map = nullptr;
@@ -139,13 +142,15 @@ bool parse_options(int argc, char **argv, TilesOptions *o, std::string *why)
 int check_against_map(ServedMap &m, TilesOptions *o)
 {
     if (o->max_zoom < 0) o->max_zoom = std::max(o->min_zoom, std::min<long>(m.maxzoom, 6));
-    if (o->max_zoom > m.maxzoom)
-        return usage_error("tiles", "zoom " + std::to_string(o->max_zoom) + " is past the map's finest, " +
-                                        std::to_string(m.maxzoom));
+    /* Zooms past the one serve offers (one step past the finest grid) are
+     * drawn the same way, only interpolated further: archives may go as
+     * deep as their users want to zoom without blur. */
+    if (o->max_zoom > kDeepestZoom)
+        return usage_error("tiles", "zoom " + std::to_string(o->max_zoom) + " is past " +
+                                        std::to_string(kDeepestZoom) + ", the deepest zoom drawn");
     TileRequest probe;
     probe.layer = static_cast<int>(o->layer);
     probe.terrain = o->terrain;
-    probe.z = static_cast<int>(o->min_zoom);
     if (!TileServer::has_tile(m, probe))
         return usage_error("tiles", o->terrain ? "--layer " + std::to_string(o->layer) + " is not an elevation grid of this map"
                                                : "--layer " + std::to_string(o->layer) + " is not a grid or vector resolution of this map");
