@@ -26,3 +26,8 @@ orvex_cli(tiles.help pass "Usage: orvex tiles.*--kind KIND" tiles --help)
 orvex_cli(tiles.no_archive fail "the archive to write is missing" tiles --threads 2)
 orvex_cli(tiles.not_an_archive fail "x.png. ends neither in .pmtiles nor in .mbtiles" tiles map.orx x.png)
 orvex_cli(tiles.bad_threads fail "--threads '0' is out of range" tiles map.orx x.pmtiles --threads 0)
+orvex_cli(tiles.colour_terrain fail "--layer 1 is not an elevation grid" tiles map.orx t.pmtiles --kind terrain --layer 1)
+# A tile that cannot be read stops the run with its message; nothing is left.
+set(ORVEX_CLI_CHECK "-DABSENT=broken.pmtiles")
+orvex_cli(tiles.broken_tile fail "cannot write 'broken.pmtiles'.*inflate.*cannot draw tile 0/0/0" tiles bad-payload.orx broken.pmtiles -z 0-1 --threads 2)
+unset(ORVEX_CLI_CHECK)
