@@ -11,6 +11,7 @@ import os
 import random
 import signal
 import sqlite3
+import struct
 import subprocess
 import sys
 import unittest
@@ -119,6 +120,26 @@ class Archives(unittest.TestCase):
         self.assertIsNone(doc["tiles"][(1, 0, 0)])
         self.assertIsNone(doc["tiles"][(2, 3, 1)])
         self.assertEqual(doc["metadata"]["bounds"], [0, 0, 40, 40])
+
+    @unittest.skipUnless(have_node_reader(), "node or tests/web/node_modules (npm ci) missing")
+    def test_a_regional_map_gives_its_own_tiles(self):
+        dem = os.path.join(WORKDIR, "box.dem")
+        with open(dem, "wb") as f:
+            f.write(struct.pack("<1600h", *([500] * 1600)))
+        with open(dem + ".pf", "w") as f:
+            f.write("lat 39.5\ndlat -1\nlon 0.5\ndlon 1\nnlat 40\nnlon 40\n")
+        subprocess.run([ORVEX, "build", "box.orx", "--overwrite", "--grid", "box.dem"], cwd=WORKDIR, check=True,
+                       capture_output=True)
+        r = run_tiles(ORVEX, ["box.orx", "box.pmtiles", "-z", "0-2", "--overwrite"], WORKDIR)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        doc = read_pmtiles(os.path.join(WORKDIR, "box.pmtiles"), [(0, 0, 0), (1, 1, 0), (2, 2, 1), (2, 1, 1)])
+        self.assertEqual(doc["header"]["numAddressedTiles"], 3)
+        self.assertIsNone(doc["tiles"][(2, 1, 1)])
+        west, south, east, north = doc["metadata"]["bounds"]
+        self.assertAlmostEqual(west, 0, delta=0.5)
+        self.assertAlmostEqual(east, 40, delta=0.5)
+        self.assertAlmostEqual(south, 0, delta=0.5)
+        self.assertAlmostEqual(north, 40, delta=0.5)
 
     def test_an_interrupted_run_leaves_nothing(self):
         for sig in (signal.SIGINT, signal.SIGTERM):

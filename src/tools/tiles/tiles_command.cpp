@@ -2,6 +2,7 @@
 // [--layer K] [--kind picture|terrain] [--threads N] [--overwrite]: every
 // web tile of a zoom range drawn once, as `serve` draws it, into one archive
 // that any static web host can serve.
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -41,7 +42,8 @@ const char kHelp[] =
     "Options:\n"
     "  -z, --zoom MIN-MAX  zooms to write, at most 20 (default 0 to the zoom\n"
     "                      serve offers, at most 6); one number for one zoom\n"
-    "  --region W/E/S/N    only the tiles this region touches (degrees)\n"
+    "  --region W/E/S/N    only the tiles this region touches (degrees; default:\n"
+    "                      where the map has tiles)\n"
     "  --layer K           draw resolution K alone, as serve's ?layer=K\n"
     "  --kind KIND         picture (default): the map as serve draws it;\n"
     "                      terrain: elevations as Terrarium PNG for 3D clients\n"
@@ -159,6 +161,39 @@ int check_against_map(ServedMap &m, TilesOptions *o)
     return 0;
 }
 
+/* Where the map (or resolution `layer`) has tiles: the union of the tile
+ * lattices of its grid and vector resolutions, all longitudes where one
+ * goes round. A regional map's archive then holds its own tiles, not a
+ * world of empty ones. */
+orvextool::Region map_coverage(Orvex &map, long layer)
+{
+    orvextool::Region out;
+    double west = 1e9, east = -1e9, south = 1e9, north = -1e9;
+    for (long k = 0; k < map.frame.nresolutions; k++) {
+        const OrvexResolution &r = map.frame.resolutions[k];
+        if ((layer >= 0 && k != layer) || !(grid_of(r) || vector_of(r))) continue;
+        /* A grid's lattice starts at its first sample, whose cell reaches
+         * half a step before it. */
+        const OrvexGrid *g = grid_of(r);
+        double lon0 = r.lon_start_tiles - (g ? g->dlon / 2 : 0), lat0 = r.lat_start_tiles - (g ? g->dlat / 2 : 0);
+        double lon1 = lon0 + r.nlon_tiles * r.dlon_tiles, lat1 = lat0 + r.nlat_tiles * r.dlat_tiles;
+        west = std::min({west, lon0, lon1});
+        east = std::max({east, lon0, lon1});
+        south = std::min({south, lat0, lat1});
+        north = std::max({north, lat0, lat1});
+    }
+    if (!(west < east) || !(south < north)) return out;
+    if (east - west < 360) {
+        /* West onto -180 .. 180; east stays east of it (past 180 across). */
+        double turned = west - 360 * floor((west + 180) / 360);
+        out.east = turned + (east - west);
+        out.west = turned;
+    }
+    out.south = std::max(-90.0, south);
+    out.north = std::min(90.0, north);
+    return out;
+}
+
 orvextiles::ArchiveInfo describe(const ServedMap &m, const TilesOptions &o)
 {
     orvextiles::ArchiveInfo info;
@@ -251,6 +286,7 @@ int tiles_command(int argc, char **argv)
     if (server.add(o.map) != 0) return 1;
     ServedMap &m = *server.maps().front();
     if (int rc = check_against_map(m, &o)) return rc;
+    if (!o.region_given) o.region = map_coverage(m.map, o.layer);
     return write_archive(m, o);
 }
 
