@@ -2,8 +2,10 @@
 # Installs the Debian packages needed to build, test and use liborvex
 # (clang and its runtimes for the fuzz targets; GMT and its low-resolution
 # GSHHG files for the test of the default map's shorelines; Chromium, its
-# driver and selenium for the browser test of `orvex serve`; rasterio for
-# the test of the GDAL driver).
+# driver and selenium for the browser tests of `orvex serve` and of tile
+# archives; rasterio for the test of the GDAL driver; node and npm for the
+# web readers of tile archives, whose npm packages are pinned in
+# tests/web/package-lock.json).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -16,6 +18,7 @@ packages=(
   clang libclang-rt-14-dev
   libcpp-httplib-dev libjs-leaflet
   chromium chromium-driver python3-selenium
+  nodejs npm
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -26,3 +29,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq "${missing[@]}"
 fi
+
+# The npm pmtiles reader and MapLibre GL JS, exactly as locked, for the
+# tests of tile archives.
+root=$(cd "$(dirname "$0")/.." && pwd)
+(cd "$root/tests/web" && npm ci --no-audit --no-fund --loglevel=error)

@@ -12,6 +12,7 @@ int render_command(int argc, char **argv);
 int check_command(int argc, char **argv);
 int export_command(int argc, char **argv);
 int serve_command(int argc, char **argv);
+int tiles_command(int argc, char **argv);
 
 }  // namespace orvexcli
 

@@ -26,6 +26,7 @@ const Subcommand kSubcommands[] = {
     {"check", orvexcli::check_command, "verify every header, offset, tile and point of a map", true},
     {"export", orvexcli::export_command, "write a resolution as GeoTIFF, GeoPackage... (through GDAL)", true},
     {"serve", orvexcli::serve_command, "serve maps as web-map tiles, with a page to browse them", true},
+    {"tiles", orvexcli::tiles_command, "write a map's web tiles into a PMTiles or MBTiles archive", true},
     {"shp2db", orvex_shp2db_command, "import shapefiles into a shapefile database", true},
 };
 

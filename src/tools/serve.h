@@ -62,11 +62,15 @@ struct TileRequest {
     int z = 0;
     long x = 0, y = 0;
     int layer = -1; /* -1: auto */
+    /* Elevations as Terrarium pixels rather than a picture: the elevation
+     * grids by latitude, or `layer` when it is one. */
+    bool terrain = false;
 };
 
 struct ServeSettings {
     int threads = 16;
     long cache_mb = 256;
+    const char *command = "serve"; /* names the command in messages */
 };
 
 class TileServer {
@@ -84,11 +88,14 @@ public:
      * column, row or layer out of range); -1 when a tile of the map cannot
      * be read (message registered). */
     int tile(ServedMap &m, const TileRequest &t, std::string *png);
+    /* The same tile drawn afresh on the calling thread (no drawn tile kept),
+     * as tile archives are written. Returns 0, or -1 (registered). */
+    static int draw(ServedMap &m, const TileRequest &t, std::string *png);
     static std::string etag(const ServedMap &m, const TileRequest &t);
 
     /* The JSON documents; `base` is the server's address as clients see it. */
     std::string maps_json() const;
-    std::string tilejson(const ServedMap &m, const std::string &base) const;
+    std::string tilejson(const ServedMap &m, const std::string &base, bool terrain = false) const;
     /* Returns 0, or -1 when a grid tile cannot be read. */
     int query_json(ServedMap &m, double lat, double lon, std::string *json);
 
@@ -102,6 +109,10 @@ private:
  * when the build had no Leaflet). */
 const std::string &serve_page();
 bool leaflet_file(const std::string &name, std::string *bytes, std::string *type);
+
+/* The map's name of a served map's TileJSON request: true, and the suffix
+ * ".terrain" taken off *name, for the terrain tiles' TileJSON. */
+bool terrain_name(std::string *name);
 
 /* Text quoted as a JSON string. */
 std::string json_string(const std::string &text);

@@ -70,7 +70,9 @@ std::string base_url(const httplib::Request &req, const std::string &fallback)
 bool parse_tile(const httplib::Request &req, TileRequest *t)
 {
     long z, x, y;
-    if (!small_number(req.matches[2], &z) || !small_number(req.matches[3], &x) || !small_number(req.matches[4], &y))
+    std::string row = req.matches[4];
+    t->terrain = terrain_name(&row); /* Y.terrain.png: elevations */
+    if (!small_number(req.matches[2], &z) || !small_number(req.matches[3], &x) || !small_number(row, &y))
         return false;
     if (z > 30) z = 31; /* out of every map's range; keeps the shift defined */
     t->z = static_cast<int>(z);
@@ -163,9 +165,12 @@ void add_routes(httplib::Server &svr, TileServer &tiles, const std::string &fall
     });
     svr.Get("/maps", [&tiles](const httplib::Request &, httplib::Response &res) { json(res, tiles.maps_json()); });
     svr.Get(R"(/tiles/([^/]+)\.json)", [&tiles, fallback_host](const httplib::Request &req, httplib::Response &res) {
-        ServedMap *m = tiles.find(req.matches[1]);
+        std::string name = req.matches[1];
+        ServedMap *m = tiles.find(name);
+        bool terrain = !m && terrain_name(&name); /* NAME.terrain.json */
+        if (terrain) m = tiles.find(name);
         if (!m) return plain(res, 404, "404 no such map");
-        json(res, tiles.tilejson(*m, base_url(req, fallback_host)));
+        json(res, tiles.tilejson(*m, base_url(req, fallback_host), terrain));
     });
     svr.Get(R"(/tiles/([^/]+)/([^/]+)/([^/]+)/([^/]+)\.png)",
             [&tiles](const httplib::Request &req, httplib::Response &res) { serve_tile(tiles, req, res); });

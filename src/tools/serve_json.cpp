@@ -81,10 +81,23 @@ std::string TileServer::maps_json() const
     return out + "]}";
 }
 
-std::string TileServer::tilejson(const ServedMap &m, const std::string &base) const
+bool terrain_name(std::string *name)
 {
+    const std::string suffix = ".terrain";
+    if (name->size() <= suffix.size() || name->compare(name->size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    name->resize(name->size() - suffix.size());
+    return true;
+}
+
+std::string TileServer::tilejson(const ServedMap &m, const std::string &base, bool terrain) const
+{
+    /* Terrain tiles say how their pixels hold metres, as raster-dem
+     * clients read it. */
+    std::string tiles = base + "/tiles/" + m.name + "/{z}/{x}/{y}" + (terrain ? ".terrain.png" : ".png");
     return "{\"tilejson\":\"3.0.0\",\"name\":" + json_string(m.name) + ",\"scheme\":\"xyz\",\"tiles\":[" +
-           json_string(base + "/tiles/" + m.name + "/{z}/{x}/{y}.png") + "],\"minzoom\":" + std::to_string(m.minzoom) +
+           json_string(tiles) + "]," + (terrain ? "\"encoding\":\"terrarium\",\"tileSize\":256," : "") +
+           "\"minzoom\":" + std::to_string(m.minzoom) +
            ",\"maxzoom\":" + std::to_string(m.maxzoom) +
            ",\"bounds\":[-180,-85.0511287798,180,85.0511287798],\"center\":[0,0,1]}";
 }

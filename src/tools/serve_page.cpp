@@ -77,7 +77,76 @@ function layersOf(m, map) {
   return made;
 }
 
-fetch("/maps").then(r => r.json()).then(doc => {
+// The 3D view: the pictures draped over the terrain tiles in MapLibre GL
+// JS (built into the command with the page's other files), where the
+// browser has WebGL.
+function webgl() {
+  const c = document.createElement("canvas");
+  return !!(c.getContext("webgl2") || c.getContext("webgl"));
+}
+
+function loadScript(src) {
+  return new Promise((ok, fail) => {
+    const s = document.createElement("script");
+    s.src = src;
+    s.onload = ok;
+    s.onerror = fail;
+    document.head.appendChild(s);
+  });
+}
+
+function start3d(wanted) {
+  const css = document.createElement("link");
+  css.rel = "stylesheet";
+  css.href = "/leaflet/maplibre-gl.css";
+  document.head.appendChild(css);
+  Promise.all([loadScript("/leaflet/maplibre-gl.js"), fetch("/maps").then(r => r.json())]).then(([, doc]) => {
+    const m = doc.maps.find(x => x.name === wanted) || doc.maps[0];
+    const name = encodeURIComponent(m.name);
+    const map = new maplibregl.Map({
+      container: "map", center: [10, 30], zoom: 2, pitch: 60, maxPitch: 85,
+      style: {
+        version: 8,
+        sources: {
+          picture: { type: "raster", tiles: ["/tiles/" + name + "/{z}/{x}/{y}.png"], tileSize: 256,
+                     minzoom: m.minzoom, maxzoom: m.maxzoom },
+          dem: { type: "raster-dem", url: "/tiles/" + name + ".terrain.json", tileSize: 256 }
+        },
+        layers: [{ id: "picture", type: "raster", source: "picture" }],
+        terrain: { source: "dem", exaggeration: 1.5 }
+      }
+    });
+    map.addControl(new maplibregl.NavigationControl({ visualizePitch: true }));
+    map.addControl(new maplibregl.TerrainControl({ source: "dem", exaggeration: 1.5 }));
+    map.on("error", () => { window.orvex.tileErrors++; });
+    map.on("idle", () => { window.orvex.ready = true; });
+    window.orvex.map3d = map;
+  }).catch(() => {
+    document.getElementById("map").textContent = "The 3D view needs MapLibre GL JS, which this orvex was built without.";
+  });
+}
+
+// A link to the 3D view where the browser and the command can show it.
+function offer3d(map, current) {
+  if (!webgl()) return;
+  fetch("/leaflet/maplibre-gl.js", { method: "HEAD" }).then(r => {
+    if (!r.ok) return;
+    const c = L.control({ position: "topright" });
+    c.onAdd = () => {
+      const a = L.DomUtil.create("a", "orvex-box");
+      a.id = "view3d";
+      a.textContent = "3D";
+      a.href = "#";
+      a.onclick = e => { e.preventDefault(); location.search = "?3d=" + encodeURIComponent(current()); };
+      return a;
+    };
+    c.addTo(map);
+  });
+}
+
+const view3d = new URLSearchParams(location.search).get("3d");
+if (view3d !== null) start3d(view3d);
+else fetch("/maps").then(r => r.json()).then(doc => {
   const map = L.map("map", { worldCopyJump: true, maxZoom: 20 }).setView([20, 0], 1);
   let base = {};
   for (const m of doc.maps) Object.assign(base, layersOf(m, map));
@@ -106,6 +175,7 @@ fetch("/maps").then(r => r.json()).then(doc => {
         L.popup({ maxWidth: 500 }).setLatLng(e.latlng).setContent(popup).openOn(map);
       });
   });
+  offer3d(map, () => current);
   window.orvex.map = map;
 });
 </script>

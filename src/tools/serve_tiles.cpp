@@ -62,7 +62,7 @@ std::string file_salt(const std::string &path)
 std::string tile_key(const ServedMap &m, const TileRequest &t)
 {
     return m.name + "/" + std::to_string(t.z) + "/" + std::to_string(t.x) + "/" + std::to_string(t.y) + "/" +
-           std::to_string(t.layer);
+           std::to_string(t.layer) + (t.terrain ? "/terrain" : "");
 }
 
 }  // namespace
@@ -123,7 +123,7 @@ TileServer::TileServer(const ServeSettings &settings)
 int TileServer::add(const char *name)
 {
     std::unique_ptr<ServedMap> m(new ServedMap);
-    if (open_map("serve", name, &m->map) != 0) return -1;
+    if (open_map(settings_.command, name, &m->map) != 0) return -1;
     m->path = m->map.fname;
     m->name = name ? url_name(m->path) : "default";
     for (int k = 2; find(m->name); k++) m->name = url_name(m->path) + "-" + std::to_string(k);
@@ -158,7 +158,36 @@ bool TileServer::has_tile(ServedMap &m, const TileRequest &t)
     if (t.layer < 0) return true;
     if (t.layer >= m.map.frame.nresolutions) return false;
     const OrvexResolution &r = m.map.frame.resolutions[t.layer];
+    if (t.terrain) return grid_of(r) && grid_of(r)->content == 1;
     return grid_of(r) || vector_of(r);
+}
+
+int TileServer::draw(ServedMap &m, const TileRequest &t, std::string *png)
+{
+    View view = web_tile_view(t.z, t.x, t.y);
+    Orvex *own = m.own();
+    if (!own) return -1;
+    orvextool::Image image(1, 1, orvextool::Rgb{});
+    if (t.terrain) {
+        GridRows rows = t.layer >= 0 ? one_grid(t.layer, view)
+                                     : grids_by_latitude(m.map, resolutions_of_type(m.map, ORVEX_MAP_GRID, 1), view);
+        if (draw_terrain({own}, rows, view, &image) != 0) return -1;
+    } else {
+        PictureChoice choice = web_tile_choice(m.map, view, t.layer);
+        Layers layers;
+        layers.grid = std::move(choice.grid);
+        layers.rings = &m.rings(choice.vectors);
+        if (draw_picture({own}, layers, view, &image) != 0) return -1;
+    }
+    /* Terrain is always the plain, lossless encoding: its bytes are values.
+     * Pictures take a reduced palette where no channel moves far. */
+    int rc = t.terrain ? encode_png(image, kTilePngLevel, png)
+                       : encode_picture_png(image, kTilePngLevel, kTileMaxColourError, png);
+    if (rc != 0) {
+        orvex_register_error(0, "orvex: cannot encode tile %d/%ld/%ld as PNG\n", t.z, t.x, t.y);
+        return -1;
+    }
+    return 0;
 }
 
 int TileServer::tile(ServedMap &m, const TileRequest &t, std::string *png)
@@ -166,19 +195,7 @@ int TileServer::tile(ServedMap &m, const TileRequest &t, std::string *png)
     if (!has_tile(m, t)) return 1;
     std::string key = tile_key(m, t);
     if (pngs_.get(key, png)) return 0;
-    View view = web_tile_view(t.z, t.x, t.y);
-    PictureChoice choice = web_tile_choice(m.map, view, t.layer);
-    Layers layers;
-    layers.grid = std::move(choice.grid);
-    layers.rings = &m.rings(choice.vectors);
-    Orvex *own = m.own();
-    if (!own) return -1;
-    orvextool::Image image(1, 1, orvextool::Rgb{});
-    if (draw_picture({own}, layers, view, &image) != 0) return -1;
-    if (encode_picture_png(image, kTilePngLevel, kTileMaxColourError, png) != 0) {
-        orvex_register_error(0, "orvex serve: cannot encode tile %s as PNG\n", key.c_str());
-        return -1;
-    }
+    if (draw(m, t, png) != 0) return -1;
     pngs_.put(key, *png);
     return 0;
 }

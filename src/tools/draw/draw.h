@@ -57,6 +57,20 @@ int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View
               const LandCover *cover, orvextool::Image *image,
               const std::function<void(long, long)> &progress = nullptr);
 
+/* The elevations of the grids (of one channel) at every pixel, as
+ * draw_grid makes them, row after row; NaN where no grid has data.
+ * Returns 0, or -1 as draw_grid. */
+int sample_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view, std::vector<float> *values);
+
+/* Elevation tiles in the Terrarium encoding: metres + 32768 = R * 256 + G +
+ * B / 256, to the nearest 1/256 m, clamped to what the bytes hold. */
+orvextool::Rgb terrarium_rgb(float metres);
+double terrarium_metres(const orvextool::Rgb &rgb);
+/* The elevations of the grids over the view as Terrarium pixels; pixels
+ * without data (and a view without grids) at sea level, 0 m. Returns 0, or
+ * -1 as draw_grid. */
+int draw_terrain(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view, orvextool::Image *image);
+
 /* Resolution numbers of a map type, only those of grid content `content`
  * (1 elevation, 0 colour) unless it is -1. */
 std::vector<int> resolutions_of_type(Orvex &map, long map_type, long content);

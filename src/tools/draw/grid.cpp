@@ -289,4 +289,16 @@ int draw_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View
     return 0;
 }
 
+int sample_grid(const std::vector<Orvex *> &maps, const GridRows &rows, const View &view, std::vector<float> *values)
+{
+    values->assign(static_cast<size_t>(view.width * view.height), NAN);
+    if (rows.grids.empty()) return 0;
+    thread_local std::vector<float> store[4];
+    Surface s(view.width, view.height, 1, rows.grids.size() > 1, store);
+    if (fill_surface(maps, rows, view, &s, nullptr) != 0) return -1;
+    for (long j = 0; j < view.height; j++)
+        for (long i = 0; i < view.width; i++) (*values)[static_cast<size_t>(j * view.width + i)] = s.value(0, i, j);
+    return 0;
+}
+
 }  // namespace orvexcli
