@@ -18,8 +18,10 @@ packages=(
   clang libclang-rt-14-dev
   libcpp-httplib-dev libjs-leaflet
   chromium chromium-driver python3-selenium
-  nodejs npm
 )
+# Node.js and npm only where no npm is found: a machine's own Node.js (a
+# vendor's package that carries npm) conflicts with Debian's npm package.
+if ! command -v npm >/dev/null 2>&1; then packages+=(nodejs npm); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
