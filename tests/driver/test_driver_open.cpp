@@ -165,8 +165,8 @@ TEST_F(DriverOpen, VectorResolutionIsALayerOfPolygons)
             OGR_F_Destroy(f);
         }
         ASSERT_EQ(wkt.size(), 2u);
-        EXPECT_EQ(wkt[0], "POLYGON ((-20 -20,20 -20,20 20,-20 20,-20 -20))");
-        EXPECT_EQ(wkt[1], "POLYGON ((-5 -5,5 -5,5 5,-5 5,-5 -5))");
+        EXPECT_EQ(wkt[0], "MULTIPOLYGON (((-20 -20,20 -20,20 20,-20 20,-20 -20)))");
+        EXPECT_EQ(wkt[1], "MULTIPOLYGON (((-5 -5,5 -5,5 5,-5 5,-5 -5)))");
         EXPECT_EQ(levels, (std::vector<int>{1, 2}));
     }
     /* Only a raster was asked for: a map's layers are not listed then. */
