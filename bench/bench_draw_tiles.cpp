@@ -41,6 +41,9 @@ int main(int argc, char **argv)
      * error instead of the tiles' own bound (-1: lossless PNGs only). */
     const char *error_text = getenv("ORVEX_BENCH_MAX_ERROR");
     int max_error = error_text ? atoi(error_text) : orvexcli::kTileMaxColourError;
+    /* ORVEX_BENCH_PNG_MERGE=N merges colours within N levels instead. */
+    const char *merge_text = getenv("ORVEX_BENCH_PNG_MERGE");
+    int merge = merge_text ? atoi(merge_text) : orvexcli::kTileColourMerge;
     Orvex map;
     if (map.setInput(argv[1], 0, nullptr) != 0) {
         fprintf(stderr, "cannot open %s\n", argv[1]);
@@ -76,7 +79,7 @@ int main(int argc, char **argv)
             double t0 = cpu_ms();
             orvextool::Image image(1, 1, orvextool::Rgb{});
             if (draw_picture({&map}, layers, view, &image) != 0 ||
-                encode_picture_png(image, level, max_error, &png, &error) != 0) {
+                encode_picture_png(image, level, max_error, merge, &png, &error) != 0) {
                 fprintf(stderr, "tile %s failed\n", argv[a]);
                 return 1;
             }

@@ -293,3 +293,7 @@ set_tests_properties(cli.pf.not_a_number cli.pf.zero_step PROPERTIES FIXTURES_RE
 add_test(NAME defmap.rings COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/default_map_rings.sh ${PROJECT_SOURCE_DIR}
          $<TARGET_FILE:orvex_command> $<TARGET_FILE:orvex_tests> ${CMAKE_CURRENT_BINARY_DIR}/defmap-rings)
 set_tests_properties(defmap.rings PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+
+# The default map's relief preparation mends the source's displaced run and
+# keeps real relief.
+add_test(NAME defmap.sources COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/scripts/default_map_sources.py)

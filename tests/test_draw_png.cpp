@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,7 @@ TEST(DrawPngReduced, FewColoursStayExactAndDataPicturesStayRgb)
     }
     std::string png;
     orvexcli::PaletteError error;
-    ASSERT_EQ(orvexcli::encode_picture_png(few, 6, 32, &png, &error), 0);
+    ASSERT_EQ(orvexcli::encode_picture_png(few, 6, 32, 0, &png, &error), 0);
     int type = -1;
     Image back = read_png(png, &type);
     EXPECT_EQ(type, 3);
@@ -106,7 +107,7 @@ TEST(DrawPngReduced, FewColoursStayExactAndDataPicturesStayRgb)
     Image slope = shaded_slope(128);
     std::string plain, strict;
     ASSERT_EQ(orvexcli::encode_png(slope, 6, &plain), 0);
-    ASSERT_EQ(orvexcli::encode_picture_png(slope, 6, -1, &strict, &error), 0);
+    ASSERT_EQ(orvexcli::encode_picture_png(slope, 6, -1, 0, &strict, &error), 0);
     EXPECT_EQ(plain, strict);
     EXPECT_EQ(error.max, 0);
     back = read_png(plain, &type);
@@ -119,7 +120,7 @@ TEST(DrawPngReduced, SmoothSlopeTakesAPaletteWithinTheReportedError)
     Image slope = shaded_slope(256);
     std::string png, plain;
     orvexcli::PaletteError error;
-    ASSERT_EQ(orvexcli::encode_picture_png(slope, 6, 32, &png, &error), 0);
+    ASSERT_EQ(orvexcli::encode_picture_png(slope, 6, 32, 0, &png, &error), 0);
     int type = -1;
     Image back = read_png(png, &type);
     ASSERT_EQ(type, 3);
@@ -135,7 +136,7 @@ TEST(DrawPngReduced, SmoothSlopeTakesAPaletteWithinTheReportedError)
     ASSERT_EQ(orvexcli::encode_png(slope, 6, &plain), 0);
     EXPECT_LT(png.size() * 2, plain.size());
     /* A bound below the error keeps the picture exact. */
-    ASSERT_EQ(orvexcli::encode_picture_png(slope, 6, worst - 1, &png, &error), 0);
+    ASSERT_EQ(orvexcli::encode_picture_png(slope, 6, worst - 1, 0, &png, &error), 0);
     EXPECT_EQ(png, plain);
 }
 
@@ -170,16 +171,59 @@ TEST(DrawPngReduced, RareColoursOfLinesStayNearTheirOwn)
     EXPECT_LE(error.max, 16);
 }
 
+std::array<int, 3> rgb_of(const Rgb &c)
+{
+    return {c.r, c.g, c.b};
+}
+
+TEST(DrawPngReduced, CloseColoursMergeIntoTheCommonOneWithinTheTolerance)
+{
+    /* A sea of one blue with pixels a level or three off, and a line of
+     * a distinct colour whose edges are four levels off: the sea becomes
+     * one colour, the line and its edges keep theirs. */
+    Image image(64, 64, Rgb{100, 150, 200});
+    for (long k = 0; k < 64; k++) {
+        image.at(k, 10) = Rgb{101, 152, 197};
+        image.at(k, 20) = Rgb{103, 147, 203};
+        image.at(k, 30) = Rgb{30, 60, 90};
+        image.at(k, 31) = Rgb{34, 60, 90};
+    }
+    std::string png;
+    orvexcli::PaletteError error;
+    ASSERT_EQ(orvexcli::encode_picture_png(image, 6, 32, 3, &png, &error), 0);
+    int type = -1;
+    Image back = read_png(png, &type);
+    ASSERT_EQ(type, 3);
+    EXPECT_EQ(rgb_of(back.at(5, 10)), (std::array<int, 3>{100, 150, 200}));
+    EXPECT_EQ(rgb_of(back.at(5, 20)), (std::array<int, 3>{100, 150, 200}));
+    EXPECT_EQ(rgb_of(back.at(5, 30)), (std::array<int, 3>{30, 60, 90}));
+    EXPECT_EQ(rgb_of(back.at(5, 31)), (std::array<int, 3>{34, 60, 90}));
+    double mean = 0;
+    EXPECT_EQ(error.max, largest_gap(image, back, &mean));
+    EXPECT_EQ(error.max, 3);
+    EXPECT_NEAR(error.mean, mean, 1e-9);
+
+    /* On a strongly shaded slope (already reduced to 256 colours) the
+     * merged picture stays within the tolerance of the reduced one. */
+    Image slope = shaded_slope(256);
+    std::string exact, merged;
+    orvexcli::PaletteError e0, e1;
+    ASSERT_EQ(orvexcli::encode_picture_png(slope, 6, 32, 0, &exact, &e0), 0);
+    ASSERT_EQ(orvexcli::encode_picture_png(slope, 6, 32, 3, &merged, &e1), 0);
+    EXPECT_LE(e1.max, e0.max + 3);
+    EXPECT_LE(merged.size(), exact.size());
+}
+
 TEST(DrawPngReduced, RefusesAPictureWhosePixelsDoNotMatchItsSize)
 {
     Image image(4, 4, Rgb{1, 2, 3});
     image.pixels.resize(10);
     std::string png = "old";
-    EXPECT_EQ(orvexcli::encode_picture_png(image, 6, 32, &png), -1);
+    EXPECT_EQ(orvexcli::encode_picture_png(image, 6, 32, 0, &png), -1);
     EXPECT_TRUE(png.empty());
     EXPECT_EQ(orvexcli::encode_png(image, 6, &png), -1);
     Image empty(0, 3, Rgb{});
-    EXPECT_EQ(orvexcli::encode_picture_png(empty, 6, 32, &png), -1);
+    EXPECT_EQ(orvexcli::encode_picture_png(empty, 6, 32, 0, &png), -1);
 }
 
 }  // namespace

@@ -97,6 +97,10 @@ def convert_etopo(cdf_path, out_path):
     out = array.array('h')
     for r in rows:
         out.extend(int(round(v)) for v in z[r * nlon:(r + 1) * nlon])
+    for row, first, last in displaced_spans(out, nlat, nlon):
+        mend_span(out, nlon, row, first, last)
+        print('%s: row %d (latitude %.4f) columns %d-%d held samples displaced from elsewhere; '
+              'replaced by the mean of the rows either side' % (out_path, row, 90.0 - row / 12.0, first, last))
     if sys.byteorder != 'little':
         out.byteswap()
     with open(out_path, 'wb') as f:
@@ -105,6 +109,40 @@ def convert_etopo(cdf_path, out_path):
     write_pf(out_path, [('lat', max(ys[0], ys[-1])), ('dlat', -1.0 / 12),
                         ('lon', xs[0]), ('dlon', 1.0 / round(1.0 / dlon)), ('nlat', nlat), ('nlon', nlon)])
     print('%s: %d x %d samples' % (out_path, nlon, nlat))
+
+
+# The ETOPO5 file carries one known fault: near 81.2 S a run of 1,280 samples
+# (the end of one row and the start of the next) holds values displaced from
+# elsewhere, which shading draws as a line across Antarctica. Such a run
+# differs by hundreds of metres from both rows either side while those two
+# agree; real relief does that only at scattered samples (ridges, trenches).
+DISPLACED_METRES = 500
+DISPLACED_MERGE_GAP = 64      # columns between flagged samples of one run
+DISPLACED_MIN_FLAGGED = 200   # flagged samples that make a run a fault
+
+
+def displaced_spans(z, nlat, nlon):
+    """(row, first column, last column) of every displaced run."""
+    spans = []
+    for r in range(1, nlat - 1):
+        above, here, below = (z[(r + k) * nlon:(r + k + 1) * nlon] for k in (-1, 0, 1))
+        flagged = [c for c in range(nlon)
+                   if abs(2 * here[c] - above[c] - below[c]) > 2 * DISPLACED_METRES
+                   and abs(2 * here[c] - above[c] - below[c]) > 6 * abs(above[c] - below[c]) + 200]
+        run = []
+        for c in flagged + [None]:
+            if c is not None and (not run or c - run[-1] <= DISPLACED_MERGE_GAP):
+                run.append(c)
+                continue
+            if len(run) >= DISPLACED_MIN_FLAGGED:
+                spans.append((r, run[0], run[-1]))
+            run = [c] if c is not None else []
+    return spans
+
+
+def mend_span(z, nlon, row, first, last):
+    for c in range(first, last + 1):
+        z[row * nlon + c] = int(round((z[(row - 1) * nlon + c] + z[(row + 1) * nlon + c]) / 2.0))
 
 
 # ---- binary PPM (the colour image, decoded from JPEG by djpeg) -----------

@@ -182,7 +182,7 @@ int TileServer::draw(ServedMap &m, const TileRequest &t, std::string *png)
     /* Terrain is always the plain, lossless encoding: its bytes are values.
      * Pictures take a reduced palette where no channel moves far. */
     int rc = t.terrain ? encode_png(image, kTilePngLevel, png)
-                       : encode_picture_png(image, kTilePngLevel, kTileMaxColourError, png);
+                       : encode_picture_png(image, kTilePngLevel, kTileMaxColourError, kTileColourMerge, png);
     if (rc != 0) {
         orvex_register_error(0, "orvex: cannot encode tile %d/%ld/%ld as PNG\n", t.z, t.x, t.y);
         return -1;

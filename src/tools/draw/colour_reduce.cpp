@@ -6,8 +6,15 @@
 // mean of its pixels, and every pixel takes the colour of its box (or, for
 // the few cells far from it, the nearest colour): no dithering, so flat
 // areas stay flat and deflate well.
+//
+// Smooth shading and interpolated colours give neighbouring pixels colours
+// a level or two apart, which looks flat but leaves deflate little to
+// repeat; merging colours within a few levels of a more common one makes
+// the open sea and gentle slopes runs of one index.
 #include <stdint.h>
 #include <stdlib.h>
+
+#include <algorithm>
 
 #include <string>
 #include <vector>
@@ -202,24 +209,58 @@ void reduce_colours(const orvextool::Image &image, std::string *plte, std::vecto
     }
     /* Cells moved while boxes were split: slots point to them anew. */
     for (size_t i = 0; i < cells.size(); i++) slot[cells[i].key] = static_cast<uint32_t>(i + 1);
-    const unsigned char *colour = reinterpret_cast<const unsigned char *>(plte->data());
     indices->resize(image.pixels.size());
+    for (size_t k = 0; k < image.pixels.size(); k++) (*indices)[k] = cell_index[slot[cell_of(image.pixels[k])] - 1];
+    for (const Cell &cell : cells) slot[cell.key] = 0;
+    *error = palette_error(image, *plte, *indices);
+}
+
+PaletteError palette_error(const orvextool::Image &image, const std::string &plte, const std::vector<unsigned char> &indices)
+{
+    const unsigned char *colour = reinterpret_cast<const unsigned char *>(plte.data());
     int worst = 0;
     uint64_t total = 0;
     for (size_t k = 0; k < image.pixels.size(); k++) {
         const orvextool::Rgb &p = image.pixels[k];
-        unsigned char i = cell_index[slot[cell_of(p)] - 1];
-        (*indices)[k] = i;
-        const unsigned char *q = colour + 3 * i;
+        const unsigned char *q = colour + 3 * indices[k];
         int d[3] = {abs(p.r - q[0]), abs(p.g - q[1]), abs(p.b - q[2])};
         for (int c = 0; c < 3; c++) {
             total += static_cast<uint64_t>(d[c]);
             if (d[c] > worst) worst = d[c];
         }
     }
-    for (const Cell &cell : cells) slot[cell.key] = 0;
-    error->max = worst;
-    error->mean = image.pixels.empty() ? 0 : static_cast<double>(total) / (3.0 * static_cast<double>(image.pixels.size()));
+    PaletteError error;
+    error.max = worst;
+    error.mean = image.pixels.empty() ? 0 : static_cast<double>(total) / (3.0 * static_cast<double>(image.pixels.size()));
+    return error;
+}
+
+void merge_close_colours(std::string *plte, std::vector<unsigned char> *indices, int tolerance)
+{
+    size_t n = plte->size() / 3;
+    if (tolerance <= 0 || n < 2) return;
+    uint64_t count[256] = {0};
+    for (unsigned char i : *indices) count[i]++;
+    unsigned char order[256];
+    for (size_t k = 0; k < n; k++) order[k] = static_cast<unsigned char>(k);
+    std::stable_sort(order, order + n, [&](unsigned char a, unsigned char b) { return count[a] > count[b]; });
+    /* Most common first: each colour joins the first kept one within the
+     * tolerance on every channel, else is kept itself. */
+    const unsigned char *old = reinterpret_cast<const unsigned char *>(plte->data());
+    std::string kept;
+    unsigned char to[256] = {0};
+    for (size_t k = 0; k < n && count[order[k]] > 0; k++) {
+        const unsigned char *c = old + 3 * order[k];
+        size_t j = 0;
+        for (; j < kept.size() / 3; j++) {
+            const unsigned char *q = reinterpret_cast<const unsigned char *>(kept.data()) + 3 * j;
+            if (abs(c[0] - q[0]) <= tolerance && abs(c[1] - q[1]) <= tolerance && abs(c[2] - q[2]) <= tolerance) break;
+        }
+        if (j == kept.size() / 3) kept.append(reinterpret_cast<const char *>(c), 3);
+        to[order[k]] = static_cast<unsigned char>(j);
+    }
+    for (unsigned char &i : *indices) i = to[i];
+    plte->swap(kept);
 }
 
 }  // namespace orvexcli

@@ -118,15 +118,26 @@ struct PaletteError {
  * cut: the PLTE bytes (3 a colour), an index per pixel, and how far. */
 void reduce_colours(const orvextool::Image &image, std::string *plte, std::vector<unsigned char> *indices,
                     PaletteError *error);
+/* How far the palette picture (`plte`, an index per pixel) lies from `image`. */
+PaletteError palette_error(const orvextool::Image &image, const std::string &plte, const std::vector<unsigned char> &indices);
+/* Every palette colour within `tolerance` on each channel of a more common
+ * one takes that colour: the palette shrinks, indices are renumbered. */
+void merge_close_colours(std::string *plte, std::vector<unsigned char> *indices, int tolerance);
 /* A picture to look at (web tiles) as PNG: as encode_png, but one of more
  * than 256 colours is written with the reduced palette when no channel of
- * a pixel moves by more than `max_error`. *error (when set) says how far
- * the written picture lies from `image` (0 when lossless). Height maps and
- * other pictures whose values are data go through encode_png. */
-int encode_picture_png(const orvextool::Image &image, int level, int max_error, std::string *out,
+ * a pixel moves by more than `max_error`, and a palette's colours within
+ * `merge` levels of a more common one are merged into it (0 keeps them).
+ * *error (when set) says how far the written picture lies from `image`
+ * (0 when lossless). Height maps and other pictures whose values are data
+ * go through encode_png. */
+int encode_picture_png(const orvextool::Image &image, int level, int max_error, int merge, std::string *out,
                        PaletteError *error = nullptr);
 /* The largest colour error of a web tile with a reduced palette. */
 const int kTileMaxColourError = 32;
+/* How far apart, per channel, colours of a web tile may be and still be
+ * written as one: three levels in 255 cannot be told apart on screen, and
+ * deep-zoom tiles halve in bytes. */
+const int kTileColourMerge = 3;
 /* The level of web tiles: small tiles for little more time than the
  * fastest level. */
 const int kTilePngLevel = 6;

@@ -199,10 +199,26 @@ int fill_surface(const std::vector<Orvex *> &maps, const GridRows &rows, const V
  * sea's depth ramp, gently shaded. */
 orvextool::Rgb relief_colour(float z, double factor, int land, bool covered)
 {
-    orvextool::Rgb ground = orvextool::shaded_elevation_colour(z < 0 ? 0 : z, factor);
-    if (land >= 255) return ground;
+    /* Most pixels are all land or all water: only the coast's need both. */
+    if (land >= 255) return orvextool::shaded_elevation_colour(z < 0 ? 0 : z, factor);
     orvextool::Rgb water = covered ? orvextool::water_colour(z) : orvextool::shaded_elevation_colour(z, 1 + (factor - 1) * 0.5);
-    return land <= 0 ? water : orvextool::blend(water, ground, land / 255.0);
+    if (land <= 0) return water;
+    return orvextool::blend(water, orvextool::shaded_elevation_colour(z < 0 ? 0 : z, factor), land / 255.0);
+}
+
+/* The hill-shading factor of n pixels of a row (`mid`, with the rows
+ * above and below; index -1 and n are the pixels either side), kx and ky
+ * turning differences into slopes. A missing neighbour counts as level
+ * with the pixel. One simple loop with no call, so that the compiler runs
+ * it over whole vectors: shading is most of a tile's arithmetic. */
+void shading_factors(const float *up, const float *mid, const float *down, long n, double kx, double ky, double *factor)
+{
+    for (long i = 0; i < n; i++) {
+        float c = mid[i];
+        float e = std::isnan(mid[i + 1]) ? c : mid[i + 1], w = std::isnan(mid[i - 1]) ? c : mid[i - 1];
+        float a = std::isnan(up[i]) ? c : up[i], b = std::isnan(down[i]) ? c : down[i];
+        factor[i] = orvextool::hillshade((e - w) * kx, (a - b) * ky);
+    }
 }
 
 /* Rows j0 to j1 - 1 of an elevation surface: coloured by land cover (or,
@@ -211,6 +227,7 @@ void shade_rows(const Surface &s, const View &view, const LandCover *cover, long
 {
     bool covered = cover && cover->any;
     std::vector<float> up(static_cast<size_t>(s.width + 2)), mid(up.size()), down(up.size());
+    std::vector<double> factor(static_cast<size_t>(s.width));
     auto load = [&](long j, std::vector<float> *row) {
         for (long i = -1; i <= s.width; i++) (*row)[static_cast<size_t>(i + 1)] = s.value(0, i, j);
     };
@@ -221,20 +238,17 @@ void shade_rows(const Surface &s, const View &view, const LandCover *cover, long
         double dx_m, dy_m;
         view.pixel_metres(static_cast<double>(j), &dx_m, &dy_m);
         double ex = relief_exaggeration(dx_m);
-        double kx = ex / (2 * dx_m), ky = ex / (2 * dy_m);
+        shading_factors(up.data() + 1, mid.data() + 1, down.data() + 1, s.width, ex / (2 * dx_m), ex / (2 * dy_m),
+                        factor.data());
         for (long i = 0; i < s.width; i++) {
-            size_t k = static_cast<size_t>(i + 1);
-            float c = mid[k];
+            float c = mid[static_cast<size_t>(i + 1)];
             int land = covered ? cover->land[static_cast<size_t>(j * s.width + i)] : (c >= 0 ? 255 : 0);
             if (std::isnan(c)) {
                 image->at(i, j) = covered ? (land >= 128 ? orvextool::level_colour(1) : orvextool::water_colour(0))
                                           : orvextool::nodata_colour();
                 continue;
             }
-            auto near = [c](float v) { return std::isnan(v) ? c : v; };
-            double east = (near(mid[k + 1]) - near(mid[k - 1])) * kx;
-            double north = (near(up[k]) - near(down[k])) * ky;
-            image->at(i, j) = relief_colour(c, orvextool::hillshade(east, north), land, covered);
+            image->at(i, j) = relief_colour(c, factor[static_cast<size_t>(i)], land, covered);
         }
         std::swap(up, mid);
         std::swap(mid, down);

@@ -234,7 +234,7 @@ int encode_png(const orvextool::Image &image, int level, std::string *out)
     return assemble(image, indexed, plte, indices, level, out);
 }
 
-int encode_picture_png(const orvextool::Image &image, int level, int max_error, std::string *out,
+int encode_picture_png(const orvextool::Image &image, int level, int max_error, int merge, std::string *out,
                        PaletteError *error)
 {
     out->clear();
@@ -249,6 +249,11 @@ int encode_picture_png(const orvextool::Image &image, int level, int max_error, 
         reduce_colours(image, &plte, &indices, error);
         indexed = error->max <= max_error;
         if (!indexed) *error = PaletteError();
+    }
+    if (indexed && merge > 0) {
+        merge_close_colours(&plte, &indices, merge);
+        /* Measured only for a caller who asks. */
+        if (error != &none) *error = palette_error(image, plte, indices);
     }
     return assemble(image, indexed, plte, indices, level, out);
 }

@@ -64,31 +64,34 @@ void ramp_exact(const Stop *stops, int n, double z, double out[3])
 
 }  // namespace
 
-Rgb shaded_elevation_colour(double metres, double factor)
+namespace detail {
+
+const float *land_sea_ramp()
 {
-    /* The unrounded ramp at every whole metre, and just below sea level
-     * the sea's. */
-    const int lo = -11000, hi = 9000;
     static const std::vector<float> table = [] {
-        std::vector<float> t(3 * static_cast<size_t>(hi - lo + 1));
-        for (int m = lo; m <= hi; m++) {
+        std::vector<float> t(3 * static_cast<size_t>(kRampHigh - kRampLow + 1));
+        for (int m = kRampLow; m <= kRampHigh; m++) {
             double c[3];
             if (m < 0) ramp_exact(kSea, sizeof kSea / sizeof kSea[0], m, c);
             else ramp_exact(kLand, sizeof kLand / sizeof kLand[0], m, c);
-            for (int k = 0; k < 3; k++) t[3 * static_cast<size_t>(m - lo) + static_cast<size_t>(k)] = static_cast<float>(c[k]);
+            for (int k = 0; k < 3; k++) t[3 * static_cast<size_t>(m - kRampLow) + static_cast<size_t>(k)] = static_cast<float>(c[k]);
         }
         return t;
     }();
-    long m = !(metres > lo) ? lo : (!(metres < hi) ? hi : static_cast<long>(floor(metres + 0.5)));
-    if (metres < 0 && m == 0) m = -1;
-    const float *c = &table[3 * static_cast<size_t>(m - lo)];
-    float f = static_cast<float>(factor);
-    auto one = [f](float v) {
-        float s = v * f + 0.5f;
-        return static_cast<unsigned char>(s >= 255 ? 255 : (s < 0.5f ? 0 : static_cast<int>(s)));
-    };
-    return Rgb{one(c[0]), one(c[1]), one(c[2])};
+    return table.data();
 }
+
+const Rgb *water_ramp()
+{
+    static const std::vector<Rgb> table = [] {
+        std::vector<Rgb> t(static_cast<size_t>(-kRampLow) + 1);
+        for (int m = kRampLow; m <= 0; m++) t[static_cast<size_t>(m - kRampLow)] = ramp(kWater, sizeof kWater / sizeof kWater[0], m);
+        return t;
+    }();
+    return table.data();
+}
+
+}  // namespace detail
 
 Rgb elevation_colour(double metres)
 {
@@ -96,36 +99,9 @@ Rgb elevation_colour(double metres)
     return ramp(kLand, sizeof kLand / sizeof kLand[0], metres);
 }
 
-Rgb water_colour(double metres)
-{
-    const int lo = -11000;
-    static const std::vector<Rgb> table = [] {
-        std::vector<Rgb> t(static_cast<size_t>(-lo) + 1);
-        for (int m = lo; m <= 0; m++) t[static_cast<size_t>(m - lo)] = ramp(kWater, sizeof kWater / sizeof kWater[0], m);
-        return t;
-    }();
-    if (!(metres > lo)) return table.front();
-    if (!(metres < 0)) return table.back();
-    return table[static_cast<size_t>(static_cast<long>(floor(metres + 0.5)) - lo)];
-}
-
 Rgb nodata_colour()
 {
     return Rgb{200, 200, 200};
-}
-
-double hillshade(double dz_east, double dz_north)
-{
-    /* Unit normal of the surface z(x, y) and a light from the north-west,
-     * 45 degrees above the horizon; the result is scaled so that flat ground
-     * keeps its colour. */
-    double nx = -dz_east, ny = -dz_north, nz = 1.0;
-    double len = sqrt(nx * nx + ny * ny + nz * nz);
-    const double lx = -0.5, ly = 0.5, lz = 0.70710678118654752;
-    double lambert = (nx * lx + ny * ly + nz * lz) / len;
-    if (lambert < 0) lambert = 0;
-    double factor = 0.3 + 0.7 * lambert / lz;
-    return factor > 1.3 ? 1.3 : factor;
 }
 
 Rgb shade(Rgb colour, double factor)

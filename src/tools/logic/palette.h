@@ -3,6 +3,8 @@
 #ifndef ORVEX_TOOL_PALETTE_H
 #define ORVEX_TOOL_PALETTE_H
 
+#include <math.h>
+
 #include <string>
 #include <vector>
 
@@ -15,20 +17,59 @@ struct Rgb {
 /* Colour of an elevation in metres: blues below sea level (darker with
  * depth), greens, browns and white above. */
 Rgb elevation_colour(double metres);
+namespace detail {
+/* The ramps at every whole metre: land and sea unrounded (3 floats a metre
+ * from kRampLow to kRampHigh), water under shorelines (kRampLow to 0). */
+const int kRampLow = -11000, kRampHigh = 9000;
+const float *land_sea_ramp();
+const Rgb *water_ramp();
+}  // namespace detail
+
 /* The colour of an elevation (its nearest whole metre, below sea level
  * at least 1 m below) shaded by a factor, rounded once: smooth surfaces
- * stay smooth (and deflate well) pixel to pixel. */
-Rgb shaded_elevation_colour(double metres, double factor);
+ * stay smooth (and deflate well) pixel to pixel. Inline: relief drawing
+ * calls it for every pixel. */
+inline Rgb shaded_elevation_colour(double metres, double factor)
+{
+    using detail::kRampHigh;
+    using detail::kRampLow;
+    long m = !(metres > kRampLow) ? kRampLow : (!(metres < kRampHigh) ? kRampHigh : static_cast<long>(floor(metres + 0.5)));
+    if (metres < 0 && m == 0) m = -1;
+    const float *c = detail::land_sea_ramp() + 3 * (m - kRampLow);
+    float f = static_cast<float>(factor);
+    auto one = [f](float v) {
+        float s = v * f + 0.5f;
+        return static_cast<unsigned char>(s >= 255 ? 255 : (s < 0.5f ? 0 : static_cast<int>(s)));
+    };
+    return Rgb{one(c[0]), one(c[1]), one(c[2])};
+}
 /* Colour of water within shorelines at a depth in metres: a gentle ramp
  * from light blue at the surface; one flat colour at and above sea level
  * (lakes, ponds). */
-Rgb water_colour(double metres);
+inline Rgb water_colour(double metres)
+{
+    using detail::kRampLow;
+    if (!(metres > kRampLow)) return detail::water_ramp()[0];
+    if (!(metres < 0)) return detail::water_ramp()[-kRampLow];
+    return detail::water_ramp()[static_cast<long>(floor(metres + 0.5)) - kRampLow];
+}
 /* Colour shown where there is no data. */
 Rgb nodata_colour();
 /* Lambert shading factor (about 0.3 to 1.3) of a surface with the given
  * slopes (metres of rise per metre eastward and northward), lit from the
  * north-west at 45 degrees. Flat ground gives 1. */
-double hillshade(double dz_east, double dz_north);
+inline double hillshade(double dz_east, double dz_north)
+{
+    /* Unit normal of the surface z(x, y) and a light from the north-west,
+     * 45 degrees above the horizon; the result is scaled so that flat ground
+     * keeps its colour. Inline and without branches, so that relief
+     * drawing runs it over whole vectors. */
+    double nx = -dz_east, ny = -dz_north;
+    const double lx = -0.5, ly = 0.5, lz = 0.70710678118654752;
+    double dot = nx * lx + ny * ly + lz;
+    double factor = 0.3 + 0.7 * (dot > 0 ? dot : 0) / (sqrt(nx * nx + ny * ny + 1.0) * lz);
+    return factor > 1.3 ? 1.3 : factor;
+}
 Rgb shade(Rgb colour, double factor);
 /* Mixes `over` onto `under`; alpha 1 gives `over`. */
 Rgb blend(Rgb under, Rgb over, double alpha);
