@@ -3,9 +3,11 @@
 over the Himalaya with the values at Mount Everest (docs/serve.png), and,
 given an older build of the command, a before/after sheet of web tiles
 (docs/before-after.png: each tile drawn by the older command on the left
-and by this one on the right, several zooms and latitudes).
+and by this one on the right, several zooms and latitudes). OLD may also
+be an earlier sheet (a .png): its left halves are kept and the right
+halves redrawn.
 
-Usage: readme_pictures.py ORVEX [OLD_ORVEX] [--docs DIR]
+Usage: readme_pictures.py ORVEX [OLD_ORVEX | OLD_SHEET.png] [--docs DIR]
 Needs headless Chromium with chromium-driver and python3-selenium for the
 screenshot, GDAL's Python bindings and numpy for the sheet. The map is
 the default map (set ORVEX_DATA)."""
@@ -72,19 +74,33 @@ def tiles_of(orvex):
         out = []
         for z, x, y in TILES:
             gdal.FileFromMemBuffer("/vsimem/t.png", server.get("/tiles/default/%d/%d/%d.png" % (z, x, y)))
-            out.append(gdal.Open("/vsimem/t.png").ReadAsArray()[:3])
+            # Tiles of few colours come with a palette: expanded to RGB.
+            rgb = gdal.Translate("/vsimem/t.tif", "/vsimem/t.png", rgbExpand="rgb") \
+                if gdal.Open("/vsimem/t.png").GetRasterBand(1).GetColorTable() else gdal.Open("/vsimem/t.png")
+            out.append(rgb.ReadAsArray()[:3])
+            rgb = None
             gdal.Unlink("/vsimem/t.png")
+            gdal.Unlink("/vsimem/t.tif")
         return out
     finally:
         server.close()
+
+
+def halves_of(path, gap):
+    """The left (older) tile of every pair of an earlier sheet."""
+    from osgeo import gdal
+    page = gdal.Open(path).ReadAsArray()[:3]
+    return [page[:, gap + (k // 2) * (256 + gap):gap + (k // 2) * (256 + gap) + 256,
+                 gap + (k % 2) * (512 + gap):gap + (k % 2) * (512 + gap) + 256].copy() for k in range(len(TILES))]
 
 
 def sheet(old, new, out):
     """Pairs of tiles (old | new) in two columns, a white gap between."""
     import numpy
     from osgeo import gdal
-    before, after = tiles_of(old), tiles_of(new)
     gap, rows = 8, (len(TILES) + 1) // 2
+    before = halves_of(old, gap) if old.endswith(".png") else tiles_of(old)
+    after = tiles_of(new)
     width, height = 2 * (512 + gap) + gap, rows * (256 + gap) + gap
     page = numpy.full((3, height, width), 255, numpy.uint8)
     for k, (a, b) in enumerate(zip(before, after)):
